@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include "gui/Convert.h"
+#include "gui/Exception.h"
+#include "gui/TextEncoding.h"
+
+using namespace gui;
+
+TEST(Convert, IntegersAllowLeadingBlanksAndSignButNothingAfter) {
+    int32_t v = 0;
+    EXPECT_TRUE(TryStrToInt("  -42", v));
+    EXPECT_EQ(v, -42);
+    EXPECT_TRUE(TryStrToInt("+7", v));
+    EXPECT_EQ(v, 7);
+    EXPECT_TRUE(TryStrToInt("-2147483648", v));
+    EXPECT_EQ(v, INT32_MIN);
+    for (const char* bad : {"", " ", "-", "12 ", "1x", "2147483648", "0x10", "1.0", "99999999999999999999"})
+        EXPECT_FALSE(TryStrToInt(bad, v)) << bad;
+    EXPECT_THROW(StrToInt("abc"), EConvertError);
+}
+
+TEST(Convert, FloatsUseDotWhateverTheLocaleAndAllowBlanksAround) {
+    long double v = 0;
+    EXPECT_TRUE(TryStrToFloat(" 0.75 ", v));
+    EXPECT_EQ(v, 0.75L);
+    EXPECT_TRUE(TryStrToFloat("1e2", v));
+    EXPECT_EQ(v, 100.0L);
+    EXPECT_TRUE(TryStrToFloat(".5", v));
+    EXPECT_EQ(v, 0.5L);
+    for (const char* bad : {"", "1,5", "inf", "nan", "0x1p3", "1e", "--1", "1.2.3", "."})
+        EXPECT_FALSE(TryStrToFloat(bad, v)) << bad;
+}
+
+TEST(Convert, RoundsHalfToEven) {
+    EXPECT_EQ(RoundHalfEven(0.5L), 0);
+    EXPECT_EQ(RoundHalfEven(1.5L), 2);
+    EXPECT_EQ(RoundHalfEven(2.5L), 2);
+    EXPECT_EQ(RoundHalfEven(-2.5L), -2);
+    EXPECT_EQ(RoundHalfEven(2.5000001L), 3);
+    EXPECT_THROW(RoundHalfEven(1e30L), EConvertError);
+}
+
+TEST(TextEncoding, ShiftJisAndUtf8) {
+    const std::string sjis = "\x83\x65\x83\x58\x83\x67";  // テスト
+    EXPECT_FALSE(IsValidUtf8(sjis));
+    EXPECT_EQ(ShiftJisToUtf8(sjis), "テスト");
+    EXPECT_EQ(ChartTextToUtf8(sjis), "テスト");
+    EXPECT_EQ(ChartTextToUtf8("テスト"), "テスト");
+    std::string back;
+    ASSERT_TRUE(Utf8ToShiftJis("テスト", back));
+    EXPECT_EQ(back, sjis);
+    EXPECT_FALSE(IsValidUtf8("\xE3\x83"));      // cut short
+    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));      // overlong
+    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // surrogate
+    EXPECT_EQ(ShiftJisToUtf8("A\x81"), "A\xEF\xBF\xBD");
+}
