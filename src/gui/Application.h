@@ -1,0 +1,84 @@
+// The application object: SDL start-up, the event loop with its one idle-handler slot,
+// modal loops for dialogs and message boxes, and activation notifications from window focus.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+union SDL_Event;
+
+namespace gui {
+
+class Form;
+
+class Application {
+public:
+    // The idle handler returns true when its idle work is done (the loop may then wait for
+    // the next event) and false to be polled again at once.
+    using IdleHandler = std::function<bool()>;
+    using ActivationHandler = std::function<void(bool active)>;
+
+    Application();
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    // The one instance while it exists (the program and most tests have exactly one).
+    static Application* Instance();
+
+    // Initialises SDL video and events. Without a display server SDL's dummy driver is used,
+    // windows are drawn into memory and nothing is shown.
+    void Initialize();
+    bool HasDisplay() const { return hasDisplay_; }
+    const std::string& ExeName() const { return exeName_; }
+    void SetExeName(std::string path) { exeName_ = std::move(path); }
+
+    // The idle-handler slot: setting replaces what was there, an empty function empties it.
+    void SetOnIdle(IdleHandler handler) { onIdle_ = std::move(handler); }
+    bool HasIdleHandler() const { return static_cast<bool>(onIdle_); }
+
+    // Notified when the application gains (true) or loses (false) the keyboard focus.
+    // Returns an id for RemoveActivationHandler.
+    int AddActivationHandler(ActivationHandler handler);
+    void RemoveActivationHandler(int id);
+    bool Active() const { return active_; }
+    // Sets the activation state and notifies the handlers (window focus events call this;
+    // tests may too).
+    void SetActive(bool active);
+
+    void AddForm(Form* form);
+    void RemoveForm(Form* form);
+    Form* MainForm() const { return mainForm_; }
+
+    // Runs the loop until the main form is closed (or Terminate is called).
+    void Run();
+    // Processes pending events once, then the idle handler once; returns false once terminated.
+    bool ProcessMessages();
+    // Runs a nested loop until `done` returns true (modal dialogs and message boxes).
+    void RunModal(const std::function<bool()>& done);
+    void Terminate() { terminated_ = true; }
+    bool Terminated() const { return terminated_; }
+
+    // Mouse pointer visibility, counted like ShowCursor.
+    int ShowCursor(bool show);
+
+private:
+    void Dispatch(const SDL_Event& event);
+    bool Idle();
+
+    static Application* instance_;
+    bool initialized_ = false;
+    bool hasDisplay_ = false;
+    bool active_ = true;
+    bool terminated_ = false;
+    int cursorCount_ = 0;
+    std::string exeName_;
+    IdleHandler onIdle_;
+    std::vector<std::pair<int, ActivationHandler>> activationHandlers_;
+    int nextHandlerId_ = 1;
+    std::vector<Form*> forms_;
+    Form* mainForm_ = nullptr;
+};
+
+}  // namespace gui
