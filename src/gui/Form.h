@@ -64,8 +64,13 @@ public:
     // Redraws the ImGui content now and presents it. Does nothing while the display
     // component owns the window's picture (SetPaintSuspended).
     void Repaint();
-    void SetPaintSuspended(bool suspended) { paintSuspended_ = suspended; }
+    void SetPaintSuspended(bool suspended);
     bool PaintSuspended() const { return paintSuspended_; }
+    // Asks for a repaint on the next pass of the message loop.
+    void Invalidate() { invalid_ = true; }
+    bool NeedsPaint() const;
+    // Interactive forms (dialogs, message boxes) repaint on every pass, at most 60 times a second.
+    void SetInteractive(bool interactive) { interactive_ = interactive; }
 
     // Called by the application for events of this window.
     void HandleEvent(const SDL_Event& event);
@@ -83,6 +88,9 @@ private:
     bool fullScreen_ = false;
     bool closed_ = false;
     bool paintSuspended_ = false;
+    bool invalid_ = true;
+    bool interactive_ = false;
+    uint32_t lastPaint_ = 0;
 };
 
 }  // namespace gui

@@ -1,0 +1,110 @@
+#include "app/Setting.h"
+
+#include <SDL.h>
+#include <imgui.h>
+
+#include "gui/Application.h"
+#include "gui/Fonts.h"
+
+namespace app {
+
+using gui::Bounds;
+using gui::FormFont;
+
+TF_Set::TF_Set(gui::Application& application, const gui::TIniFile& settingsFile)
+    : Form(application, "設定", 286, 211),
+      RadioGroup1("解像度", {"320x240", "640x480"}, Bounds{580, 108, 85, 53}, 0),
+      RadioGroup2("カラーモード", {"256色", "65536色"}, Bounds{404, 24, 89, 53}, 0),
+      RadioGroup3("BGA", {"表示", "非表示", "再生のみ"}, Bounds{4, 52, 105, 65}, 0),
+      RadioGroup4("表示", {"全画面", "ウインドウ"}, Bounds{4, 0, 105, 49}, 1),
+      RadioGroup5("BGA再現法", {"全画面拡大", "等倍", "全画面等倍"}, Bounds{4, 120, 105, 65}, 0),
+      RadioGroup6("再生速度", {"0.25", "0.50", "0.75", "1.00", "1.50", "2.00"}, Bounds{112, 76, 73, 109}, 3),
+      SBSP(Bounds{36, 188, 133, 16}, 0, 10, 2, 2),
+      CheckBox1("Show Params", Bounds{188, 112, 93, 17}),
+      CheckBox2("Hidden(なぜ?)", Bounds{188, 96, 97, 17}),
+      Button1("決定", Bounds{192, 132, 89, 21}, mrOk),
+      Button2("取消", Bounds{192, 156, 89, 21}, mrCancel),
+      Button3("HomePage", Bounds{192, 184, 89, 21}),
+      Label1{"10", 174, 192, 0, FormFont::Gothic12},
+      Label2{"Sleep", 4, 192, 0, FormFont::Gothic12},
+      Label3{"Glimstep Player", 112, 4, 0, FormFont::ArialBoldItalic19},
+      Label4{"Version 1.2", 112, 28, 0, FormFont::ArialBoldItalic15},
+      Label5{"2026 Glimstep", 116, 52, 0, FormFont::ArialBold15} {
+    RadioGroup1.SetEnabled(false);
+    Button1.SetDefault(true);
+    SBSP.OnChange = [this] { SBSPChange(); };
+    Button3.OnClick = [this] { Button3Click(); };
+    SetInteractive(true);
+    OnPaint = [this] { Paint(); };
+    OnKeyDown = [this](int key) {
+        if (key == gui::VK_RETURN) modalResult_ = mrOk;
+        if (key == gui::VK_ESCAPE) modalResult_ = mrCancel;
+    };
+    FormCreate(settingsFile);
+}
+
+void TF_Set::FormCreate(const gui::TIniFile& settingsFile) {
+    RadioGroup1.SetItemIndex(settingsFile.ReadInteger(kSection, "Size", 0));
+    RadioGroup2.SetItemIndex(settingsFile.ReadInteger(kSection, "Color", 1));
+    RadioGroup3.SetItemIndex(settingsFile.ReadInteger(kSection, "ShowBGA", 0));
+    RadioGroup4.SetItemIndex(settingsFile.ReadInteger(kSection, "Mode", 0));
+    RadioGroup5.SetItemIndex(settingsFile.ReadInteger(kSection, "BGAProt", 0));
+    RadioGroup6.SetItemIndex(settingsFile.ReadInteger(kSection, "PlaySpeed", 3));
+    SBSP.SetPosition(settingsFile.ReadInteger(kSection, "WaitTime", 1));
+    CheckBox1.SetChecked(settingsFile.ReadBool(kSection, "ShowParams", false));
+    CheckBox2.SetChecked(settingsFile.ReadBool(kSection, "Hidden", false));
+    Label1.caption = std::to_string(SBSP.Position());
+}
+
+void TF_Set::SBSPChange() { Label1.caption = std::to_string(SBSP.Position()); }
+
+void TF_Set::Button3Click() { SDL_OpenURL(kHomePage); }
+
+void TF_Set::SaveTo(gui::TIniFile& settingsFile) const {
+    settingsFile.WriteInteger(kSection, "Size", RadioGroup1.ItemIndex());
+    settingsFile.WriteInteger(kSection, "Color", RadioGroup2.ItemIndex());
+    settingsFile.WriteInteger(kSection, "ShowBGA", RadioGroup3.ItemIndex());
+    settingsFile.WriteInteger(kSection, "Mode", RadioGroup4.ItemIndex());
+    settingsFile.WriteInteger(kSection, "BGAProt", RadioGroup5.ItemIndex());
+    settingsFile.WriteInteger(kSection, "PlaySpeed", RadioGroup6.ItemIndex());
+    settingsFile.WriteInteger(kSection, "WaitTime", SBSP.Position());
+    settingsFile.WriteBool(kSection, "ShowParams", CheckBox1.Checked());
+    settingsFile.WriteBool(kSection, "Hidden", CheckBox2.Checked());
+}
+
+int TF_Set::ShowModal() {
+    modalResult_ = mrNone;
+    Show();
+    App().RunModal([this] { return modalResult_ != mrNone || Closed(); });
+    if (modalResult_ == mrNone) modalResult_ = mrCancel;
+    Hide();
+    return modalResult_;
+}
+
+void TF_Set::Paint() {
+    const ImGuiViewport* viewport = ImGui::GetMainViewport();
+    ImGui::SetNextWindowPos(viewport->Pos);
+    ImGui::SetNextWindowSize(viewport->Size);
+    ImGui::PushFont(gui::GetFormFont(FormFont::Gothic12));
+    ImGui::Begin("##F_Set", nullptr,
+                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings |
+                     ImGuiWindowFlags_NoBringToFrontOnFocus);
+    // Tab order of the form description; RadioGroup1 and RadioGroup2 lie past the right edge.
+    RadioGroup1.Draw("RadioGroup1");
+    RadioGroup2.Draw("RadioGroup2");
+    RadioGroup3.Draw("RadioGroup3");
+    if (Button1.Draw("Button1")) modalResult_ = Button1.ModalResult();
+    if (Button2.Draw("Button2")) modalResult_ = Button2.ModalResult();
+    RadioGroup4.Draw("RadioGroup4");
+    Button3.Draw("Button3");
+    RadioGroup5.Draw("RadioGroup5");
+    RadioGroup6.Draw("RadioGroup6");
+    SBSP.Draw("SBSP");
+    CheckBox1.Draw("CheckBox1");
+    CheckBox2.Draw("CheckBox2");
+    for (const gui::TLabel* label : {&Label1, &Label2, &Label3, &Label4, &Label5}) label->Draw();
+    ImGui::End();
+    ImGui::PopFont();
+}
+
+}  // namespace app

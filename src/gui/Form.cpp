@@ -1,0 +1,177 @@
+#include "gui/Form.h"
+
+#include <SDL.h>
+#include <imgui.h>
+#include <imgui_impl_sdl.h>
+#include <imgui_impl_sdlrenderer.h>
+
+#include "gui/Application.h"
+#include "gui/Controls.h"
+#include "gui/Exception.h"
+#include "gui/Fonts.h"
+
+namespace gui {
+
+int VirtualKeyFromSdl(int32_t key) {
+    if (key >= SDLK_a && key <= SDLK_z) return 'A' + (key - SDLK_a);
+    if (key >= SDLK_0 && key <= SDLK_9) return '0' + (key - SDLK_0);
+    if (key >= SDLK_F1 && key <= SDLK_F12) return 112 + (key - SDLK_F1);
+    switch (key) {
+        case SDLK_BACKSPACE: return 8;
+        case SDLK_TAB: return 9;
+        case SDLK_RETURN:
+        case SDLK_KP_ENTER: return VK_RETURN;
+        case SDLK_ESCAPE: return VK_ESCAPE;
+        case SDLK_SPACE: return VK_SPACE;
+        case SDLK_LEFT: return 37;
+        case SDLK_UP: return 38;
+        case SDLK_RIGHT: return 39;
+        case SDLK_DOWN: return 40;
+        case SDLK_LSHIFT:
+        case SDLK_RSHIFT: return 16;
+        case SDLK_LCTRL:
+        case SDLK_RCTRL: return 17;
+        case SDLK_LALT:
+        case SDLK_RALT: return 18;
+        default: return 0;
+    }
+}
+
+Form::Form(Application& application, std::string caption, int clientWidth, int clientHeight)
+    : application_(application), caption_(std::move(caption)), clientWidth_(clientWidth), clientHeight_(clientHeight) {
+    application_.Initialize();
+    window_ = SDL_CreateWindow(caption_.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, clientWidth_,
+                               std::max(clientHeight_, 1), SDL_WINDOW_HIDDEN);
+    if (window_ == nullptr) throw Exception(Format("ウィンドウを作成できません: %s", SDL_GetError()));
+    windowId_ = SDL_GetWindowID(window_);
+    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+    if (renderer_ == nullptr) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (renderer_ == nullptr) {
+        SDL_DestroyWindow(window_);
+        throw Exception(Format("ウィンドウを作成できません: %s", SDL_GetError()));
+    }
+
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    imgui_ = ImGui::CreateContext();
+    ImGui::SetCurrentContext(imgui_);
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;
+    io.LogFilename = nullptr;
+    AddFormFonts(io);
+    ApplyFormStyle();
+    ImGui_ImplSDL2_InitForSDLRenderer(window_);
+    ImGui_ImplSDLRenderer_Init(renderer_);
+    ImGui::SetCurrentContext(previous);
+    application_.AddForm(this);
+}
+
+Form::~Form() {
+    application_.RemoveForm(this);
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    ImGui::SetCurrentContext(imgui_);
+    ImGui_ImplSDLRenderer_Shutdown();
+    ImGui_ImplSDL2_Shutdown();
+    ImGui::DestroyContext(imgui_);
+    ImGui::SetCurrentContext(previous == imgui_ ? nullptr : previous);
+    SDL_DestroyRenderer(renderer_);
+    SDL_DestroyWindow(window_);
+}
+
+void Form::SetCaption(const std::string& caption) {
+    caption_ = caption;
+    SDL_SetWindowTitle(window_, caption_.c_str());
+}
+
+void Form::SetClientSize(int width, int height) {
+    clientWidth_ = std::max(width, 0);
+    clientHeight_ = std::max(height, 0);
+    // SDL windows cannot have a zero-sized client area; one pixel is as close as it gets.
+    SDL_SetWindowSize(window_, std::max(clientWidth_, 1), std::max(clientHeight_, 1));
+    Invalidate();
+}
+
+void Form::SetPosition(int left, int top) { SDL_SetWindowPosition(window_, left, top); }
+
+void Form::Show() {
+    SDL_ShowWindow(window_);
+    visible_ = true;
+    Invalidate();
+}
+
+void Form::Hide() {
+    SDL_HideWindow(window_);
+    visible_ = false;
+}
+
+void Form::SetFullScreen(bool fullScreen) {
+    if (fullScreen_ == fullScreen) return;
+    fullScreen_ = fullScreen;
+    SDL_SetWindowFullscreen(window_, fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+}
+
+bool Form::Focused() const {
+    if (!application_.HasDisplay()) return application_.Active();
+    return (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) != 0;
+}
+
+void Form::SetPaintSuspended(bool suspended) {
+    paintSuspended_ = suspended;
+    if (!suspended) Invalidate();
+}
+
+bool Form::NeedsPaint() const {
+    if (!visible_ || paintSuspended_ || closed_) return false;
+    if (invalid_) return true;
+    return interactive_ && SDL_GetTicks() - lastPaint_ >= 16;
+}
+
+void Form::Close() {
+    if (closed_) return;
+    closed_ = true;
+    if (OnClose) OnClose();
+    Hide();
+    if (application_.MainForm() == this) application_.Terminate();
+}
+
+void Form::Repaint() {
+    if (paintSuspended_ || closed_) return;
+    invalid_ = false;
+    lastPaint_ = SDL_GetTicks();
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    ImGui::SetCurrentContext(imgui_);
+    ImGui_ImplSDLRenderer_NewFrame();
+    ImGui_ImplSDL2_NewFrame();
+    ImGui::NewFrame();
+    if (OnPaint) OnPaint();
+    ImGui::Render();
+    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    SDL_RenderClear(renderer_);
+    ImGui_ImplSDLRenderer_RenderDrawData(ImGui::GetDrawData());
+    SDL_RenderPresent(renderer_);
+    ImGui::SetCurrentContext(previous);
+}
+
+void Form::HandleEvent(const SDL_Event& event) {
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    ImGui::SetCurrentContext(imgui_);
+    ImGui_ImplSDL2_ProcessEvent(&event);
+    ImGui::SetCurrentContext(previous);
+
+    if (event.type == SDL_WINDOWEVENT) {
+        switch (event.window.event) {
+            case SDL_WINDOWEVENT_CLOSE: Close(); break;
+            case SDL_WINDOWEVENT_EXPOSED:
+            case SDL_WINDOWEVENT_SHOWN:
+            case SDL_WINDOWEVENT_RESIZED: Invalidate(); break;
+            default: break;
+        }
+    } else if (event.type == SDL_KEYDOWN) {
+        const int key = VirtualKeyFromSdl(event.key.keysym.sym);
+        if (key != 0 && OnKeyDown) OnKeyDown(key);
+        Invalidate();
+    } else if (event.type == SDL_MOUSEBUTTONDOWN || event.type == SDL_MOUSEBUTTONUP || event.type == SDL_MOUSEMOTION) {
+        Invalidate();
+    }
+}
+
+}  // namespace gui
