@@ -4,7 +4,7 @@
 #include <imgui.h>
 
 #include "gui/Application.h"
-#include "gui/Fonts.h"
+#include "gui/FormFonts.h"
 
 namespace app {
 

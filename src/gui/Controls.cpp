@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "gui/Fonts.h"
+#include "gui/FormFonts.h"
 
 namespace gui {
 namespace {

@@ -8,7 +8,7 @@
 #include "gui/Application.h"
 #include "gui/Controls.h"
 #include "gui/Exception.h"
-#include "gui/Fonts.h"
+#include "gui/FormFonts.h"
 
 namespace gui {
 

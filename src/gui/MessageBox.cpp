@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "gui/Application.h"
-#include "gui/Fonts.h"
+#include "gui/FormFonts.h"
 #include "gui/Form.h"
 
 namespace gui {

@@ -1,4 +1,4 @@
-#include "gui/Fonts.h"
+#include "gui/FormFonts.h"
 
 #include <imgui.h>
 
