@@ -114,6 +114,28 @@ bool Form::Focused() const {
     return (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) != 0;
 }
 
+namespace {
+
+SDL_Cursor* BlankCursor() {
+    static SDL_Cursor* blank = [] {
+        static const uint8_t bits[1] = {0};
+        return SDL_CreateCursor(bits, bits, 1, 1, 0, 0);
+    }();
+    return blank;
+}
+
+void ApplyCursor(bool hidden) {
+    if (hidden && BlankCursor() != nullptr) SDL_SetCursor(BlankCursor());
+    else SDL_SetCursor(SDL_GetDefaultCursor());
+}
+
+}  // namespace
+
+void Form::SetCursorHidden(bool hidden) {
+    cursorHidden_ = hidden;
+    if (SDL_GetMouseFocus() == window_) ApplyCursor(hidden);
+}
+
 void Form::SetPaintSuspended(bool suspended) {
     paintSuspended_ = suspended;
     if (!suspended) Invalidate();
@@ -160,6 +182,7 @@ void Form::HandleEvent(const SDL_Event& event) {
     if (event.type == SDL_WINDOWEVENT) {
         switch (event.window.event) {
             case SDL_WINDOWEVENT_CLOSE: Close(); break;
+            case SDL_WINDOWEVENT_ENTER: ApplyCursor(cursorHidden_); break;
             case SDL_WINDOWEVENT_EXPOSED:
             case SDL_WINDOWEVENT_SHOWN:
             case SDL_WINDOWEVENT_RESIZED: Invalidate(); break;

@@ -48,6 +48,9 @@ public:
     // Desktop full screen on or off (the display component switches it).
     void SetFullScreen(bool fullScreen);
     bool FullScreen() const { return fullScreen_; }
+    // No mouse pointer over this window (the pointer shows again over other windows).
+    void SetCursorHidden(bool hidden);
+    bool CursorHidden() const { return cursorHidden_; }
     // True while the window has the keyboard focus.
     bool Focused() const;
 
@@ -88,6 +91,7 @@ private:
     bool fullScreen_ = false;
     bool closed_ = false;
     bool paintSuspended_ = false;
+    bool cursorHidden_ = false;
     bool invalid_ = true;
     bool interactive_ = false;
     uint32_t lastPaint_ = 0;

@@ -1,0 +1,59 @@
+// The play screen: display set-up and chart loading, the per-frame play routine, and the state
+// they share for the whole run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace gui {
+class Application;
+class TRadioGroup;
+class TCheckBox;
+}  // namespace gui
+namespace media {
+class TDXDraw;
+class TDirectDrawSurface;
+class TDXInput;
+class TCustomDXTimer;
+}  // namespace media
+namespace engine {
+class TBMS;
+}
+
+namespace play {
+
+// The live settings and components that the play screen reads at the moment of each call:
+// the settings dialog's controls and the main form's timer and input component.
+struct TPlayBindings {
+    const gui::TRadioGroup* ColorMode = nullptr;    // 0 = 256 colours, 1 = 65536 colours
+    const gui::TRadioGroup* DisplayMode = nullptr;  // 0 = full screen, 1 = window
+    const gui::TCheckBox* ShowParams = nullptr;
+    const gui::TCheckBox* Hidden = nullptr;
+    const media::TCustomDXTimer* Timer = nullptr;
+    media::TDXInput* Input = nullptr;
+};
+
+void Bind(const TPlayBindings& bindings);
+const TPlayBindings& Bindings();
+
+// Module state, one of each for the whole run.
+struct TPlayState {
+    media::TDirectDrawSurface* ArrowSheet = nullptr;
+    int32_t BaseImage = -1;
+    int32_t LayerImage = -1;
+    int32_t TriggeredUpTo = -9999;
+    int32_t FrameNumber = 0;
+    int32_t LastSoundObject = 0;
+};
+TPlayState& State();
+
+// Step 20: resets the play state, sets up the display (unless playback only), loads the chart,
+// puts the sprite sheet on a surface and pauses a second. False when the chart cannot be loaded.
+bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TBMS& engine, const std::string& fileName);
+// Step 30 and step 50 hooks; both report readiness.
+bool BeforePlay(media::TDXDraw& dxd, engine::TBMS& engine);
+bool AfterPlay();
+// Step 40: one frame of play. True when play is over.
+bool PlayFrame(media::TDXDraw& dxd, engine::TBMS& engine);
+
+}  // namespace play
