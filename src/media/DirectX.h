@@ -24,6 +24,9 @@ protected:
     HResult lastResult_ = 0;
 };
 
-GUI_DECLARE_EXCEPTION(EDirectXError, gui::Exception);
+// The framework's base error, by its plain name (the declaring macro needs an unqualified base).
+using gui::Exception;
+
+GUI_DECLARE_EXCEPTION(EDirectXError, Exception);
 
 }  // namespace media
