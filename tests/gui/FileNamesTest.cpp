@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include "gui/FileNames.h"
+#include "support/TestFiles.h"
+
+using gui::FindChartFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+TEST(FileNames, BackslashesSeparateFoldersAndCaseIsIgnoredFolderByFolder) {
+    TempDir dir;
+    WriteFile(dir / "Sounds" / "Drums" / "Kick.WAV", "k");
+    EXPECT_EQ(FindChartFile(dir.Path(), "Sounds\\Drums\\Kick.WAV"), dir / "Sounds/Drums/Kick.WAV");
+    EXPECT_EQ(FindChartFile(dir.Path(), "sounds\\DRUMS\\kick.wav"), dir / "Sounds/Drums/Kick.WAV");
+    EXPECT_EQ(FindChartFile(dir.Path(), "sounds/drums/kick.wav"), dir / "Sounds/Drums/Kick.WAV");
+    EXPECT_EQ(FindChartFile(dir.Path(), "\\Sounds\\\\Drums\\.\\Kick.wav"), dir / "Sounds/Drums/Kick.WAV");
+    EXPECT_TRUE(FindChartFile(dir.Path(), "sounds\\drums\\snare.wav").empty());
+    // A folder is not a file.
+    EXPECT_TRUE(FindChartFile(dir.Path(), "Sounds\\Drums").empty());
+    EXPECT_TRUE(FindChartFile(dir.Path(), "").empty());
+}
+
+TEST(FileNames, TheExactNameWinsOverOtherCases) {
+    TempDir dir;
+    WriteFile(dir / "a.wav", "lower");
+    WriteFile(dir / "A.WAV", "upper");
+    EXPECT_EQ(FindChartFile(dir.Path(), "A.WAV"), dir / "A.WAV");
+    EXPECT_EQ(FindChartFile(dir.Path(), "a.wav"), dir / "a.wav");
+    // No exact match: the first in name order, whatever order the folder lists them in.
+    EXPECT_EQ(FindChartFile(dir.Path(), "A.wav"), dir / "A.WAV");
+}
+
+TEST(FileNames, ShiftJisNamesFindUtf8NamedFiles) {
+    TempDir dir;
+    WriteFile(dir / "音" / "ドラム.wav", "d");
+    // "音\ドラム.WAV" in Shift-JIS; the 2nd byte of ム (83 80) is not a separator.
+    EXPECT_EQ(FindChartFile(dir.Path(), "\x89\xB9\\\x83h\x83\x89\x83\x80.WAV"), dir / "音/ドラム.wav");
+    // "表" (95 5C) has a backslash as its second byte: it must not split the name.
+    WriteFile(dir / "表.wav", "t");
+    EXPECT_EQ(FindChartFile(dir.Path(), "\x95\x5C.wav"), dir / "表.wav");
+}
+
+TEST(FileNames, TrailingBlanksAndDotsAreIgnoredLikeOnWindows) {
+    TempDir dir;
+    WriteFile(dir / "bgm.wav", "b");
+    EXPECT_EQ(FindChartFile(dir.Path(), "bgm.wav  "), dir / "bgm.wav");
+    EXPECT_EQ(FindChartFile(dir.Path(), "bgm.wav\t"), dir / "bgm.wav");
+    EXPECT_EQ(FindChartFile(dir.Path(), "BGM.wav."), dir / "bgm.wav");
+}
