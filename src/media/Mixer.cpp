@@ -1,0 +1,360 @@
+#include "media/Mixer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "media/AudioDevice.h"
+
+namespace media {
+
+namespace {
+
+constexpr int kMinRate = 100;
+constexpr int kMaxRate = 384000;
+constexpr double kFixedOne = 4294967296.0;
+
+struct PcmLayout {
+    int channels = 0;
+    int bits = 0;
+    bool isFloat = false;
+    int rate = 0;
+};
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+bool ReadLayout(const std::vector<uint8_t>& block, PcmLayout& layout) {
+    if (block.size() < 16) return false;
+    const TWaveFormatEx f = TWaveFormatEx::FromBytes(block.data(), block.size());
+    uint16_t tag = f.wFormatTag;
+    if (tag == WAVE_FORMAT_EXTENSIBLE) {
+        // The sub-format GUID starts 24 bytes in; its first two bytes are the plain format tag.
+        if (block.size() < 40) return false;
+        tag = Le16(block.data() + 24);
+    }
+    layout.channels = f.nChannels;
+    layout.bits = f.wBitsPerSample;
+    layout.rate = static_cast<int>(std::min<uint32_t>(f.nSamplesPerSec, kMaxRate + 1));
+    if (tag == WAVE_FORMAT_PCM) {
+        if (layout.bits != 8 && layout.bits != 16 && layout.bits != 24 && layout.bits != 32) return false;
+    } else if (tag == WAVE_FORMAT_IEEE_FLOAT) {
+        if (layout.bits != 32 && layout.bits != 64) return false;
+        layout.isFloat = true;
+    } else {
+        return false;
+    }
+    if (layout.channels != 1 && layout.channels != 2) return false;
+    return layout.rate >= kMinRate && layout.rate <= kMaxRate;
+}
+
+int16_t FloatTo16(double v) {
+    if (!(v == v)) return 0;
+    const double scaled = std::nearbyint(v * 32768.0);
+    return static_cast<int16_t>(std::clamp(scaled, -32768.0, 32767.0));
+}
+
+int16_t DecodeSample(const uint8_t* p, const PcmLayout& layout) {
+    if (layout.isFloat) {
+        if (layout.bits == 32) {
+            float v;
+            std::memcpy(&v, p, 4);
+            return FloatTo16(v);
+        }
+        double v;
+        std::memcpy(&v, p, 8);
+        return FloatTo16(v);
+    }
+    switch (layout.bits) {
+        case 8:
+            return static_cast<int16_t>((p[0] - 128) * 256);
+        case 16:
+            return static_cast<int16_t>(Le16(p));
+        case 24:
+            return static_cast<int16_t>(Le16(p + 1));
+        default:
+            return static_cast<int16_t>(Le16(p + 2));
+    }
+}
+
+}  // namespace
+
+bool IsPlayableFormat(const std::vector<uint8_t>& formatBlock) {
+    PcmLayout layout;
+    return ReadLayout(formatBlock, layout);
+}
+
+std::shared_ptr<const SampleData> DecodeWave(const std::vector<uint8_t>& formatBlock, const uint8_t* data,
+                                             size_t size, int targetRate) {
+    auto result = std::make_shared<SampleData>();
+    PcmLayout layout;
+    if (!ReadLayout(formatBlock, layout)) {
+        const TWaveFormatEx f = TWaveFormatEx::FromBytes(formatBlock.data(), formatBlock.size());
+        result->rate = result->sourceRate = static_cast<int>(std::min<uint32_t>(f.nSamplesPerSec, kMaxRate));
+        return result;
+    }
+    result->rate = result->sourceRate = layout.rate;
+    result->channels = layout.channels;
+    const size_t sampleBytes = static_cast<size_t>(layout.bits / 8);
+    const size_t frameBytes = sampleBytes * static_cast<size_t>(layout.channels);
+    const size_t frames = data != nullptr ? size / frameBytes : 0;
+    std::vector<int16_t> samples(frames * static_cast<size_t>(layout.channels));
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = DecodeSample(data + i * sampleBytes, layout);
+
+    if (layout.rate != targetRate && frames > 0) {
+        std::vector<int16_t> converted;
+        if (ConvertSampleRate(samples.data(), frames, layout.channels, layout.rate, targetRate, converted)) {
+            samples = std::move(converted);
+            result->rate = targetRate;
+        }
+    }
+    result->samples = std::move(samples);
+    return result;
+}
+
+StereoGain GainFromVolumePan(int volume, int pan) {
+    volume = std::clamp(volume, -10000, 0);
+    pan = std::clamp(pan, -10000, 10000);
+    auto attenuation = [](int hundredthsDb) {
+        return hundredthsDb <= -10000 ? 0.0f : static_cast<float>(std::pow(10.0, hundredthsDb / 2000.0));
+    };
+    const float master = attenuation(volume);
+    StereoGain gain;
+    gain.left = master * (pan > 0 ? attenuation(-pan) : 1.0f);
+    gain.right = master * (pan < 0 ? attenuation(pan) : 1.0f);
+    return gain;
+}
+
+Mixer::Mixer(int rate)
+    : rate_(rate),
+      playTicket_(kMaxVoices, 0),
+      touched_(kMaxVoices, false),
+      endedTicket_(new std::atomic<uint32_t>[kMaxVoices]),
+      voices_(kMaxVoices),
+      mix_(2 * kBlockFrames) {
+    freeVoices_.reserve(kMaxVoices);
+    for (int v = kMaxVoices - 1; v >= 0; --v) freeVoices_.push_back(v);
+    for (int v = 0; v < kMaxVoices; ++v) endedTicket_[v].store(0);
+    active_.reserve(kMaxVoices);
+    commands_.reserve(1024);
+}
+
+Mixer::~Mixer() = default;
+
+void Mixer::SetRate(int rate) {
+    if (rate <= 0) return;
+    std::lock_guard<std::mutex> render(renderMutex_);
+    std::lock_guard<std::mutex> command(commandMutex_);
+    ApplyCommands();
+    rate_.store(rate);
+    for (int index : active_) voices_[index].step = StepFor(voices_[index].data, voices_[index].ratio);
+}
+
+int Mixer::AllocateVoice() {
+    if (freeVoices_.empty()) return -1;
+    const int voice = freeVoices_.back();
+    freeVoices_.pop_back();
+    playTicket_[voice] = 0;
+    return voice;
+}
+
+void Mixer::FreeVoice(int voice) {
+    if (voice < 0 || voice >= kMaxVoices) return;
+    playTicket_[voice] = 0;
+    if (touched_[voice]) {
+        std::lock_guard<std::mutex> render(renderMutex_);
+        std::lock_guard<std::mutex> command(commandMutex_);
+        ApplyCommands();
+        if (voices_[voice].active) Deactivate(voice);
+        voices_[voice].data = nullptr;
+        touched_[voice] = false;
+    }
+    freeVoices_.push_back(voice);
+}
+
+void Mixer::Play(int voice, const SampleData* data, double ratio, StereoGain gain, bool looped) {
+    if (voice < 0 || voice >= kMaxVoices) return;
+    if (data == nullptr || data->Frames() == 0) {
+        Stop(voice);
+        return;
+    }
+    if (++nextTicket_ == 0) nextTicket_ = 1;
+    playTicket_[voice] = nextTicket_;
+    touched_[voice] = true;
+    Push(Command{CommandType::Play, voice, nextTicket_, data, ratio, gain, looped});
+}
+
+void Mixer::Stop(int voice) {
+    if (voice < 0 || voice >= kMaxVoices) return;
+    playTicket_[voice] = 0;
+    Push(Command{CommandType::Stop, voice, 0, nullptr, 0.0, {}, false});
+}
+
+void Mixer::SetRatio(int voice, double ratio) {
+    if (voice < 0 || voice >= kMaxVoices) return;
+    Push(Command{CommandType::Ratio, voice, 0, nullptr, ratio, {}, false});
+}
+
+void Mixer::SetGain(int voice, StereoGain gain) {
+    if (voice < 0 || voice >= kMaxVoices) return;
+    Push(Command{CommandType::Gain, voice, 0, nullptr, 0.0, gain, false});
+}
+
+bool Mixer::IsPlaying(int voice) const {
+    if (voice < 0 || voice >= kMaxVoices) return false;
+    const uint32_t ticket = playTicket_[voice];
+    return ticket != 0 && endedTicket_[voice].load(std::memory_order_acquire) != ticket;
+}
+
+void Mixer::AddSource(MixerSource* source) {
+    std::lock_guard<std::mutex> render(renderMutex_);
+    for (MixerSource*& slot : sources_)
+        if (slot == source) return;
+    for (MixerSource*& slot : sources_) {
+        if (slot == nullptr) {
+            slot = source;
+            return;
+        }
+    }
+}
+
+void Mixer::RemoveSource(MixerSource* source) {
+    std::lock_guard<std::mutex> render(renderMutex_);
+    for (MixerSource*& slot : sources_)
+        if (slot == source) slot = nullptr;
+}
+
+void Mixer::Push(const Command& command) {
+    std::lock_guard<std::mutex> lock(commandMutex_);
+    commands_.push_back(command);
+}
+
+void Mixer::ApplyCommands() {
+    for (const Command& command : commands_) Apply(command);
+    commands_.clear();
+}
+
+uint64_t Mixer::StepFor(const SampleData* data, double ratio) const {
+    if (data == nullptr || data->rate <= 0 || !(ratio > 0.0)) return 0;
+    const double step = ratio * data->rate / static_cast<double>(rate_.load());
+    return static_cast<uint64_t>(std::min(std::llround(step * kFixedOne), static_cast<long long>(1) << 50));
+}
+
+void Mixer::Apply(const Command& command) {
+    Voice& voice = voices_[command.voice];
+    switch (command.type) {
+        case CommandType::Play:
+            voice.data = command.data;
+            voice.pos = 0;
+            voice.ratio = command.ratio;
+            voice.step = StepFor(command.data, command.ratio);
+            voice.left = command.gain.left;
+            voice.right = command.gain.right;
+            voice.looped = command.looped;
+            voice.ticket = command.ticket;
+            Activate(command.voice);
+            break;
+        case CommandType::Stop:
+            if (voice.active) Deactivate(command.voice);
+            break;
+        case CommandType::Ratio:
+            voice.ratio = command.ratio;
+            voice.step = StepFor(voice.data, command.ratio);
+            break;
+        case CommandType::Gain:
+            voice.left = command.gain.left;
+            voice.right = command.gain.right;
+            break;
+    }
+}
+
+void Mixer::Activate(int index) {
+    Voice& voice = voices_[index];
+    if (voice.active) return;
+    voice.active = true;
+    voice.activeIndex = static_cast<int>(active_.size());
+    active_.push_back(index);
+    activeCount_.store(static_cast<int>(active_.size()), std::memory_order_relaxed);
+}
+
+void Mixer::Deactivate(int index) {
+    Voice& voice = voices_[index];
+    if (!voice.active) return;
+    const int slot = voice.activeIndex;
+    const int last = active_.back();
+    active_[static_cast<size_t>(slot)] = last;
+    voices_[last].activeIndex = slot;
+    active_.pop_back();
+    voice.active = false;
+    voice.activeIndex = -1;
+    endedTicket_[index].store(voice.ticket, std::memory_order_release);
+    activeCount_.store(static_cast<int>(active_.size()), std::memory_order_relaxed);
+}
+
+bool Mixer::MixVoice(Voice& voice, float* mix, int frames) {
+    const SampleData* data = voice.data;
+    const size_t length = data != nullptr ? data->Frames() : 0;
+    if (length == 0 || voice.step == 0) return false;
+    const uint64_t end = static_cast<uint64_t>(length) << 32;
+    const int16_t* s = data->samples.data();
+    const bool stereo = data->channels == 2;
+    const float left = voice.left;
+    const float right = voice.right;
+    constexpr float kFraction = 1.0f / 4294967296.0f;
+    for (int k = 0; k < frames; ++k) {
+        if (voice.pos >= end) {
+            if (!voice.looped) return false;
+            voice.pos %= end;
+        }
+        const size_t i = static_cast<size_t>(voice.pos >> 32);
+        const float frac = static_cast<float>(voice.pos & 0xFFFFFFFFu) * kFraction;
+        const size_t next = i + 1 < length ? i + 1 : (voice.looped ? 0 : length);
+        if (stereo) {
+            const float l0 = s[2 * i], r0 = s[2 * i + 1];
+            const float l1 = next < length ? s[2 * next] : 0.0f;
+            const float r1 = next < length ? s[2 * next + 1] : 0.0f;
+            mix[2 * k] += (l0 + (l1 - l0) * frac) * left;
+            mix[2 * k + 1] += (r0 + (r1 - r0) * frac) * right;
+        } else {
+            const float a = s[i];
+            const float b = next < length ? s[next] : 0.0f;
+            const float x = a + (b - a) * frac;
+            mix[2 * k] += x * left;
+            mix[2 * k + 1] += x * right;
+        }
+        voice.pos += voice.step;
+    }
+    return voice.looped || voice.pos < end;
+}
+
+void Mixer::Render(int16_t* out, int frames) {
+    if (frames <= 0) return;
+    std::lock_guard<std::mutex> render(renderMutex_);
+    {
+        std::lock_guard<std::mutex> command(commandMutex_);
+        ApplyCommands();
+    }
+    const int total = frames;
+    while (frames > 0) {
+        const int n = std::min(frames, kBlockFrames);
+        float* mix = mix_.data();
+        std::fill(mix, mix + 2 * n, 0.0f);
+        for (size_t i = 0; i < active_.size();) {
+            const int index = active_[i];
+            if (MixVoice(voices_[index], mix, n))
+                ++i;
+            else
+                Deactivate(index);
+        }
+        for (MixerSource* source : sources_)
+            if (source != nullptr) source->Mix(mix, n);
+        for (int k = 0; k < 2 * n; ++k) {
+            const float v = mix[k] == mix[k] ? std::nearbyint(mix[k]) : 0.0f;
+            out[k] = static_cast<int16_t>(v >= 32767.0f ? 32767.0f : (v <= -32768.0f ? -32768.0f : v));
+        }
+        out += 2 * n;
+        frames -= n;
+    }
+    framesRendered_.fetch_add(static_cast<uint64_t>(total), std::memory_order_release);
+}
+
+}  // namespace media

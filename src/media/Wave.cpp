@@ -1,0 +1,233 @@
+#include "media/Wave.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <istream>
+#include <iterator>
+
+namespace media {
+
+const char* const kInvalidWaveMessage = "不正な Wave です";
+const char* const kStreamReadErrorMessage = "ストリームからの読み込みエラー";
+
+namespace {
+
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+constexpr uint32_t FourCc(const char (&id)[5]) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(id[0])) | static_cast<uint32_t>(static_cast<uint8_t>(id[1])) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(id[2])) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(id[3])) << 24;
+}
+
+void PutLe16(std::vector<uint8_t>& out, uint32_t v) {
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void PutLe32(std::vector<uint8_t>& out, uint32_t v) {
+    PutLe16(out, v & 0xFFFF);
+    PutLe16(out, v >> 16);
+}
+
+}  // namespace
+
+std::vector<uint8_t> TWaveFormatEx::ToBytes() const {
+    std::vector<uint8_t> out;
+    out.reserve(kStoredSize);
+    PutLe16(out, wFormatTag);
+    PutLe16(out, nChannels);
+    PutLe32(out, nSamplesPerSec);
+    PutLe32(out, nAvgBytesPerSec);
+    PutLe16(out, nBlockAlign);
+    PutLe16(out, wBitsPerSample);
+    PutLe16(out, cbSize);
+    return out;
+}
+
+TWaveFormatEx TWaveFormatEx::FromBytes(const uint8_t* bytes, size_t size) {
+    uint8_t raw[kStoredSize] = {};
+    if (size > 0) std::memcpy(raw, bytes, std::min(size, kStoredSize));
+    TWaveFormatEx f;
+    f.wFormatTag = Le16(raw);
+    f.nChannels = Le16(raw + 2);
+    f.nSamplesPerSec = Le32(raw + 4);
+    f.nAvgBytesPerSec = Le32(raw + 8);
+    f.nBlockAlign = Le16(raw + 12);
+    f.wBitsPerSample = Le16(raw + 14);
+    f.cbSize = Le16(raw + 16);
+    return f;
+}
+
+void MakePcmFormat(TWaveFormatEx& format, uint32_t rate, uint16_t bits, uint16_t channels) {
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = channels;
+    format.nSamplesPerSec = rate;
+    format.wBitsPerSample = bits;
+    format.nBlockAlign = static_cast<uint16_t>(channels * (bits / 8));
+    format.nAvgBytesPerSec = format.nBlockAlign * rate;
+    format.cbSize = 0;
+}
+
+void TWave::Touch() {
+    static std::atomic<uint64_t> counter{0};
+    revision_ = ++counter;
+}
+
+void TWave::Assign(const TWave* source) {
+    if (source == this) return;
+    if (source == nullptr) {
+        Clear();
+        return;
+    }
+    format_ = source->format_;
+    Touch();
+    SetData(source->Data(), source->Size());
+}
+
+void TWave::Clear() {
+    Touch();
+    format_.clear();
+    data_.reset();
+    size_ = 0;
+    capacity_ = 0;
+}
+
+void TWave::SetSize(size_t size) {
+    Touch();
+    if (size == 0) {
+        data_.reset();
+        size_ = capacity_ = 0;
+        return;
+    }
+    const size_t capacity = (size + kDataBlockStep - 1) / kDataBlockStep * kDataBlockStep;
+    if (capacity != capacity_) {
+        auto block = std::make_unique<uint8_t[]>(capacity);
+        if (data_) std::memcpy(block.get(), data_.get(), std::min(size_, size));
+        data_ = std::move(block);
+        capacity_ = capacity;
+    } else if (size > size_) {
+        std::memset(data_.get() + size_, 0, size - size_);
+    }
+    size_ = size;
+}
+
+void TWave::SetData(const void* bytes, size_t size) {
+    SetSize(0);
+    SetSize(size);
+    if (size > 0) std::memcpy(data_.get(), bytes, size);
+}
+
+void TWave::LoadFromFile(const std::string& fileName) {
+    std::error_code ec;
+    std::ifstream file;
+    if (!std::filesystem::is_directory(fileName, ec)) file.open(fileName, std::ios::binary);
+    if (!file.is_open()) throw gui::EFOpenError(gui::Format("ファイル %s は開けません", fileName.c_str()));
+    LoadFromStream(file);
+}
+
+void TWave::LoadFromStream(std::istream& stream) {
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+    LoadFromMemory(bytes.data(), bytes.size());
+}
+
+void TWave::LoadFromMemory(const uint8_t* bytes, size_t size) {
+    Clear();
+    if (size == 0) return;
+    if (size < 12 || std::memcmp(bytes, "RIFF", 4) != 0 || std::memcmp(bytes + 8, "WAVE", 4) != 0)
+        throw EWaveStreamError(kInvalidWaveMessage);
+
+    // Positions may run past the end (chunk sizes are taken as stored); reads there get nothing.
+    uint64_t pos = 12;
+    std::vector<uint8_t> format;
+    uint64_t dataStart = 0;
+    uint32_t dataSize = 0;
+    for (;;) {
+        uint8_t header[8] = {};
+        if (pos < size) {
+            const size_t got = static_cast<size_t>(std::min<uint64_t>(8, size - pos));
+            std::memcpy(header, bytes + pos, got);
+            pos += got;
+        }
+        const uint32_t id = Le32(header);
+        const uint32_t chunkSize = Le32(header + 4);
+        if (id == 0) break;
+        if (id == FourCc("fmt ")) {
+            if (pos > size || chunkSize > size - pos) throw gui::EReadError(kStreamReadErrorMessage);
+            format.assign(bytes + pos, bytes + pos + chunkSize);
+        } else if (id == FourCc("data")) {
+            dataStart = pos;
+            dataSize = chunkSize;
+        }
+        pos += chunkSize;
+    }
+
+    format_ = std::move(format);
+    Touch();
+    if (dataSize > 0) {
+        if (dataStart > size || dataSize > size - dataStart) {
+            format_.clear();
+            throw gui::EReadError(kStreamReadErrorMessage);
+        }
+        SetData(bytes + dataStart, dataSize);
+    }
+}
+
+TWaveStream::TWaveStream(std::string fileName) : fileName_(std::move(fileName)) {}
+
+TWaveStream::~TWaveStream() {
+    try {
+        Close();
+    } catch (...) {
+    }
+}
+
+void TWaveStream::Open() {
+    if (opened_) throw EWaveStreamError("ストリームはすでに開かれています");
+    if (format_.empty()) throw EWaveStreamError("Format が不正です");
+    file_.open(fileName_, std::ios::binary | std::ios::trunc);
+    if (!file_.is_open()) throw gui::EFOpenError(gui::Format("ファイル %s を作成できません", fileName_.c_str()));
+    std::vector<uint8_t> header;
+    header.insert(header.end(), {'R', 'I', 'F', 'F'});
+    PutLe32(header, 0);
+    header.insert(header.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    PutLe32(header, static_cast<uint32_t>(format_.size()));
+    header.insert(header.end(), format_.begin(), format_.end());
+    header.insert(header.end(), {'d', 'a', 't', 'a'});
+    PutLe32(header, 0);
+    file_.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    dataStart_ = header.size();
+    dataSize_ = 0;
+    opened_ = true;
+}
+
+void TWaveStream::Write(const void* bytes, size_t size) {
+    if (!opened_) throw EWaveStreamError("ストリームは開かれていません");
+    file_.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+    if (!file_) throw gui::EWriteError("ストリームへの書き込みエラー");
+    dataSize_ += size;
+}
+
+void TWaveStream::Close() {
+    if (!opened_) return;
+    opened_ = false;
+    const uint32_t data = static_cast<uint32_t>(std::min<size_t>(dataSize_, 0xFFFFFFFFu - dataStart_));
+    std::vector<uint8_t> riffSize, dataSize;
+    PutLe32(riffSize, static_cast<uint32_t>(dataStart_ - 8 + data));
+    PutLe32(dataSize, data);
+    file_.seekp(4);
+    file_.write(reinterpret_cast<const char*>(riffSize.data()), 4);
+    file_.seekp(static_cast<std::streamoff>(dataStart_ - 4));
+    file_.write(reinterpret_cast<const char*>(dataSize.data()), 4);
+    file_.close();
+    if (file_.fail()) throw gui::EWriteError("ストリームへの書き込みエラー");
+}
+
+}  // namespace media

@@ -1,0 +1,339 @@
+#include "media/DXSounds.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "media/AudioDevice.h"
+
+using namespace media;
+
+namespace {
+
+// A wave of `frames` mono 16-bit samples, all `level` (a flat block makes onsets and lengths
+// easy to measure in the mix).
+void FillWave(TWave& wave, uint32_t rate, size_t frames, int16_t level = 10000) {
+    TWaveFormatEx f;
+    MakePcmFormat(f, rate, 16, 1);
+    wave.SetFormat(f);
+    std::vector<int16_t> samples(frames, level);
+    wave.SetData(samples.data(), samples.size() * 2);
+}
+
+struct Span {
+    int first = -1;  // first frame whose left channel is non-zero
+    int last = -1;
+};
+
+Span Measure(const std::vector<int16_t>& mix) {
+    Span s;
+    for (size_t i = 0; i < mix.size() / 2; ++i) {
+        if (mix[2 * i] != 0) {
+            if (s.first < 0) s.first = static_cast<int>(i);
+            s.last = static_cast<int>(i);
+        }
+    }
+    return s;
+}
+
+class OfflineSound : public ::testing::Test {
+protected:
+    OfflineSound() : sound(nullptr), list(nullptr) {
+        sound.SetOffline(true);
+        sound.Initialize();
+        list.SetDXSound(&sound);
+    }
+
+    std::vector<int16_t> Render(int frames) {
+        std::vector<int16_t> out(static_cast<size_t>(frames) * 2);
+        sound.Render(out.data(), frames);
+        return out;
+    }
+
+    TWaveCollectionItem& Slot(uint32_t rate, size_t frames, int16_t level = 10000) {
+        TWaveCollectionItem& item = list.Items().Add();
+        FillWave(item.Wave(), rate, frames, level);
+        item.Restore();
+        return item;
+    }
+
+    TDXSound sound;
+    TDXWaveList list;
+};
+
+}  // namespace
+
+TEST_F(OfflineSound, PlaysASlotSampleExactAtItsOwnRate) {
+    TWaveCollectionItem& item = list.Items().Add();
+    TWaveFormatEx f;
+    MakePcmFormat(f, 44100, 16, 1);
+    item.Wave().SetFormat(f);
+    const int16_t ramp[5] = {100, -200, 300, 32767, -32768};
+    item.Wave().SetData(ramp, sizeof ramp);
+    EXPECT_EQ(item.Buffer()->Frequency(), 44100);
+
+    Render(100);
+    item.Play();
+    const auto mix = Render(8);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(mix[2 * i], ramp[i]) << i;
+        EXPECT_EQ(mix[2 * i + 1], ramp[i]) << i;
+    }
+    EXPECT_EQ(mix[10], 0);
+    EXPECT_EQ(item.Copy(0)->Status(), 0u);
+}
+
+TEST_F(OfflineSound, FrequencyScalesPitchAndLength) {
+    // 4410 frames at 44100 Hz: 100 ms. At 66150 Hz it lasts 2940 frames.
+    TWaveCollectionItem& item = Slot(44100, 4410);
+    item.SetFrequency(item.Buffer()->Frequency() * 150 / 100);
+    EXPECT_EQ(item.Buffer()->Frequency(), 66150);
+    Render(1000);
+    item.Play();
+    Span s = Measure(Render(8000));
+    EXPECT_EQ(s.first, 0);
+    EXPECT_NEAR(s.last + 1, 2940, 1);
+
+    // A 22050 Hz sound is converted to the output rate first; 150% of its rate is 1.5x too.
+    TWaveCollectionItem& low = Slot(22050, 2205);
+    EXPECT_EQ(low.Buffer()->Frequency(), 22050);
+    low.SetFrequency(22050 * 150 / 100);
+    Render(500);
+    low.Play();
+    s = Measure(Render(8000));
+    EXPECT_EQ(s.first, 0);
+    EXPECT_NEAR(s.last + 1, 2940, 8);
+}
+
+TEST_F(OfflineSound, PanAndVolumeSetTheChannelLevels) {
+    TWaveCollectionItem& item = Slot(44100, 1000, 10000);
+    item.SetPan(DSBPAN_LEFT);
+    item.Play();
+    auto mix = Render(10);
+    EXPECT_EQ(mix[0], 10000);
+    EXPECT_EQ(mix[1], 0);
+
+    item.Stop();
+    item.SetPan(DSBPAN_RIGHT);
+    item.Play();
+    mix = Render(10);
+    EXPECT_EQ(mix[0], 0);
+    EXPECT_EQ(mix[1], 10000);
+
+    item.Stop();
+    item.SetPan(-600);  // right 6 dB down
+    item.SetVolume(-600);
+    item.Play();
+    mix = Render(10);
+    EXPECT_NEAR(mix[0], 10000 * std::pow(10.0, -0.3), 1);
+    EXPECT_NEAR(mix[1], 10000 * std::pow(10.0, -0.6), 1);
+}
+
+TEST_F(OfflineSound, SumsVoicesWithSaturation) {
+    TWaveCollectionItem& a = Slot(44100, 100, 30000);
+    TWaveCollectionItem& b = Slot(44100, 100, 30000);
+    TWaveCollectionItem& c = Slot(44100, 100, -30000);
+    a.Play();
+    b.Play();
+    auto mix = Render(4);
+    EXPECT_EQ(mix[0], 32767);
+    c.Play();
+    c.Play();
+    c.Play();
+    mix = Render(4);
+    EXPECT_EQ(mix[0], -30000);  // 30000 + 30000 - 3 x 30000
+}
+
+TEST_F(OfflineSound, StopThenPlayRestartsTheOneCopy) {
+    TWaveCollectionItem& item = Slot(44100, 1000);
+    item.Play();
+    Render(300);
+    item.Stop();
+    item.Play();
+    EXPECT_EQ(item.CopyCount(), 1);
+    Span s = Measure(Render(2000));
+    EXPECT_EQ(s.first, 0);
+    EXPECT_EQ(s.last, 999);  // restarted from the beginning: the whole sound again
+
+    // A finished copy is idle and is reused as well.
+    item.Play();
+    Render(2000);
+    item.Play();
+    EXPECT_EQ(item.CopyCount(), 1);
+}
+
+TEST_F(OfflineSound, OverlappingPlaysMakeCopiesUpToMaxPlayingCount) {
+    TWaveCollectionItem& item = Slot(44100, 1000);
+    item.Play();
+    item.Play();
+    item.Play();
+    EXPECT_EQ(item.CopyCount(), 3);
+    EXPECT_EQ(sound.Mixer().ActiveVoices(), 0);  // commands wait for the next render
+    Render(1);
+    EXPECT_EQ(sound.Mixer().ActiveVoices(), 3);
+
+    item.SetMaxPlayingCount(2);
+    EXPECT_EQ(item.CopyCount(), 0);
+    item.Play();
+    Render(500);
+    TDirectSoundBuffer* oldest = item.Copy(0);
+    item.Play();
+    EXPECT_EQ(item.CopyCount(), 2);
+    Render(100);
+    item.Play();  // the third overlapping play takes the oldest copy and restarts it
+    EXPECT_EQ(item.CopyCount(), 2);
+    EXPECT_EQ(item.Copy(1), oldest);
+    // Oldest restarted 0 frames ago, the other 100 frames ago: they end 100 frames apart.
+    auto mix = Render(1200);
+    Span s = Measure(mix);
+    EXPECT_EQ(s.last, 999);
+    EXPECT_EQ(mix[2 * 950], 10000);  // only one copy left sounding after frame 900
+    EXPECT_EQ(mix[2 * 850], 20000);
+
+    item.SetMaxPlayingCount(-5);
+    EXPECT_EQ(item.MaxPlayingCount(), 0);
+}
+
+TEST_F(OfflineSound, LoopedSoundsPlayOnTheMainBufferUntilStopped) {
+    TWaveCollectionItem& item = Slot(44100, 100);
+    item.SetLooped(true);
+    item.Play();
+    Render(1000);
+    EXPECT_EQ(item.Buffer()->Status(), DSBSTATUS_PLAYING | DSBSTATUS_LOOPING);
+    EXPECT_EQ(item.CopyCount(), 0);
+    item.Stop();
+    EXPECT_EQ(item.Buffer()->Status(), 0u);
+    EXPECT_EQ(Measure(Render(100)).first, -1);
+}
+
+TEST_F(OfflineSound, DecodesTheCommonSampleFormats) {
+    struct Case {
+        uint16_t tag, bits, channels;
+        std::vector<uint8_t> frame;  // one frame
+        int16_t left, right;
+    };
+    const float half = 0.5f;
+    std::vector<uint8_t> floatFrame(4);
+    std::memcpy(floatFrame.data(), &half, 4);
+    const Case cases[] = {
+        {1, 8, 1, {0xC0}, 64 * 256, 64 * 256},
+        {1, 16, 2, {0x34, 0x12, 0xCC, 0xED}, 0x1234, -0x1234},
+        {1, 24, 1, {0xFF, 0x00, 0x40}, 0x4000, 0x4000},
+        {1, 32, 1, {0, 0, 0x00, 0xC0}, -0x4000, -0x4000},
+        {3, 32, 1, floatFrame, 16384, 16384},
+    };
+    for (const Case& c : cases) {
+        TWaveCollectionItem& item = list.Items().Add();
+        TWaveFormatEx f;
+        MakePcmFormat(f, 44100, c.bits, c.channels);
+        f.wFormatTag = c.tag;
+        item.Wave().SetFormat(f);
+        item.Wave().SetData(c.frame.data(), c.frame.size());
+        item.Restore();
+        item.Play();
+        const auto mix = Render(2);
+        EXPECT_EQ(mix[0], c.left) << c.bits;
+        EXPECT_EQ(mix[1], c.right) << c.bits;
+    }
+}
+
+TEST_F(OfflineSound, AnUnplayableFormatLeavesTheSlotSilent) {
+    TWaveCollectionItem& item = list.Items().Add();
+    TWaveFormatEx f;
+    MakePcmFormat(f, 22050, 4, 1);
+    f.wFormatTag = 2;  // ADPCM
+    item.Wave().SetFormat(f);
+    std::vector<uint8_t> bytes(1000, 0x77);
+    item.Wave().SetData(bytes.data(), bytes.size());
+    EXPECT_NO_THROW(item.Restore());
+    EXPECT_EQ(item.Buffer()->Frequency(), 22050);
+    item.Play();
+    EXPECT_EQ(Measure(Render(2000)).first, -1);
+    EXPECT_EQ(item.Copy(0)->Status(), 0u);
+}
+
+TEST_F(OfflineSound, AnEmptyWaveCannotMakeABuffer) {
+    TWaveCollectionItem& item = list.Items().Add();
+    try {
+        item.Restore();
+        FAIL();
+    } catch (const EDirectSoundBufferError& e) {
+        EXPECT_STREQ(e.what(), "サウンドバッファ を作成できません");
+    }
+    EXPECT_THROW(item.Buffer(), EDirectSoundBufferError);
+    EXPECT_THROW(item.Play(), EWaveCollectionError);
+}
+
+TEST_F(OfflineSound, FinalizingFreesBuffersAndReinitialisingRestoresThem) {
+    TWaveCollectionItem& item = Slot(44100, 100);
+    item.Play();
+    Render(10);
+    std::vector<TDXSoundNotify> steps;
+    const int id = sound.AddListener([&](TDXSound&, TDXSoundNotify step) { steps.push_back(step); });
+    sound.Finalize();
+    EXPECT_FALSE(item.Initialized());
+    EXPECT_EQ(sound.Mixer().ActiveVoices(), 0);
+    sound.Initialize();
+    EXPECT_TRUE(item.Buffer()->Created());
+    EXPECT_EQ((std::vector<TDXSoundNotify>{TDXSoundNotify::Finalizing, TDXSoundNotify::Initializing,
+                                           TDXSoundNotify::Initialized, TDXSoundNotify::Restore}),
+              steps);
+    sound.RemoveListener(id);
+}
+
+TEST(SoundComponent, WithoutADeviceNothingPlaysAndBuffersReadAsNotCreated) {
+    TDXSound sound(nullptr);
+    TDXWaveList list(&sound);
+    TWaveCollectionItem& item = list.Items().Add();
+    FillWave(item.Wave(), 44100, 100);
+    try {
+        (void)item.Buffer()->Frequency();
+        FAIL();
+    } catch (const EDirectSoundBufferError& e) {
+        EXPECT_STREQ(e.what(), "IDirectSoundBuffer は作成されていません");
+    }
+    EXPECT_NO_THROW(item.Restore());
+    EXPECT_NO_THROW(item.Play());
+    EXPECT_NO_THROW(item.Stop());
+    EXPECT_FALSE(item.Initialized());
+    try {
+        sound.Initialize();
+        FAIL();
+    } catch (const EDXSoundError& e) {
+        EXPECT_STREQ(e.what(), "フォームが見つかりません");
+    }
+    EXPECT_FALSE(sound.Initialized());
+    sound.Loaded();  // the automatic start swallows the failure
+    EXPECT_FALSE(sound.Initialized());
+}
+
+TEST(SoundComponent, OnInitializeSetsThePrimaryFormat) {
+    TDXSound sound(nullptr);
+    sound.SetOffline(true);
+    bool formatSet = false;
+    sound.OnInitialize = [&](TDXSound& s) {
+        TWaveFormatEx f;
+        MakePcmFormat(f, 22050, 16, 2);
+        formatSet = s.Primary()->SetFormat(f);
+    };
+    sound.Loaded();
+    ASSERT_TRUE(sound.Initialized());
+    EXPECT_TRUE(formatSet);
+    EXPECT_EQ(sound.Mixer().Rate(), 22050);
+    EXPECT_EQ(sound.Primary()->Frequency(), 22050);
+    TWaveFormatEx bad;
+    MakePcmFormat(bad, 44100, 12, 2);
+    EXPECT_FALSE(sound.Primary()->SetFormat(bad));
+    EXPECT_EQ(sound.Primary()->LastResult(), DSERR_BADFORMAT);
+}
+
+TEST(SoundDevice, OpensTheDummyDeviceWithASmallBuffer) {
+    Mixer mixer;
+    AudioDevice device;
+    ASSERT_TRUE(device.Open(mixer, 44100)) << device.Error();
+    EXPECT_LE(device.BufferFrames(), AudioDevice::kMaxBufferFrames);
+    EXPECT_TRUE(mixer.DeviceDriven());
+    device.Close();
+    EXPECT_FALSE(mixer.DeviceDriven());
+}
