@@ -93,6 +93,18 @@ TKeyboard::TKeyAssigns MakeDefaultAssigns() {
     return a;
 }
 
+// Left/right from x, up/down from y (negative is left and up), button i as state 4 + i.
+TDXInputStates DirectionAndButtonStates(int x, int y, uint32_t buttons) {
+    TDXInputStates states;
+    states.set(isLeft, x < 0);
+    states.set(isRight, x > 0);
+    states.set(isUp, y < 0);
+    states.set(isDown, y > 0);
+    for (int i = 0; i < 32; ++i)
+        if (buttons & (1u << i)) states.set(static_cast<size_t>(isButton1 + i));
+    return states;
+}
+
 gui::Form* RequireForm(gui::Form* owner) {
     if (owner == nullptr) throw EDXInputError(kFormNotFound);
     return owner;
@@ -258,12 +270,7 @@ void TJoystick::Update() {
         position_[axis] = static_cast<int>(scaled);
     }
     buttons_ = reading.buttons;
-    if (position_[0] < 0) states_.set(isLeft);
-    if (position_[0] > 0) states_.set(isRight);
-    if (position_[1] < 0) states_.set(isUp);
-    if (position_[1] > 0) states_.set(isDown);
-    for (int i = 0; i < 32; ++i)
-        if (buttons_ & (1u << i)) states_.set(static_cast<size_t>(isButton1 + i));
+    states_ = DirectionAndButtonStates(position_[0], position_[1], buttons_);
 }
 
 TMouse::~TMouse() { TMouse::Finalize(); }
@@ -289,12 +296,7 @@ void TMouse::Update() {
         reading_ = {};
         return;
     }
-    if (reading_.dx < 0) states_.set(isLeft);
-    if (reading_.dx > 0) states_.set(isRight);
-    if (reading_.dy < 0) states_.set(isUp);
-    if (reading_.dy > 0) states_.set(isDown);
-    for (int i = 0; i < 32; ++i)
-        if (reading_.buttons & (1u << i)) states_.set(static_cast<size_t>(isButton1 + i));
+    states_ = DirectionAndButtonStates(reading_.dx, reading_.dy, reading_.buttons);
 }
 
 TDXInput::TDXInput(gui::Form* owner, std::shared_ptr<InputSource> source)
