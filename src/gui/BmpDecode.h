@@ -1,0 +1,71 @@
+// Pieces shared by the two BMP/DIB readers: a bounds-checked little-endian reader, colour
+// masks, row unpacking to XRGB8888 and run-length decoding. Nothing here reads out of bounds
+// or writes outside its output, whatever the input.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace gui::bmp {
+
+constexpr uint32_t BI_RGB = 0;
+constexpr uint32_t BI_RLE8 = 1;
+constexpr uint32_t BI_RLE4 = 2;
+constexpr uint32_t BI_BITFIELDS = 3;
+
+// The largest picture either reader makes (pixels), and the largest side.
+constexpr int64_t kMaxPixels = int64_t{1} << 25;
+constexpr int kMaxSide = 32768;
+
+// Reads little-endian values; running past the end raises EReadError
+// "ストリームからの読み込みエラー".
+class Reader {
+public:
+    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    size_t Position() const { return pos_; }
+    size_t Remaining() const { return size_ - pos_; }
+    void Seek(size_t position);
+    uint8_t U8();
+    uint16_t U16();
+    uint32_t U32();
+    int32_t S32() { return static_cast<int32_t>(U32()); }
+    void Skip(size_t count);
+    // A pointer to the next `count` bytes, which are then consumed.
+    const uint8_t* Take(size_t count);
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+[[noreturn]] void ThrowReadError();
+
+// The decoded description of a picture's stored pixels.
+struct Layout {
+    int width = 0;
+    int height = 0;  // rows; the sign of the stored height is in `topDown`
+    bool topDown = false;
+    int bitCount = 0;
+    uint32_t compression = BI_RGB;
+    std::array<uint32_t, 3> masks{};  // red, green, blue
+    std::array<uint32_t, 256> table{};  // colour table as 00RRGGBB
+
+    size_t RowBytes() const { return ((static_cast<size_t>(bitCount) * width + 31) / 32) * 4; }
+};
+
+// The default masks: 5-5-5 at 16 bits, 8-8-8 otherwise.
+std::array<uint32_t, 3> DefaultMasks(int bitCount);
+
+// Converts one stored (uncompressed) row of `layout.width` pixels to 00RRGGBB.
+void UnpackRow(const Layout& layout, const uint8_t* row, uint32_t* out);
+
+// Decodes RLE8 (bitCount 8) or RLE4 (bitCount 4) data into one palette index per pixel,
+// `width` × `height`, rows bottom-up. Pixels the data does not reach stay 0; runs that go past
+// a row or the picture are cut off.
+void DecodeRle(const uint8_t* data, size_t size, int bitCount, int width, int height,
+               std::vector<uint8_t>& indices);
+
+}  // namespace gui::bmp
