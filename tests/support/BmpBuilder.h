@@ -1,0 +1,37 @@
+// Builds BMP files and raw DIB data of any accepted layout from a picture, for reader tests.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace testsupport {
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;  // 00RRGGBB, rows top-down
+    uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+struct BmpLayout {
+    uint32_t headerSize = 40;  // 12, 40, 52, 56, 108 or 124
+    int bitCount = 24;
+    uint32_t compression = 0;  // 0 none, 1 RLE8, 2 RLE4, 3 bit fields
+    bool topDown = false;
+    uint16_t planes = 1;
+    std::array<uint32_t, 3> masks{};  // for bit fields; zero = the defaults
+    std::vector<uint32_t> palette;    // 00RRGGBB; indexed pictures use each colour's position
+    uint32_t colorsUsed = 0;          // written as is
+};
+
+// Header, masks, colour table and pixels, as a form description stores a DIB.
+std::vector<uint8_t> MakeDib(const Picture& picture, const BmpLayout& layout);
+// The same behind a 14-byte "BM" file header.
+std::vector<uint8_t> MakeBmpFile(const Picture& picture, const BmpLayout& layout);
+
+// A 3×2 picture: red, green, blue over white, black, grey 128.
+Picture SamplePicture();
+
+}  // namespace testsupport
