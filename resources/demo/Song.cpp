@@ -26,7 +26,7 @@ struct BarPlan {
 // The royal-road progression (IV-V-iii-vi) carries the chorus; the verse walks ii-V-I-vi.
 // The chorus melody comes back at half tempo in the break and at 150 BPM for the last chorus.
 constexpr const char* kChorusMelody[8] = {
-    "A4:2 C5:1 E5:3 D5:1 C5:1", "D5:2 B4:1 G4:3 A4:1 B4:1", "C5:1 D5:1 E5:2 G5:2 E5:1 D5:1", "C5:3 E5:1 A4:4",
+    "A4:2 C5:1 E5:3 D5:1 C5:1", "D5:2 B4:1 G4:3 A4:1 B4:1", "B4:1 D5:1 E5:2 G5:2 E5:1 D5:1", "C5:3 E5:1 A4:4",
     "A4:2 C5:1 E5:3 F5:1 G5:1", "A5:2 G5:1 D5:3 E5:1 F5:1", "G5:2 E5:1 B4:2 C5:1 D5:2",   "E5:3 C5:1 A4:2 r:2",
 };
 constexpr const char* kChorusChords[8] = {"Fmaj7", "G", "Em7", "Am", "Fmaj7", "G", "Em7", "Am"};
@@ -269,8 +269,10 @@ void Song::ComposeBass(int bar, int style, int root)
     const int bpm = bars_[bar].bpm;
     auto note = [&](int step, int midiNote, int sixteenths) {
         std::string name = "bass_" + NoteName(midiNote) + "_" + std::to_string(sixteenths) + "_" + std::to_string(bpm);
+        // Short notes are played detached; long ones are held nearly up to the next note.
         double seconds = sixteenths * 15.0 / bpm;
-        Put(bar, step, 1, Sound(name, [=] { return Bass(midiNote, seconds * 0.85, 0.22); }));
+        double held = sixteenths < 8 ? seconds * 0.85 : seconds - 0.06;
+        Put(bar, step, 1, Sound(name, [=] { return Bass(midiNote, held, 0.22); }));
     };
     const int low = BassNote(root), high = low + 12;
     switch (style) {

@@ -54,6 +54,13 @@ void Finish(Stereo& sound, double peak, double maxSeconds)
     }
     Normalize(sound, peak);
     sound.TrimSilence();
+    // A short fade at the very end, so that no sound stops with a click.
+    const size_t edge = std::min(sound.Frames(), Frames(0.01));
+    for (size_t i = 0; i < edge; ++i) {
+        auto gain = static_cast<float>(i) / edge;
+        sound.left[sound.Frames() - 1 - i] *= gain;
+        sound.right[sound.Frames() - 1 - i] *= gain;
+    }
 }
 
 Stereo FromMono(const std::vector<float>& mono, float pan)
