@@ -509,16 +509,16 @@ std::vector<uint8_t> Song::Midi() const
     constexpr int kStrings = 0, kBass = 1, kPad = 2;
     strings.Name("Strings");
     strings.Program(0, kStrings, 48);
-    strings.Control(0, kStrings, 7, 72);
+    strings.Control(0, kStrings, 7, 60);
     strings.Control(0, kStrings, 10, 52);
     strings.Control(0, kStrings, 91, 70);
     bass.Name("Bass");
     bass.Program(0, kBass, 33);
-    bass.Control(0, kBass, 7, 76);
+    bass.Control(0, kBass, 7, 68);
     bass.Control(0, kBass, 91, 20);
     pad.Name("Pad");
     pad.Program(0, kPad, 89);
-    pad.Control(0, kPad, 7, 62);
+    pad.Control(0, kPad, 7, 52);
     pad.Control(0, kPad, 10, 76);
     pad.Control(0, kPad, 91, 90);
 
