@@ -368,9 +368,11 @@ void TDXSound::RemoveListener(int id) {
 void TDXSound::Notify(TDXSoundNotify step) {
     // A listener may unregister itself while being told.
     const auto snapshot = listeners_;
-    for (const auto& [id, listener] : snapshot) {
-        const bool stillThere = std::any_of(listeners_.begin(), listeners_.end(), [&](const auto& l) { return l.first == id; });
-        if (stillThere) listener(*this, step);
+    for (const auto& entry : snapshot) {
+        const int id = entry.first;
+        const bool stillThere =
+            std::any_of(listeners_.begin(), listeners_.end(), [id](const auto& l) { return l.first == id; });
+        if (stillThere) entry.second(*this, step);
     }
 }
 

@@ -100,7 +100,11 @@ std::shared_ptr<const SampleData> DecodeWave(const std::vector<uint8_t>& formatB
     std::vector<int16_t> samples(frames * static_cast<size_t>(layout.channels));
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = DecodeSample(data + i * sampleBytes, layout);
 
-    if (layout.rate != targetRate && frames > 0) {
+    // A very low rate would multiply the samples; beyond this size the mixer steps through the
+    // data at its own rate instead.
+    constexpr double kMaxConvertedSamples = 64.0 * 1024 * 1024;
+    const double convertedSamples = static_cast<double>(samples.size()) * targetRate / layout.rate;
+    if (layout.rate != targetRate && frames > 0 && convertedSamples <= kMaxConvertedSamples) {
         std::vector<int16_t> converted;
         if (ConvertSampleRate(samples.data(), frames, layout.channels, layout.rate, targetRate, converted)) {
             samples = std::move(converted);

@@ -1,0 +1,351 @@
+#include "media/MPlayer.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "gui/Clock.h"
+#include "media/AudioDevice.h"
+#include "media/DXSounds.h"
+#include "media/MidiFile.h"
+
+namespace media {
+
+namespace {
+
+// FluidSynth's default gain (0.2) is far quieter than full-scale key sounds.
+constexpr double kGain = 0.6;
+constexpr size_t kMaxMidiFileSize = 64u << 20;
+
+void FluidLog(int level, const char* message, void*) {
+    if (level <= FLUID_ERR) std::fprintf(stderr, "fluidsynth: %s\n", message);
+}
+
+int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+uint16_t NextDeviceId() {
+    static uint16_t next = 0;
+    if (++next == 0) next = 1;
+    return next;
+}
+
+}  // namespace
+
+TMediaPlayer::TMediaPlayer(TDXSound* sound)
+    : sound_(sound), left_(Mixer::kBlockFrames), right_(Mixer::kBlockFrames) {
+    if (sound_ != nullptr)
+        listenerId_ = sound_->AddListener([this](TDXSound&, TDXSoundNotify step) { Notified(static_cast<int>(step)); });
+}
+
+TMediaPlayer::~TMediaPlayer() {
+    Close();
+    if (sound_ != nullptr) sound_->RemoveListener(listenerId_);
+    if (synth_ != nullptr) delete_fluid_synth(synth_);
+    if (settings_ != nullptr) delete_fluid_settings(settings_);
+}
+
+std::string TMediaPlayer::ErrorMessage(int32_t error) {
+    switch (error) {
+        case MCIERR_FILE_NOT_FOUND:
+            return "指定されたファイルが見つからないか、開けません";
+        case MCIERR_INVALID_FILE:
+            return "MIDI ファイルではないか、ファイルが壊れています";
+        case MCIERR_UNSUPPORTED_FUNCTION:
+            return "この形式の MIDI ファイルは再生できません";
+        case MCIERR_INVALID_DEVICE_ID:
+            return "MCI デバイスがありません";
+        default:
+            return "原因不明のエラー";
+    }
+}
+
+std::string TMediaPlayer::FindSystemSoundFont() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path debianDefault = "/usr/share/sounds/sf3/default-GM.sf3";
+    if (fs::is_regular_file(debianDefault, ec)) return debianDefault.string();
+    for (const char* folder : {"/usr/share/sounds/sf2", "/usr/share/soundfonts"}) {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(folder, ec)) {
+            std::string ext = entry.path().extension().string();
+            std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+            if ((ext == ".sf2" || ext == ".sf3") && fs::is_regular_file(entry.path(), ec))
+                found.push_back(entry.path().string());
+        }
+        if (!found.empty()) return *std::min_element(found.begin(), found.end());
+    }
+    return {};
+}
+
+void TMediaPlayer::SetSoundFont(const std::string& path) {
+    soundFontChosen_ = true;
+    soundFontPath_ = path;
+}
+
+double TMediaPlayer::Gain() const { return kGain; }
+
+int TMediaPlayer::Rate() const { return sound_ != nullptr ? sound_->Mixer().Rate() : 44100; }
+
+void TMediaPlayer::EnsureSynth() {
+    if (synth_ != nullptr) return;
+    static std::once_flag logOnce;
+    std::call_once(logOnce, [] {
+        for (int level = FLUID_PANIC; level < LAST_LOG_LEVEL; ++level) fluid_set_log_function(level, FluidLog, nullptr);
+    });
+    settings_ = new_fluid_settings();
+    if (settings_ == nullptr) throw EMCIDeviceError(ErrorMessage(0));
+    fluid_settings_setnum(settings_, "synth.sample-rate", Rate());
+    fluid_settings_setnum(settings_, "synth.gain", kGain);
+    fluid_settings_setint(settings_, "synth.cpu-cores", 1);
+    fluid_settings_setstr(settings_, "player.timing-source", "sample");
+    synth_ = new_fluid_synth(settings_);
+    if (synth_ == nullptr) throw EMCIDeviceError(ErrorMessage(0));
+}
+
+void TMediaPlayer::LoadSoundFontIfAudible() {
+    if (soundFontTried_ || synth_ == nullptr) return;
+    if (sound_ == nullptr || !sound_->Initialized()) return;
+    soundFontTried_ = true;
+    const std::string path = soundFontChosen_ ? soundFontPath_ : FindSystemSoundFont();
+    if (!path.empty()) soundFontId_ = fluid_synth_sfload(synth_, path.c_str(), 1);
+    if (soundFontId_ < 0) {
+        static bool warned = false;
+        if (!warned) {
+            warned = true;
+            if (path.empty())
+                std::fprintf(stderr, "glimstep: no General MIDI SoundFont found; the MIDI backing track plays silently\n");
+            else
+                std::fprintf(stderr, "glimstep: cannot load the SoundFont %s; the MIDI backing track plays silently\n",
+                             path.c_str());
+        }
+        soundFontId_ = -1;
+    }
+}
+
+bool TMediaPlayer::NewPlayer() {
+    player_ = new_fluid_player(synth_);
+    if (player_ == nullptr) return false;
+    if (fluid_player_add_mem(player_, fileBytes_.data(), fileBytes_.size()) != FLUID_OK) {
+        DeletePlayer();
+        return false;
+    }
+    framesPlayed_.store(0);
+    return true;
+}
+
+void TMediaPlayer::DeletePlayer() {
+    if (player_ == nullptr) return;
+    fluid_player_stop(player_);
+    delete_fluid_player(player_);
+    player_ = nullptr;
+}
+
+int TMediaPlayer::PlayerStatus() const { return player_ != nullptr ? fluid_player_get_status(player_) : FLUID_PLAYER_DONE; }
+
+void TMediaPlayer::Attach() {
+    if (attached_ || sound_ == nullptr || !sound_->Initialized()) return;
+    sound_->Mixer().AddSource(this);
+    attached_ = true;
+}
+
+void TMediaPlayer::Detach() {
+    if (!attached_) return;
+    sound_->Mixer().RemoveSource(this);
+    attached_ = false;
+}
+
+void TMediaPlayer::Open() {
+    Close();
+    error_ = 0;
+    std::vector<uint8_t> bytes;
+    {
+        std::error_code ec;
+        std::ifstream file;
+        if (!std::filesystem::is_directory(FileName, ec)) file.open(FileName, std::ios::binary);
+        if (!file.is_open()) {
+            error_ = MCIERR_FILE_NOT_FOUND;
+            throw EMCIDeviceError(ErrorMessage(error_));
+        }
+        bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    MidiFileInfo info;
+    const MidiFileProblem problem =
+        bytes.size() > kMaxMidiFileSize ? MidiFileProblem::Broken : ParseMidiFile(bytes.data(), bytes.size(), info);
+    if (problem != MidiFileProblem::None) {
+        error_ = problem == MidiFileProblem::Unsupported ? MCIERR_UNSUPPORTED_FUNCTION : MCIERR_INVALID_FILE;
+        throw EMCIDeviceError(ErrorMessage(error_));
+    }
+    EnsureSynth();
+    fileBytes_ = std::move(bytes);
+    lengthMs_ = info.lengthMs;
+    if (!NewPlayer()) {
+        fileBytes_.clear();
+        error_ = -1;
+        throw EMCIDeviceError(ErrorMessage(error_));
+    }
+    LoadSoundFontIfAudible();
+    opened_ = true;
+    deviceId_ = NextDeviceId();
+}
+
+void TMediaPlayer::Close() {
+    if (!opened_) return;
+    Detach();
+    DeletePlayer();
+    if (synth_ != nullptr) fluid_synth_system_reset(synth_);
+    opened_ = false;
+    deviceId_ = 0;
+    fileBytes_.clear();
+    lengthMs_ = 0.0;
+    selfClocked_ = false;
+    framesPlayed_.store(0);
+}
+
+void TMediaPlayer::Play() {
+    if (!opened_) {
+        error_ = MCIERR_INVALID_DEVICE_ID;
+        throw EMCIDeviceError("MCI デバイスがありません");
+    }
+    CatchUp();
+    error_ = 0;
+    if (Sounding()) return;
+    std::unique_lock<std::mutex> rendering;
+    if (attached_) rendering = sound_->Mixer().LockRendering();
+    if (PlayerStatus() != FLUID_PLAYER_READY) {
+        // At the end: a sequencer plays from its position, so only a rewind plays anything.
+        if (!AutoRewind) return;
+        DeletePlayer();
+        if (!NewPlayer()) {
+            error_ = -1;
+            return;
+        }
+    }
+    LoadSoundFontIfAudible();
+    framesPlayed_.store(0);
+    fluid_player_play(player_);
+    if (rendering) rendering.unlock();
+    if (sound_ != nullptr && sound_->Initialized()) {
+        selfClocked_ = false;
+        Attach();
+    } else {
+        selfClocked_ = true;
+        clockStartMs_ = gui::Clock::Now();
+        clockStartFrames_ = 0;
+    }
+}
+
+void TMediaPlayer::SetTimeFormat(int format) {
+    if (!opened_) {
+        error_ = MCIERR_INVALID_DEVICE_ID;
+        return;
+    }
+    if (format != tfMilliseconds) {
+        error_ = MCIERR_UNSUPPORTED_FUNCTION;
+        return;
+    }
+    timeFormat_ = format;
+    error_ = 0;
+}
+
+void TMediaPlayer::CatchUp() {
+    if (!selfClocked_ || player_ == nullptr) return;
+    const uint32_t elapsedMs = gui::Clock::Now() - clockStartMs_;
+    const uint64_t target = clockStartFrames_ + static_cast<uint64_t>(elapsedMs) * static_cast<uint64_t>(Rate()) / 1000;
+    while (framesPlayed_.load() < target && fluid_player_get_status(player_) == FLUID_PLAYER_PLAYING) {
+        const int n = static_cast<int>(std::min<uint64_t>(left_.size(), target - framesPlayed_.load()));
+        fluid_synth_write_float(synth_, n, left_.data(), 0, 1, right_.data(), 0, 1);
+        framesPlayed_.fetch_add(static_cast<uint64_t>(n));
+    }
+}
+
+double TMediaPlayer::PlayedMs() const { return static_cast<double>(framesPlayed_.load()) * 1000.0 / Rate(); }
+
+bool TMediaPlayer::Sounding() const {
+    // FluidSynth's player lets the last notes ring for a while after the final event; the
+    // sequence itself has ended at its length.
+    return PlayerStatus() == FLUID_PLAYER_PLAYING && PlayedMs() < lengthMs_;
+}
+
+TMPModes TMediaPlayer::Mode() {
+    if (!opened_) {
+        error_ = MCIERR_INVALID_DEVICE_ID;
+        return mpNotReady;
+    }
+    CatchUp();
+    return Sounding() ? mpPlaying : mpStopped;
+}
+
+int TMediaPlayer::Position() {
+    if (!opened_) {
+        error_ = MCIERR_INVALID_DEVICE_ID;
+        return 0;
+    }
+    CatchUp();
+    const int status = PlayerStatus();
+    if (status == FLUID_PLAYER_READY) return 0;
+    if (!Sounding()) return Length();
+    double ms = PlayedMs();
+    // Between two device callbacks the position moves on with the wall clock, by at most one
+    // device buffer, so that it advances smoothly rather than in buffer-sized steps.
+    if (attached_ && sound_->Mixer().DeviceDriven() && framesPlayed_.load() > 0) {
+        const double sinceRender = static_cast<double>(NowNs() - lastRenderNs_.load()) / 1e6;
+        ms += std::clamp(sinceRender, 0.0, 1000.0 * AudioDevice::kMaxBufferFrames / Rate());
+    }
+    return static_cast<int>(std::min(ms, lengthMs_));
+}
+
+int TMediaPlayer::Length() const { return opened_ ? static_cast<int>(lengthMs_) : 0; }
+
+void TMediaPlayer::Mix(float* mix, int frames) {
+    if (synth_ == nullptr) return;
+    const bool playing = player_ != nullptr && fluid_player_get_status(player_) == FLUID_PLAYER_PLAYING;
+    if (!playing && fluid_synth_get_active_voice_count(synth_) == 0) return;
+    fluid_synth_write_float(synth_, frames, left_.data(), 0, 1, right_.data(), 0, 1);
+    for (int k = 0; k < frames; ++k) {
+        mix[2 * k] += left_[static_cast<size_t>(k)] * 32768.0f;
+        mix[2 * k + 1] += right_[static_cast<size_t>(k)] * 32768.0f;
+    }
+    if (playing) {
+        framesPlayed_.fetch_add(static_cast<uint64_t>(frames), std::memory_order_release);
+        lastRenderNs_.store(NowNs(), std::memory_order_release);
+    }
+}
+
+void TMediaPlayer::Notified(int step) {
+    switch (static_cast<TDXSoundNotify>(step)) {
+        case TDXSoundNotify::Finalizing:
+            if (attached_) {
+                Detach();
+                if (Sounding()) {
+                    // The device is going: go on by the clock from where the sound was.
+                    selfClocked_ = true;
+                    clockStartMs_ = gui::Clock::Now();
+                    clockStartFrames_ = framesPlayed_.load();
+                }
+            }
+            break;
+        case TDXSoundNotify::Initialized:
+            if (selfClocked_ && Sounding()) {
+                selfClocked_ = false;
+                Attach();
+            }
+            break;
+        case TDXSoundNotify::Destroying:
+            Detach();
+            sound_ = nullptr;
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace media

@@ -1,0 +1,139 @@
+// The MIDI player: opens a Standard MIDI File, plays it on FluidSynth and reports mode and
+// position like a media-control sequencer. The synthesiser is rendered inside the sound
+// component's mixer (its player is timed by the rendered samples), so the MIDI and the key
+// sounds share one timeline; without an initialised sound component it is timed by the clock
+// and plays silently.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <fluidsynth/types.h>
+
+#include "gui/Exception.h"
+#include "media/Mixer.h"
+
+namespace media {
+
+class TDXSound;
+
+using gui::Exception;
+GUI_DECLARE_EXCEPTION(EMCIDeviceError, Exception);
+
+enum TMPDeviceTypes {
+    dtAutoSelect,
+    dtAVIVideo,
+    dtCDAudio,
+    dtDAT,
+    dtDigitalVideo,
+    dtMMMovie,
+    dtOther,
+    dtOverlay,
+    dtScanner,
+    dtSequencer,
+    dtVCR,
+    dtVideodisc,
+    dtWaveAudio
+};
+
+enum TMPModes { mpNotReady, mpStopped, mpPlaying, mpRecording, mpSeeking, mpPaused, mpOpen };
+
+enum TMPTimeFormats { tfMilliseconds = 0 };
+
+// Result codes kept in Error().
+constexpr int32_t MCIERR_INVALID_DEVICE_ID = 257;
+constexpr int32_t MCIERR_UNSUPPORTED_FUNCTION = 274;
+constexpr int32_t MCIERR_FILE_NOT_FOUND = 275;
+constexpr int32_t MCIERR_INVALID_FILE = 296;
+constexpr int32_t MCIERR_UNRECOGNIZED_COMMAND = 261;
+
+class TMediaPlayer : private MixerSource {
+public:
+    // `sound` may be null: the player is then timed by the clock and silent.
+    explicit TMediaPlayer(TDXSound* sound);
+    ~TMediaPlayer() override;
+    TMediaPlayer(const TMediaPlayer&) = delete;
+    TMediaPlayer& operator=(const TMediaPlayer&) = delete;
+
+    std::string FileName;
+    TMPDeviceTypes DeviceType = dtAutoSelect;
+    bool AutoOpen = false;
+    bool AutoRewind = true;
+    bool AutoEnable = true;
+    bool Shareable = false;
+
+    // Closes what is open, then loads FileName. Raises EMCIDeviceError with the reason.
+    void Open();
+    void Close();
+    // Plays from the current position (from the start after the end, with AutoRewind) and
+    // returns at once. Raises "MCI デバイスがありません" when nothing is open.
+    void Play();
+    void SetTimeFormat(int format);
+    int TimeFormat() const { return timeFormat_; }
+
+    TMPModes Mode();
+    // Milliseconds since the start of the sequence.
+    int Position();
+    int Length() const;
+
+    bool Opened() const { return opened_; }
+    uint16_t DeviceID() const { return deviceId_; }
+    int32_t Error() const { return error_; }
+    static std::string ErrorMessage(int32_t error);
+
+    // The SoundFont: by default the system's General MIDI one, found at the first Open that
+    // has an output; an empty path means none (silent).
+    void SetSoundFont(const std::string& path);
+    // Debian's default GM SoundFont, else the first .sf2/.sf3 of the usual folders, else "".
+    static std::string FindSystemSoundFont();
+    bool HasSoundFont() const { return soundFontId_ >= 0; }
+
+    double Gain() const;
+
+private:
+    void Mix(float* mix, int frames) override;
+    void Notified(int step);
+    void Attach();
+    void Detach();
+    void EnsureSynth();
+    void LoadSoundFontIfAudible();
+    bool NewPlayer();
+    void DeletePlayer();
+    void CatchUp();
+    int PlayerStatus() const;
+    double PlayedMs() const;
+    bool Sounding() const;
+    int Rate() const;
+
+    TDXSound* sound_;
+    int listenerId_ = 0;
+    fluid_settings_t* settings_ = nullptr;
+    fluid_synth_t* synth_ = nullptr;
+    fluid_player_t* player_ = nullptr;
+    int soundFontId_ = -1;
+    bool soundFontChosen_ = false;
+    std::string soundFontPath_;
+    bool soundFontTried_ = false;
+
+    std::vector<uint8_t> fileBytes_;
+    double lengthMs_ = 0.0;
+    bool opened_ = false;
+    uint16_t deviceId_ = 0;
+    int32_t error_ = 0;
+    int timeFormat_ = tfMilliseconds;
+
+    bool attached_ = false;
+    bool selfClocked_ = false;
+    uint32_t clockStartMs_ = 0;
+    uint64_t clockStartFrames_ = 0;
+
+    // Written on the rendering thread.
+    std::atomic<uint64_t> framesPlayed_{0};
+    std::atomic<int64_t> lastRenderNs_{0};
+    std::vector<float> left_;
+    std::vector<float> right_;
+};
+
+}  // namespace media
