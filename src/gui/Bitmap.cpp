@@ -1,8 +1,6 @@
 #include "gui/Bitmap.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
 
 #include "gui/BmpDecode.h"
 
@@ -81,16 +79,7 @@ void Bitmap::SetSize(int width, int height) {
 }
 
 void Bitmap::LoadFromFile(const std::string& path) {
-    std::error_code ec;
-    FILE* file = std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path.c_str(), "rb");
-    if (file == nullptr) throw EFOpenError(Format("ファイル %s は開けません", path.c_str()));
-    std::vector<uint8_t> data;
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) data.insert(data.end(), chunk, chunk + got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) bmp::ThrowReadError();
+    const std::vector<uint8_t> data = bmp::ReadFileBytes(path);
     LoadFromMemory(data.data(), data.size());
 }
 

@@ -1,13 +1,29 @@
 #include "gui/BmpDecode.h"
 
 #include <bit>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "gui/Exception.h"
 
 namespace gui::bmp {
 
 void ThrowReadError() { throw EReadError("ストリームからの読み込みエラー"); }
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+    std::error_code ec;
+    FILE* file = std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path.c_str(), "rb");
+    if (file == nullptr) throw EFOpenError(Format("ファイル %s は開けません", path.c_str()));
+    std::vector<uint8_t> data;
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) data.insert(data.end(), chunk, chunk + got);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) ThrowReadError();
+    return data;
+}
 
 void Reader::Seek(size_t position) {
     if (position > size_) ThrowReadError();

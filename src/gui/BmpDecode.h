@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace gui::bmp {
@@ -42,6 +43,10 @@ private:
 };
 
 [[noreturn]] void ThrowReadError();
+
+// The whole file; EFOpenError "ファイル %s は開けません" when it cannot be opened, EReadError
+// when reading fails.
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 // The decoded description of a picture's stored pixels.
 struct Layout {

@@ -1,8 +1,6 @@
 #include "media/DIB.h"
 
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 #include "gui/BmpDecode.h"
 
@@ -141,14 +139,7 @@ void TDIB::LoadFromFileData(const uint8_t* data, size_t size) {
 }
 
 void TDIB::LoadFromFile(const std::string& path) {
-    std::error_code ec;
-    FILE* file = std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path.c_str(), "rb");
-    if (file == nullptr) throw gui::EFOpenError(gui::Format("ファイル %s は開けません", path.c_str()));
-    std::vector<uint8_t> data;
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) data.insert(data.end(), chunk, chunk + got);
-    std::fclose(file);
+    const std::vector<uint8_t> data = gui::bmp::ReadFileBytes(path);
     LoadFromFileData(data.data(), data.size());
 }
 

@@ -22,18 +22,8 @@ gui::Bitmap Load(const std::vector<uint8_t>& file) {
 }
 
 ::testing::AssertionResult SameAs(const gui::Bitmap& bitmap, const Picture& picture, int tolerance = 0) {
-    if (bitmap.Width() != picture.width || bitmap.Height() != picture.height)
-        return ::testing::AssertionFailure() << "size " << bitmap.Width() << "x" << bitmap.Height();
-    for (int y = 0; y < picture.height; ++y)
-        for (int x = 0; x < picture.width; ++x)
-            for (int shift : {0, 8, 16}) {
-                const int got = static_cast<int>((bitmap.Pixel(x, y) >> shift) & 0xFF);
-                const int want = static_cast<int>((picture.At(x, y) >> shift) & 0xFF);
-                if (std::abs(got - want) > tolerance)
-                    return ::testing::AssertionFailure() << "pixel (" << x << "," << y << ") is " << std::hex
-                                                         << bitmap.Pixel(x, y) << ", want " << picture.At(x, y);
-            }
-    return ::testing::AssertionSuccess();
+    return testsupport::PictureMatches(
+        bitmap.Width(), bitmap.Height(), [&bitmap](int x, int y) { return bitmap.Pixel(x, y); }, picture, tolerance);
 }
 
 std::string MessageOf(const std::vector<uint8_t>& file) {

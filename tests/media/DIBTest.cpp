@@ -30,14 +30,8 @@ std::string MessageOf(const std::vector<uint8_t>& data) {
 }
 
 ::testing::AssertionResult SameAs(const media::TDIB& dib, const Picture& picture) {
-    if (dib.Width() != picture.width || dib.Height() != picture.height)
-        return ::testing::AssertionFailure() << "size " << dib.Width() << "x" << dib.Height();
-    for (int y = 0; y < picture.height; ++y)
-        for (int x = 0; x < picture.width; ++x)
-            if (dib.PixelXrgb(x, y) != picture.At(x, y))
-                return ::testing::AssertionFailure() << "pixel (" << x << "," << y << ") is " << std::hex
-                                                     << dib.PixelXrgb(x, y) << ", want " << picture.At(x, y);
-    return ::testing::AssertionSuccess();
+    return testsupport::PictureMatches(
+        dib.Width(), dib.Height(), [&dib](int x, int y) { return dib.PixelXrgb(x, y); }, picture);
 }
 
 BmpLayout Indexed(int bits) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace testsupport {
@@ -137,6 +138,22 @@ std::vector<uint8_t> MakeBmpFile(const Picture& picture, const BmpLayout& layout
     Put32(out, static_cast<uint32_t>(14 + headerBytes));
     out.insert(out.end(), dib.begin(), dib.end());
     return out;
+}
+
+::testing::AssertionResult PictureMatches(int width, int height, const std::function<uint32_t(int, int)>& pixel,
+                                          const Picture& expected, int tolerance) {
+    if (width != expected.width || height != expected.height)
+        return ::testing::AssertionFailure() << "size " << width << "x" << height;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int shift : {0, 8, 16}) {
+                const int got = static_cast<int>((pixel(x, y) >> shift) & 0xFF);
+                const int want = static_cast<int>((expected.At(x, y) >> shift) & 0xFF);
+                if (std::abs(got - want) > tolerance)
+                    return ::testing::AssertionFailure() << "pixel (" << x << "," << y << ") is " << std::hex
+                                                         << pixel(x, y) << ", want " << expected.At(x, y);
+            }
+    return ::testing::AssertionSuccess();
 }
 
 Picture SamplePicture() {

@@ -1,9 +1,12 @@
 // Builds BMP files and raw DIB data of any accepted layout from a picture, for reader tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace testsupport {
@@ -33,5 +36,10 @@ std::vector<uint8_t> MakeBmpFile(const Picture& picture, const BmpLayout& layout
 
 // A 3×2 picture: red, green, blue over white, black, grey 128.
 Picture SamplePicture();
+
+// Compares a decoded picture, read through `pixel` (00RRGGBB), with the expected one, each
+// channel within `tolerance`.
+::testing::AssertionResult PictureMatches(int width, int height, const std::function<uint32_t(int, int)>& pixel,
+                                          const Picture& expected, int tolerance = 0);
 
 }  // namespace testsupport
