@@ -110,6 +110,10 @@ TEST_P(SurfaceFormats, FastBlitCopiesOnlyRectanglesThatFit) {
     EXPECT_TRUE(Filled(dest, Rect(0, 0, 8, 8), Red(dest), Red(dest)));
     EXPECT_TRUE(dest.FastBlit(4, 4, Rect(0, 0, 4, 4), 0, &source));
     EXPECT_EQ(media::DD_OK, dest.LastResult());
+    EXPECT_TRUE(dest.FastBlit(0, 0, Rect(0, 0, 4, 4), media::DDBLTFAST_WAIT, &source));
+    // A destination colour key is not supported: refused rather than ignored.
+    EXPECT_FALSE(dest.FastBlit(0, 0, Rect(0, 0, 4, 4), 2, &source));
+    EXPECT_EQ(media::DDERR_INVALIDPARAMS, dest.LastResult());
 }
 
 TEST_P(SurfaceFormats, ColourKeyedBlitSkipsKeyPixels) {
