@@ -133,8 +133,6 @@ void TDirectSoundBuffer::RequireCreated() const {
     if (!created_) RaiseNoBuffer();
 }
 
-void TDirectSoundBuffer::RequireSecondary() const { RequireCreated(); }
-
 bool TDirectSoundBuffer::SetFormat(const TWaveFormatEx& format) {
     RequireCreated();
     if (!primary_) {
@@ -176,7 +174,7 @@ int TDirectSoundBuffer::Frequency() const {
 }
 
 bool TDirectSoundBuffer::SetFrequency(int hz) {
-    RequireSecondary();
+    RequireCreated();
     if (primary_ || (hz != DSBFREQUENCY_ORIGINAL && (hz < DSBFREQUENCY_MIN || hz > DSBFREQUENCY_MAX))) {
         lastResult_ = DSERR_INVALIDPARAM;
         return false;
@@ -192,30 +190,22 @@ int TDirectSoundBuffer::Pan() const {
     return pan_;
 }
 
-bool TDirectSoundBuffer::SetPan(int pan) {
-    RequireSecondary();
-    if (primary_ || pan < DSBPAN_LEFT || pan > DSBPAN_RIGHT) {
-        lastResult_ = DSERR_INVALIDPARAM;
-        return false;
-    }
-    pan_ = pan;
-    dsound_->GetMixer().SetGain(voice_, GainFromVolumePan(volume_, pan_));
-    lastResult_ = DS_OK;
-    return true;
-}
+bool TDirectSoundBuffer::SetPan(int pan) { return SetLevel(pan_, pan, DSBPAN_LEFT, DSBPAN_RIGHT); }
 
 int TDirectSoundBuffer::Volume() const {
     RequireCreated();
     return volume_;
 }
 
-bool TDirectSoundBuffer::SetVolume(int volume) {
-    RequireSecondary();
-    if (primary_ || volume < DSBVOLUME_MIN || volume > DSBVOLUME_MAX) {
+bool TDirectSoundBuffer::SetVolume(int volume) { return SetLevel(volume_, volume, DSBVOLUME_MIN, DSBVOLUME_MAX); }
+
+bool TDirectSoundBuffer::SetLevel(int& field, int value, int low, int high) {
+    RequireCreated();
+    if (primary_ || value < low || value > high) {
         lastResult_ = DSERR_INVALIDPARAM;
         return false;
     }
-    volume_ = volume;
+    field = value;
     dsound_->GetMixer().SetGain(voice_, GainFromVolumePan(volume_, pan_));
     lastResult_ = DS_OK;
     return true;

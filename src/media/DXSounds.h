@@ -134,7 +134,8 @@ public:
 private:
     friend class TDirectSound;
     void RequireCreated() const;
-    void RequireSecondary() const;
+    // Sets pan or volume (`field`) when `value` lies in [low, high].
+    bool SetLevel(int& field, int value, int low, int high);
     void DropVoice();
     double Ratio() const;
 
