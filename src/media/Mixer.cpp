@@ -1,6 +1,7 @@
 #include "media/Mixer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -13,6 +14,11 @@ namespace {
 constexpr int kMinRate = 100;
 constexpr int kMaxRate = 384000;
 constexpr double kFixedOne = 4294967296.0;
+
+int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 struct PcmLayout {
     int channels = 0;
@@ -129,7 +135,8 @@ StereoGain GainFromVolumePan(int volume, int pan) {
 }
 
 Mixer::Mixer(int rate)
-    : rate_(rate),
+    : now_(&SteadyNs),
+      rate_(rate),
       playTicket_(kMaxVoices, 0),
       touched_(kMaxVoices, false),
       endedTicket_(new std::atomic<uint32_t>[kMaxVoices]),
@@ -184,7 +191,9 @@ void Mixer::Play(int voice, const SampleData* data, double ratio, StereoGain gai
     if (++nextTicket_ == 0) nextTicket_ = 1;
     playTicket_[voice] = nextTicket_;
     touched_[voice] = true;
-    Push(Command{CommandType::Play, voice, nextTicket_, data, ratio, gain, looped});
+    Command command{CommandType::Play, voice, nextTicket_, data, ratio, gain, looped};
+    if (deviceDriven_.load(std::memory_order_relaxed)) command.submitNs = now_();
+    Push(command);
 }
 
 void Mixer::Stop(int voice) {
@@ -232,8 +241,8 @@ void Mixer::Push(const Command& command) {
     commands_.push_back(command);
 }
 
-void Mixer::ApplyCommands() {
-    for (const Command& command : commands_) Apply(command);
+void Mixer::ApplyCommands(int periodFrames, int64_t nowNs) {
+    for (const Command& command : commands_) Apply(command, periodFrames, nowNs);
     commands_.clear();
 }
 
@@ -243,12 +252,17 @@ uint64_t Mixer::StepFor(const SampleData* data, double ratio) const {
     return static_cast<uint64_t>(std::min(std::llround(step * kFixedOne), static_cast<long long>(1) << 50));
 }
 
-void Mixer::Apply(const Command& command) {
+void Mixer::Apply(const Command& command, int periodFrames, int64_t nowNs) {
     Voice& voice = voices_[command.voice];
     switch (command.type) {
         case CommandType::Play:
             voice.data = command.data;
             voice.pos = 0;
+            voice.delay = 0;
+            if (periodFrames > 0 && command.submitNs > 0) {
+                const double waitedFrames = static_cast<double>(nowNs - command.submitNs) * rate_.load() / 1e9;
+                voice.delay = std::clamp(periodFrames - static_cast<int>(std::lround(waitedFrames)), 0, periodFrames - 1);
+            }
             voice.ratio = command.ratio;
             voice.step = StepFor(command.data, command.ratio);
             voice.left = command.gain.left;
@@ -304,7 +318,9 @@ bool Mixer::MixVoice(Voice& voice, float* mix, int frames) {
     const float left = voice.left;
     const float right = voice.right;
     constexpr float kFraction = 1.0f / 4294967296.0f;
-    for (int k = 0; k < frames; ++k) {
+    const int wait = std::min(voice.delay, frames);
+    voice.delay -= wait;
+    for (int k = wait; k < frames; ++k) {
         if (voice.pos >= end) {
             if (!voice.looped) return false;
             voice.pos %= end;
@@ -335,7 +351,10 @@ void Mixer::Render(int16_t* out, int frames) {
     std::lock_guard<std::mutex> render(renderMutex_);
     {
         std::lock_guard<std::mutex> command(commandMutex_);
-        ApplyCommands();
+        if (deviceDriven_.load(std::memory_order_relaxed))
+            ApplyCommands(frames, now_());
+        else
+            ApplyCommands();
     }
     const int total = frames;
     while (frames > 0) {

@@ -71,7 +71,9 @@ public:
     // it was playing, so that data may be freed.
     void FreeVoice(int voice);
     // Starts `data` from its beginning; `ratio` is the playback rate relative to the data's own
-    // rate (1 = as recorded).
+    // rate (1 = as recorded). While a device plays the mix, the start is placed one device
+    // buffer after the call, at the frame that corresponds to the moment of the call, so that
+    // sounds keep their spacing instead of snapping to buffer boundaries.
     void Play(int voice, const SampleData* data, double ratio, StereoGain gain, bool looped);
     void Stop(int voice);
     void SetRatio(int voice, double ratio);
@@ -94,6 +96,9 @@ public:
     // Set by the owner while a device thread calls Render (then sources may interpolate time).
     void SetDeviceDriven(bool driven) { deviceDriven_.store(driven); }
     bool DeviceDriven() const { return deviceDriven_.load(); }
+    // The monotonic nanosecond clock used to place starts within a device buffer (tests replace it).
+    using TimeSource = int64_t (*)();
+    void SetTimeSource(TimeSource now) { now_ = now; }
 
 private:
     struct Voice {
@@ -104,6 +109,7 @@ private:
         float left = 1.0f;
         float right = 1.0f;
         uint32_t ticket = 0;
+        int delay = 0;  // output frames of silence before the voice starts
         bool looped = false;
         bool active = false;
         int activeIndex = -1;
@@ -117,17 +123,21 @@ private:
         double ratio;
         StereoGain gain;
         bool looped;
+        int64_t submitNs = 0;  // when a device plays: the moment Play was called
     };
 
     void Push(const Command& command);
-    void ApplyCommands();  // needs both locks
-    void Apply(const Command& command);
+    // Needs both locks. `periodFrames` and `nowNs` describe the device callback being served
+    // (0 when there is none).
+    void ApplyCommands(int periodFrames = 0, int64_t nowNs = 0);
+    void Apply(const Command& command, int periodFrames, int64_t nowNs);
     void Activate(int voice);
     void Deactivate(int voice);
     uint64_t StepFor(const SampleData* data, double ratio) const;
     // Returns false when the voice has ended.
     bool MixVoice(Voice& voice, float* mix, int frames);
 
+    TimeSource now_;
     std::atomic<int> rate_;
     std::atomic<bool> deviceDriven_{false};
     std::atomic<uint64_t> framesRendered_{0};

@@ -337,3 +337,37 @@ TEST(SoundDevice, OpensTheDummyDeviceWithASmallBuffer) {
     device.Close();
     EXPECT_FALSE(mixer.DeviceDriven());
 }
+
+namespace {
+int64_t fakeNowNs = 1'000'000'000;
+int64_t FakeNow() { return fakeNowNs; }
+}  // namespace
+
+TEST(SoundMixer, UnderADevicePlaysStartOneBufferAfterTheCall) {
+    // 100 frames of level 1000; a device buffer of 441 frames = 10 ms.
+    SampleData data;
+    data.rate = data.sourceRate = 44100;
+    data.samples.assign(100, 1000);
+    Mixer mixer;
+    mixer.SetTimeSource(&FakeNow);
+    mixer.SetDeviceDriven(true);
+    const int voice = mixer.AllocateVoice();
+    std::vector<int16_t> out(2 * 441);
+
+    mixer.Render(out.data(), 441);       // callback at t
+    fakeNowNs += 4'000'000;              // 4 ms later the sound is triggered
+    mixer.Play(voice, &data, 1.0, {}, false);
+    fakeNowNs += 6'000'000;              // next callback, 10 ms after the previous one
+    mixer.Render(out.data(), 441);
+    // Started one buffer (441 frames) after the call: 4 ms = 176 frames into this buffer.
+    const Span s = Measure(out);
+    EXPECT_EQ(s.first, 176);
+    EXPECT_EQ(s.last, 275);
+
+    // A call that waited longer than a buffer starts at once.
+    mixer.Play(voice, &data, 1.0, {}, false);
+    fakeNowNs += 30'000'000;
+    mixer.Render(out.data(), 441);
+    EXPECT_EQ(Measure(out).first, 0);
+    mixer.FreeVoice(voice);
+}
