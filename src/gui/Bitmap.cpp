@@ -93,37 +93,19 @@ void Bitmap::LoadFromMemory(const uint8_t* data, size_t size) {
 
     Layout layout;
     const uint32_t headerSize = in.U32();
-    bool core = false;
-    int planes = 0;
-    int64_t height = 0;
-    uint32_t colorsUsed = 0;
-    uint32_t imageSize = 0;
-    bool headerMasks = false;
-    if (headerSize == 12) {
-        core = true;
-        layout.width = in.U16();
-        height = in.U16();
-        planes = in.U16();
-        layout.bitCount = in.U16();
-    } else if (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 108 || headerSize == 124) {
-        layout.width = in.S32();
-        height = in.S32();
-        planes = in.U16();
-        layout.bitCount = in.U16();
-        layout.compression = in.U32();
-        imageSize = in.U32();
-        in.Skip(8);
-        colorsUsed = in.U32();
-        in.Skip(4);
-        if (headerSize >= 52) {
-            layout.masks = {in.U32(), in.U32(), in.U32()};
-            headerMasks = true;
-            in.Skip(headerSize - 52);
-        }
-    } else {
+    if (headerSize != 12 && headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 108 &&
+        headerSize != 124)
         ThrowInvalid();
+    const HeaderFields fields = ReadHeaderFields(in, headerSize, layout);
+    const bool core = fields.core;
+    int64_t height = fields.height;
+    bool headerMasks = false;
+    if (headerSize >= 52) {
+        layout.masks = {in.U32(), in.U32(), in.U32()};
+        headerMasks = true;
+        in.Skip(headerSize - 52);
     }
-    if (planes != 1 || !ValidBitCount(layout.bitCount)) ThrowInvalid();
+    if (fields.planes != 1 || !ValidBitCount(layout.bitCount)) ThrowInvalid();
     switch (layout.compression) {
         case BI_RGB: layout.masks = DefaultMasks(layout.bitCount); break;
         case BI_RLE8: if (layout.bitCount != 8) ThrowInvalid(); break;
@@ -145,7 +127,7 @@ void Bitmap::LoadFromMemory(const uint8_t* data, size_t size) {
 
     if (layout.bitCount <= 8) {
         const uint32_t slots = 1u << layout.bitCount;
-        const uint32_t count = colorsUsed == 0 || colorsUsed > slots ? slots : colorsUsed;
+        const uint32_t count = fields.colorsUsed == 0 || fields.colorsUsed > slots ? slots : fields.colorsUsed;
         const size_t entrySize = core ? 3 : 4;
         const uint8_t* table = in.Take(count * entrySize);
         for (uint32_t i = 0; i < count; ++i) {
@@ -162,7 +144,7 @@ void Bitmap::LoadFromMemory(const uint8_t* data, size_t size) {
         return pixels.data() + static_cast<size_t>(y) * layout.width;
     };
     if (layout.compression == BI_RLE8 || layout.compression == BI_RLE4) {
-        const size_t length = imageSize != 0 ? imageSize : in.Remaining();
+        const size_t length = fields.imageSize != 0 ? fields.imageSize : in.Remaining();
         const uint8_t* encoded = in.Take(length);
         std::vector<uint8_t> indices;
         DecodeRle(encoded, length, layout.bitCount, layout.width, layout.height, indices);

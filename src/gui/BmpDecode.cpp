@@ -51,6 +51,28 @@ const uint8_t* Reader::Take(size_t count) {
     return p;
 }
 
+HeaderFields ReadHeaderFields(Reader& in, uint32_t headerSize, Layout& layout) {
+    HeaderFields h;
+    h.core = headerSize == 12;
+    if (h.core) {
+        layout.width = in.U16();
+        h.height = in.U16();
+        h.planes = in.U16();
+        layout.bitCount = in.U16();
+        return h;
+    }
+    layout.width = in.S32();
+    h.height = in.S32();
+    h.planes = in.U16();
+    layout.bitCount = in.U16();
+    layout.compression = in.U32();
+    h.imageSize = in.U32();
+    in.Skip(8);
+    h.colorsUsed = in.U32();
+    in.Skip(4);
+    return h;
+}
+
 std::array<uint32_t, 3> DefaultMasks(int bitCount) {
     if (bitCount == 16) return {0x7C00, 0x03E0, 0x001F};
     return {0xFF0000, 0x00FF00, 0x0000FF};

@@ -61,6 +61,17 @@ struct Layout {
     size_t RowBytes() const { return ((static_cast<size_t>(bitCount) * width + 31) / 32) * 4; }
 };
 
+// The fields of a 12-byte core header, or of the first 40 bytes of an info header, after its
+// size (already read). Width, bit count and compression go into the layout.
+struct HeaderFields {
+    bool core = false;
+    int planes = 0;
+    int64_t height = 0;  // as stored: negative for top-down rows
+    uint32_t imageSize = 0;
+    uint32_t colorsUsed = 0;
+};
+HeaderFields ReadHeaderFields(Reader& in, uint32_t headerSize, Layout& layout);
+
 // The default masks: 5-5-5 at 16 bits, 8-8-8 otherwise.
 std::array<uint32_t, 3> DefaultMasks(int bitCount);
 

@@ -65,35 +65,15 @@ void TDIB::LoadFromStream(const uint8_t* data, size_t size) {
     auto image = std::make_shared<Image>();
     Layout& layout = image->layout;
     const uint32_t headerSize = in.U32();
-    int64_t height = 0;
-    uint32_t colorsUsed = 0;
-    uint32_t imageSize = 0;
-    bool core = false;
-    if (headerSize == 12) {
-        core = true;
-        layout.width = in.U16();
-        height = in.U16();
-        in.Skip(2);
-        layout.bitCount = in.U16();
-    } else if (headerSize == 40) {
-        layout.width = in.S32();
-        height = in.S32();
-        in.Skip(2);
-        layout.bitCount = in.U16();
-        layout.compression = in.U32();
-        imageSize = in.U32();
-        in.Skip(8);
-        colorsUsed = in.U32();
-        in.Skip(4);
-    } else {
-        ThrowInvalidDib();
-    }
+    if (headerSize != 12 && headerSize != 40) ThrowInvalidDib();
+    const gui::bmp::HeaderFields fields = gui::bmp::ReadHeaderFields(in, headerSize, layout);
+    const int64_t height = fields.height;
     layout.masks = layout.compression == gui::bmp::BI_BITFIELDS ? std::array<uint32_t, 3>{in.U32(), in.U32(), in.U32()}
                                                                  : gui::bmp::DefaultMasks(layout.bitCount);
-    uint32_t count = colorsUsed;
+    uint32_t count = fields.colorsUsed;
     if (count == 0 && layout.bitCount >= 0 && layout.bitCount <= 8) count = 1u << layout.bitCount;
     if (count > 256) count = 256;
-    const size_t entrySize = core ? 3 : 4;
+    const size_t entrySize = fields.core ? 3 : 4;
     const uint8_t* table = in.Take(count * entrySize);
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t* e = table + i * entrySize;
@@ -121,8 +101,8 @@ void TDIB::LoadFromStream(const uint8_t* data, size_t size) {
         case gui::bmp::BI_RLE4: {
             const int needed = layout.compression == gui::bmp::BI_RLE8 ? 8 : 4;
             if (layout.bitCount != needed) ThrowInvalidDib();
-            const uint8_t* encoded = in.Take(imageSize);
-            image->encoded.assign(encoded, encoded + imageSize);
+            const uint8_t* encoded = in.Take(fields.imageSize);
+            image->encoded.assign(encoded, encoded + fields.imageSize);
             image->decoded = false;
             break;
         }
