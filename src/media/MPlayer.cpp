@@ -231,9 +231,15 @@ void TMediaPlayer::Play() {
     }
     LoadSoundFontIfAudible();
     framesPlayed_.store(0);
+    prerollFrames_ = prerollUsed_ = 0;
     fluid_player_play(player_);
-    if (rendering) rendering.unlock();
     if (sound_ != nullptr && sound_->Initialized()) {
+        // FluidSynth's player reads the file when it first runs, inside the synthesiser's
+        // rendering: the first few frames are rendered here so that the rendering thread
+        // never has to parse or allocate.
+        fluid_synth_write_float(synth_, kPrerollFrames, prerollLeft_, 0, 1, prerollRight_, 0, 1);
+        prerollFrames_ = kPrerollFrames;
+        if (rendering) rendering.unlock();
         selfClocked_ = false;
         Attach();
     } else {
@@ -308,11 +314,20 @@ int TMediaPlayer::Length() const { return opened_ ? static_cast<int>(lengthMs_) 
 void TMediaPlayer::Mix(float* mix, int frames) {
     if (synth_ == nullptr) return;
     const bool playing = player_ != nullptr && fluid_player_get_status(player_) == FLUID_PLAYER_PLAYING;
-    if (!playing && fluid_synth_get_active_voice_count(synth_) == 0) return;
-    fluid_synth_write_float(synth_, frames, left_.data(), 0, 1, right_.data(), 0, 1);
-    for (int k = 0; k < frames; ++k) {
-        mix[2 * k] += left_[static_cast<size_t>(k)] * 32768.0f;
-        mix[2 * k + 1] += right_[static_cast<size_t>(k)] * 32768.0f;
+    const int fromPreroll = std::min(frames, prerollFrames_ - prerollUsed_);
+    for (int k = 0; k < fromPreroll; ++k) {
+        mix[2 * k] += prerollLeft_[prerollUsed_ + k] * 32768.0f;
+        mix[2 * k + 1] += prerollRight_[prerollUsed_ + k] * 32768.0f;
+    }
+    prerollUsed_ += fromPreroll;
+    const int rest = frames - fromPreroll;
+    if (rest > 0 && (playing || fluid_synth_get_active_voice_count(synth_) > 0)) {
+        fluid_synth_write_float(synth_, rest, left_.data(), 0, 1, right_.data(), 0, 1);
+        float* out = mix + 2 * fromPreroll;
+        for (int k = 0; k < rest; ++k) {
+            out[2 * k] += left_[static_cast<size_t>(k)] * 32768.0f;
+            out[2 * k + 1] += right_[static_cast<size_t>(k)] * 32768.0f;
+        }
     }
     if (playing) {
         framesPlayed_.fetch_add(static_cast<uint64_t>(frames), std::memory_order_release);

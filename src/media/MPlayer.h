@@ -134,6 +134,12 @@ private:
     std::atomic<int64_t> lastRenderNs_{0};
     std::vector<float> left_;
     std::vector<float> right_;
+    // The first frames after Play, rendered on the calling thread (see Play).
+    static constexpr int kPrerollFrames = 64;
+    float prerollLeft_[kPrerollFrames] = {};
+    float prerollRight_[kPrerollFrames] = {};
+    int prerollFrames_ = 0;
+    int prerollUsed_ = 0;
 };
 
 }  // namespace media
