@@ -37,6 +37,14 @@ TEST(Convert, RoundsHalfToEven) {
     EXPECT_EQ(RoundHalfEven(2.5L), 2);
     EXPECT_EQ(RoundHalfEven(-2.5L), -2);
     EXPECT_EQ(RoundHalfEven(2.5000001L), 3);
+    EXPECT_EQ(RoundHalfEven(-0.5L), 0);
+    EXPECT_EQ(RoundHalfEven(-1.5L), -2);
+    EXPECT_EQ(RoundHalfEven(-0.4L), 0);
+    EXPECT_EQ(RoundHalfEven(-3.7L), -4);
+    EXPECT_EQ(RoundHalfEven(0.5L - 0x1p-64L), 0);
+    EXPECT_EQ(RoundHalfEven(-0.5L - 0x1p-64L), -1);
+    EXPECT_EQ(RoundHalfEven(0x1p62L + 0.5L), int64_t{1} << 62);
+    EXPECT_EQ(RoundHalfEven(0x1p62L + 1.5L), (int64_t{1} << 62) + 2);
     EXPECT_THROW(RoundHalfEven(1e30L), EConvertError);
 }
 
