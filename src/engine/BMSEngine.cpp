@@ -1,0 +1,256 @@
+// The engine object: creation, the console and the ticker, loading with its media slots, the
+// song clock and sound triggering.
+#include "engine/BMSEngine.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "gui/Clock.h"
+#include "gui/Convert.h"
+#include "gui/FileNames.h"
+#include "gui/TextEncoding.h"
+#include "media/DXDraws.h"
+#include "media/DXSounds.h"
+#include "media/MPlayer.h"
+
+namespace engine {
+namespace {
+
+constexpr int kScreenWidth = 320;
+constexpr int kScreenHeight = 240;
+constexpr int kTickerPitch = 16;
+constexpr char kCtrlZ = 26;
+
+// Reads a whole file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return false;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    bytes.clear();
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return !failed;
+}
+
+// The destination of a picture of w×h pixels on the 320×240 screen for a fit mode; false for
+// a mode that copies nothing.
+bool FitRect(int fitMode, int64_t w, int64_t h, gui::TRect& dest) {
+    switch (fitMode) {
+    case 0:
+        dest = gui::Rect(static_cast<int>(160 - w * 320 / 512), 0, static_cast<int>(160 + w * 320 / 512),
+                         static_cast<int>(h * 240 / 256));
+        return true;
+    case 1:
+        dest = gui::Rect(static_cast<int>(160 - w / 2), -8, static_cast<int>(160 + w / 2), static_cast<int>(h - 8));
+        return true;
+    case 2:
+        dest = gui::Rect(static_cast<int>(160 - w * 320 / 512), static_cast<int>(120 - h * 320 / 512),
+                         static_cast<int>(160 + w * 320 / 512), static_cast<int>(120 + h * 320 / 512));
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+TBMS::TBMS(media::TDXDraw* displayControl, media::TDXSound* sound) : DisplayControl(displayControl) {
+    Objects.reserve(2000);
+    LastObject = -1;
+    MediaPlayer = std::make_unique<media::TMediaPlayer>(sound);
+    WaveList = std::make_unique<media::TDXWaveList>();
+    WaveList->SetDXSound(sound);
+    SoundState.fill(-1);
+    ConsoleBitmap.Canvas().Brush().Color = gui::clBlack;
+    ConsoleBitmap.SetSize(kScreenWidth, kScreenHeight);
+    ConsoleLine("Welcome to Glimstep Player!", gui::clWhite);
+    ConsoleLine("Version 1.2", gui::clYellow);
+    ConsoleLine("(C) 2026 The Glimstep developers", gui::clYellow);
+}
+
+TBMS::~TBMS() = default;
+
+media::TDirectDraw* TBMS::DirectDrawOwner() const {
+    return DisplayControl != nullptr ? DisplayControl->DirectDraw() : nullptr;
+}
+
+void TBMS::ConsoleLine(const std::string& text, gui::TColor color) {
+    gui::TCanvas& canvas = ConsoleBitmap.Canvas();
+    canvas.Font().Color = color;
+    const int h = canvas.TextHeight("A");
+    canvas.Draw(0, -(h + 4), ConsoleBitmap);
+    canvas.FillRect(gui::Rect(0, kScreenHeight - 4 - h, kScreenWidth, kScreenHeight));
+    canvas.TextOut(0, kScreenHeight - h, text);
+    canvas.Release();
+    if (DisplayControl != nullptr && DisplayControl->ReadyToDraw()) {
+        gui::TCanvas& screen = DisplayControl->Surface()->Canvas();
+        screen.Draw(0, 0, ConsoleBitmap);
+        screen.Release();
+        DisplayControl->Flip();
+    }
+}
+
+void TBMS::TickerLine(const std::string& text, gui::TColor color) {
+    if (!MessageSurface || !MessageSurface->IsCreated()) return;
+    media::TDirectDrawSurface& surface = *MessageSurface;
+    surface.FastBlit(0, 0, gui::Rect(0, kTickerPitch, kScreenWidth, kScreenHeight), media::DDBLTFAST_NOCOLORKEY,
+                     &surface);
+    surface.FillRect(gui::Rect(0, kScreenHeight - kTickerPitch, kScreenWidth, kScreenHeight), 0);
+    gui::TCanvas& canvas = surface.Canvas();
+    // The text gets the colour itself: the surface canvas converts it to the surface's format.
+    canvas.Font().Color = color;
+    canvas.Brush().Style = gui::TBrushStyle::bsClear;
+    canvas.TextOut(0, kScreenHeight - kTickerPitch, text);
+    canvas.Release();
+    if (DisplayControl != nullptr)
+        DisplayControl->Surface()->FastBlit(0, 0, gui::Rect(0, 0, kScreenWidth, kScreenHeight),
+                                            media::DDBLTFAST_SRCCOLORKEY, &surface);
+}
+
+bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
+    if (BgaDisplayMode < 2) {
+        MessageSurface = std::make_unique<media::TDirectDrawSurface>(DirectDrawOwner());
+        MessageSurface->SetSize(kScreenWidth, kScreenHeight);
+        MessageSurface->Fill(0);
+    }
+    ConsoleLine("", gui::clBlack);
+    ConsoleLine("Start Loading:" + gui::ChartTextToUtf8(std::filesystem::path(fileName).filename().string()),
+                gui::clWhite);
+    ChartFileName = fileName;
+    HasBga = false;
+    CreateSlots();
+
+    TicksPerMeasure = ticksPerMeasure;
+    Title.clear();
+    Artist.clear();
+    Genre.clear();
+    ChartType.clear();
+    Rank = 0;
+    LastObject = -1;
+    Objects.clear();
+    Total = 200;
+    PlayLevel = 2;
+    EndPosition = 0;
+    ScanIndex = 0;
+    Bpm = 120.0f;
+    PlayerMode = 1;
+
+    std::string text;
+    if (!ReadWholeFile(fileName, text)) return false;
+    if (const size_t end = text.find(kCtrlZ); end != std::string::npos) text.resize(end);
+    // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
+    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    chartEncoding_ = gui::IsValidUtf8(text) ? 1 : -1;
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
+        if (i > start) ParseLine(std::string_view(text).substr(start, i - start));
+        start = i + 1;
+    }
+    chartEncoding_ = 0;
+
+    RestoreSounds();
+    ConsoleLine("Load Complete!", gui::clWhite);
+    ConsoleLine("Making time table..", gui::clWhite);
+    try {
+        BuildTimeTable();
+    } catch (const gui::Exception&) {
+        return false;
+    }
+    ConsoleLine("Play Start!!", gui::clYellow);
+    return true;
+}
+
+void TBMS::CreateSlots() {
+    WaveList->Items().Clear();
+    for (int i = 0; i < kSlotCount; ++i) {
+        SoundState[i] = -1;
+        Sounds[i] = &WaveList->Items().Add();
+        if (BgaDisplayMode < 2) {
+            BgaImages[i] = std::make_unique<media::TDirectDrawSurface>(DirectDrawOwner());
+            BgaLoaded[i] = false;
+        }
+    }
+}
+
+void TBMS::LoadMidiFile(std::string_view name) {
+    const std::filesystem::path path = gui::FindChartFile(std::filesystem::path(ChartFileName).parent_path(), name);
+    if (path.empty()) return;
+    MidiFileName = ChartText(name);
+    MediaPlayer->FileName = path.string();
+    MediaPlayer->Open();
+    MediaPlayer->SetTimeFormat(media::tfMilliseconds);
+}
+
+void TBMS::LoadSound(int slot, std::string_view name) {
+    const std::filesystem::path path = gui::FindChartFile(std::filesystem::path(ChartFileName).parent_path(), name);
+    if (path.empty()) return;
+    media::TWaveCollectionItem& item = *Sounds[slot];
+    SoundState[slot] = 1;
+    try {
+        item.Wave().LoadFromFile(path.string());
+    } catch (const gui::Exception&) {
+        // A file that is not a sound we can read leaves its slot silent.
+        SoundState[slot] = -1;
+        throw;
+    }
+    const int64_t rate = item.Buffer()->Frequency();
+    item.SetFrequency(static_cast<int32_t>(rate * PlaySpeed / 100));
+}
+
+void TBMS::LoadPicture(int slot, std::string_view name) {
+    const std::filesystem::path path = gui::FindChartFile(std::filesystem::path(ChartFileName).parent_path(), name);
+    if (path.empty()) return;
+    gui::Bitmap picture;
+    picture.LoadFromFile(path.string());
+    gui::Bitmap screen;
+    screen.Canvas().Brush().Color = gui::clBlack;
+    screen.SetSize(kScreenWidth, kScreenHeight);
+    gui::TRect dest;
+    if (FitRect(BgaFitMode, picture.Width(), picture.Height(), dest)) screen.Canvas().StretchDraw(dest, picture);
+    screen.Canvas().Release();
+    BgaLoaded[slot] = true;
+    BgaImages[slot]->LoadGraphic(screen);
+    HasBga = true;
+}
+
+void TBMS::RestoreSounds() {
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (SoundState[i] < 0) continue;
+        try {
+            Sounds[i]->Restore();
+        } catch (const gui::Exception&) {
+            // One sound that cannot be played must not cost the whole chart: the slot stays silent.
+            SoundState[i] = -1;
+        }
+    }
+}
+
+int32_t TBMS::SongTime() {
+    int64_t t;
+    if (MediaPlayer->Mode() == media::mpPlaying)
+        t = MediaPlayer->Position();
+    else
+        t = static_cast<int32_t>(gui::timeGetTime() - ClockBase);
+    const long double scaled = std::truncl(static_cast<long double>(t) / 100 * PlaySpeed);
+    if (scaled > INT32_MAX) return INT32_MAX;
+    if (scaled < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(scaled);
+}
+
+void TBMS::PlaySound(int index) {
+    if (index < 0 || index >= kSlotCount || SoundState[index] < 0 || Sounds[index] == nullptr) return;
+    try {
+        Sounds[index]->Stop();
+        Sounds[index]->Play(false);
+    } catch (const std::exception&) {
+        // Sound failures never stop play.
+    }
+}
+
+}  // namespace engine

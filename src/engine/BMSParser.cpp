@@ -1,0 +1,194 @@
+// Chart lines: header keywords, channel lines and the objects they add.
+#include <climits>
+#include <cmath>
+
+#include "engine/BMSEngine.h"
+#include "gui/Convert.h"
+#include "gui/Exception.h"
+#include "gui/TextEncoding.h"
+
+namespace engine {
+namespace {
+
+// Characters `from` (counted from 1) to `from + count - 1` of `text`, as far as they exist.
+std::string_view Copy(std::string_view text, size_t from, size_t count) {
+    if (from < 1 || from > text.size()) return {};
+    return text.substr(from - 1, count);
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Two hexadecimal digits, 00-FF.
+int HexPair(std::string_view pair) {
+    if (pair.size() != 2 || HexDigit(pair[0]) < 0 || HexDigit(pair[1]) < 0)
+        throw gui::EConvertError(gui::Format("'%.*s' は 16 進数ではありません", static_cast<int>(pair.size()), pair.data()));
+    return HexDigit(pair[0]) * 16 + HexDigit(pair[1]);
+}
+
+int32_t ToInt32(int64_t value) {
+    if (value < INT32_MIN || value > INT32_MAX) throw gui::EConvertError("整数の範囲を超えています");
+    return static_cast<int32_t>(value);
+}
+
+// Length of the character that starts at text[i] in a Shift-JIS text.
+size_t ShiftJisCharLength(std::string_view text, size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    return lead && i + 1 < text.size() ? 2 : 1;
+}
+
+struct HeaderText {
+    const char* keyword;
+    size_t from;
+    size_t maxLength;
+    std::string TBMS::*field;
+    const char* echo;
+};
+
+}  // namespace
+
+std::string_view TBMS::CutText(std::string_view raw, size_t maxLength) const {
+    if (raw.size() <= maxLength) return raw;
+    const bool utf8 = chartEncoding_ == 0 ? gui::IsValidUtf8(raw) : chartEncoding_ > 0;
+    size_t end = 0;
+    if (utf8) {
+        end = maxLength;
+        while (end > 0 && (static_cast<unsigned char>(raw[end]) & 0xC0) == 0x80) --end;
+    } else {
+        while (end < raw.size()) {
+            const size_t next = end + ShiftJisCharLength(raw, end);
+            if (next > maxLength) break;
+            end = next;
+        }
+    }
+    return raw.substr(0, end);
+}
+
+std::string TBMS::ChartText(std::string_view raw) const {
+    if (chartEncoding_ > 0) return std::string(raw);
+    if (chartEncoding_ < 0) return gui::ShiftJisToUtf8(raw);
+    return gui::ChartTextToUtf8(raw);
+}
+
+void TBMS::AddObject(int32_t kind, int32_t position, int32_t value) {
+    ++LastObject;
+    Objects.resize(static_cast<size_t>(LastObject) + 1);
+    Objects[static_cast<size_t>(LastObject)] = TChartObject{kind, position, value, true};
+}
+
+void TBMS::ParseLine(std::string_view line) {
+    try {
+        const std::string upper = gui::UpperCase(line);
+        if (!ParseHeader(line, upper)) ParseChannelLine(line);
+    } catch (const gui::Exception&) {
+        // A failing line is abandoned; what it stored before the failure stays.
+    }
+}
+
+bool TBMS::ParseHeader(std::string_view line, std::string_view upper) {
+    bool handled = false;
+    auto text = [&](const char* keyword, size_t from, size_t maxLength, std::string& field, const char* echo) {
+        if (!StartsWith(upper, keyword)) return;
+        handled = true;
+        field = ChartText(CutText(Copy(line, from, std::string_view::npos), maxLength));
+        if (echo) ConsoleLine(std::string(echo) + field, gui::clAqua);
+    };
+    auto integer = [&](const char* keyword, size_t from, size_t maxLength, int32_t& field) {
+        if (!StartsWith(upper, keyword)) return;
+        handled = true;
+        field = gui::StrToInt(Copy(line, from, maxLength));
+    };
+
+    text("#TITLE", 8, 100, Title, "TITLE:");
+    text("#GENRE", 8, 100, Genre, "GENRE:");
+    if (StartsWith(upper, "#BPM")) {
+        handled = true;
+        const long double value = gui::StrToFloat(Copy(line, 6, 100));
+        const float single = static_cast<float>(value);
+        if (!std::isfinite(single)) throw gui::EConvertError("浮動小数点オーバーフロー");
+        Bpm = single;
+    }
+    integer("#PLAYLEVEL", 12, 100, PlayLevel);
+    text("#ARTIST", 9, 100, Artist, "ARTIST:");
+    for (int mode = 1; mode <= 3; ++mode) {
+        if (StartsWith(upper, "#PLAYER" + std::to_string(mode))) {
+            handled = true;
+            PlayerMode = mode;
+        }
+    }
+    if (StartsWith(upper, "#PLAYER")) {
+        handled = true;
+        int32_t mode = 0;
+        if (gui::TryStrToInt(Copy(upper, 9, 1), mode)) PlayerMode = mode;
+    }
+    if (StartsWith(upper, "#MIDIFILE")) {
+        handled = true;
+        LoadMidiFile(Copy(line, 11, 100));
+    }
+    integer("#TOTAL", 8, 100, Total);
+    integer("#VOLWAV", 9, 100, VolWav);
+    integer("#RANK", 7, 200, Rank);
+    text("#TYPE", 7, 200, ChartType, nullptr);
+    if (StartsWith(upper, "#WAV")) {
+        handled = true;
+        LoadSound(HexPair(Copy(line, 5, 2)), Copy(line, 8, 100));
+    }
+    if (StartsWith(upper, "#BMP") && BgaDisplayMode == 0) {
+        handled = true;
+        LoadPicture(HexPair(Copy(line, 5, 2)), Copy(line, 8, 100));
+    }
+    return handled;
+}
+
+void TBMS::ParseChannelLine(std::string_view line) {
+    int32_t channel = 0, measure = 0;
+    if (!gui::TryStrToInt(Copy(line, 5, 2), channel) || !gui::TryStrToInt(Copy(line, 2, 3), measure)) return;
+    // A signed measure number would put objects before the start of the chart.
+    if (measure < 0) return;
+
+    int32_t kind;
+    if (channel == 1)
+        kind = kBackgroundSound;
+    else if (channel == 2)
+        kind = kMeasureLength;
+    else if (channel == 3)
+        kind = kTempoChange;
+    else if (channel == 4)
+        kind = kBaseImage;
+    else if (channel == 7)
+        kind = kLayerImage;
+    else if ((channel >= 11 && channel <= 16) || (channel >= 21 && channel <= 26))
+        kind = channel;
+    else
+        return;
+
+    const std::string_view data = Copy(line, 8, 1000);
+    const int64_t measureStart = int64_t{TicksPerMeasure} * measure;
+    if (kind == kMeasureLength) {
+        const long double length = gui::StrToFloat(data);
+        // A measure cannot be shorter than nothing; a negative length would run the chart
+        // backwards and break the order that the tempo map relies on.
+        if (length < 0) throw gui::EConvertError("小節長が負です");
+        AddObject(kind, ToInt32(measureStart), ToInt32(gui::RoundHalfEven(length * 1000)));
+        return;
+    }
+    const size_t slots = data.size() / 2;
+    for (size_t j = 0; j < slots; ++j) {
+        const int value = HexPair(data.substr(2 * j, 2));
+        if (value == 0) continue;
+        const long double offset = static_cast<long double>(TicksPerMeasure) / static_cast<long double>(slots) *
+                                   static_cast<long double>(j);
+        AddObject(kind, ToInt32(gui::RoundHalfEven(offset) + measureStart), value);
+    }
+}
+
+}  // namespace engine

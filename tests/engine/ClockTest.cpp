@@ -1,0 +1,98 @@
+#include <cmath>
+
+#include "EngineFixture.h"
+
+namespace enginetest {
+namespace {
+
+using ClockTest = EngineTest;
+
+TEST_F(ClockTest, SongTimeStartsTwoSecondsAfterStartClockScaledByPlaySpeed) {
+    ASSERT_TRUE(Load("#00111:01\n"));
+    bms.StartClock();
+    EXPECT_EQ(bms.SongTime(), -2000);
+    bms.PlaySpeed = 200;
+    EXPECT_EQ(bms.SongTime(), -4000);
+    gui::Clock::Advance(3000);
+    EXPECT_EQ(bms.SongTime(), 2000);
+    bms.PlaySpeed = 75;
+    gui::Clock::Set(bms.ClockBase - 1999);
+    EXPECT_EQ(bms.SongTime(), -1499);  // -1499.25, truncated toward zero
+    bms.PlaySpeed = 100;
+    gui::Clock::Set(bms.ClockBase + 3);
+    EXPECT_EQ(bms.SongTime(), 3);
+}
+
+TEST_F(ClockTest, ClockBaseWrapsLikeTheSystemCounter) {
+    ASSERT_TRUE(Load("#00111:01\n"));
+    gui::Clock::Set(0xFFFFFFFFu - 500);
+    bms.StartClock();
+    EXPECT_EQ(bms.ClockBase, 1499u);
+    EXPECT_EQ(bms.SongTime(), -2000);
+    gui::Clock::Advance(2100);
+    EXPECT_EQ(bms.SongTime(), 100);
+}
+
+TEST_F(ClockTest, SongPositionCatchesUpOneTempoPointPerCall) {
+    // Tempo points at measures 1, 2 and 3 (120, 240, 60), marker at measure 5.
+    ASSERT_TRUE(Load("#00103:78\n#00203:F0\n#00303:3C\n#00311:01\n"));
+    ASSERT_EQ(TempoMap(), (std::vector<std::pair<int32_t, int32_t>>{
+                              {0, 0}, {2000, 128}, {4000, 256}, {5000, 384}, {13000, 640}}));
+    bms.StartClock();
+    EXPECT_EQ(PositionAt(-2000), -128);
+    // The clock jumps to 6000 ms: each call moves one segment on and reads that segment's line.
+    EXPECT_EQ(PositionAt(6000), 384);  // segment 2: 128 ticks in 2000 ms, continued
+    EXPECT_EQ(bms.TempoSegment, 2);
+    EXPECT_EQ(PositionAt(6000), 512);  // segment 3: 128 ticks in 1000 ms
+    EXPECT_EQ(PositionAt(6000), 416);  // segment 4: 256 ticks in 8000 ms
+    EXPECT_EQ(bms.TempoSegment, 4);
+    EXPECT_EQ(PositionAt(6000), 416);
+    // Past the last point the last line goes on.
+    EXPECT_EQ(PositionAt(21000), 896);
+    EXPECT_EQ(bms.TempoSegment, 4);
+    // A clock that goes back uses the current line backwards; the segment never goes back.
+    EXPECT_EQ(PositionAt(1000), 256);
+    EXPECT_EQ(bms.TempoSegment, 4);
+    // StartClock does not reset the segment either.
+    bms.StartClock();
+    EXPECT_EQ(bms.TempoSegment, 4);
+}
+
+TEST_F(ClockTest, TempoChangeAtTheStartGivesAFiniteRisingPosition) {
+    // The first segment lasts no time; the lead-in runs on the first tempo that lasts.
+    ASSERT_TRUE(Load("#BPM 90\n#00003:F0\n#00111:01\n"));
+    ASSERT_EQ(bms.TempoTime[1], 0);
+    bms.StartClock();
+    EXPECT_EQ(PositionAt(-2000), -256);  // 240 beats a minute: 32 ticks per 250 ms
+    int32_t previous = INT32_MIN;
+    for (int32_t t = -2000; t <= 4000; t += 7) {
+        const int32_t p = PositionAt(t);
+        EXPECT_GE(p, previous) << "at " << t;
+        previous = p;
+    }
+    EXPECT_EQ(PositionAt(4000), 512);
+}
+
+TEST_F(ClockTest, TempoSoHighTheWholeChartTakesNoTimeStillEnds) {
+    ASSERT_TRUE(Load("#BPM 100000000\n#00111:01\n"));
+    EXPECT_EQ(bms.TempoTime[bms.TempoCount], 0);
+    bms.StartClock();
+    const int32_t before = PositionAt(-1);
+    const int32_t after = PositionAt(1);
+    EXPECT_LT(before, 0);
+    EXPECT_GT(after, bms.EndPosition);
+    EXPECT_EQ(PositionAt(3600000), INT32_MAX);  // held in range, not wrapped
+}
+
+TEST_F(ClockTest, SongPositionBeforeAnyLoadIsZero) {
+    bms.StartClock();
+    EXPECT_EQ(bms.SongPosition(), 0);
+}
+
+TEST_F(ClockTest, PlaySoundIgnoresSlotsOutsideTheTableAndEmptySlots) {
+    ASSERT_TRUE(Load("#00111:01\n"));
+    for (int index : {-1, 0, 1, 255, 256, 100000, INT32_MIN}) bms.PlaySound(index);
+}
+
+}  // namespace
+}  // namespace enginetest

@@ -1,0 +1,114 @@
+#include "EngineFixture.h"
+
+namespace enginetest {
+namespace {
+
+using MediaSlotsTest = EngineTest;
+
+// Whether exactly the pixels inside `rect` of the picture in `slot` have the colour.
+void ExpectPicture(engine::TBMS& bms, int slot, const gui::TRect& rect, gui::TColor color) {
+    ASSERT_TRUE(bms.BgaLoaded[slot]);
+    media::TDirectDrawSurface& image = *bms.BgaImages[slot];
+    ASSERT_EQ(image.Width(), 320);
+    ASSERT_EQ(image.Height(), 240);
+    const uint32_t inside = image.DeviceColor(color);
+    const uint32_t outside = image.DeviceColor(gui::clBlack);
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 320; ++x) {
+            const bool in = x >= rect.Left && x < rect.Right && y >= rect.Top && y < rect.Bottom;
+            ASSERT_EQ(image.Pixel(x, y), in ? inside : outside) << "slot " << slot << " at " << x << "," << y;
+        }
+}
+
+TEST_F(MediaSlotsTest, PicturesAreFittedByTheFitMode) {
+    display.Initialize();
+    testsupport::WriteFile(dir / "pic" / "Small.BMP", Bmp(100, 80, 200, 0, 0));
+    testsupport::WriteFile(dir / "square.bmp", Bmp(256, 256, 0, 200, 0));
+    testsupport::WriteFile(dir / "wide.bmp", Bmp(100, 50, 0, 0, 200));
+    const std::string chart = "#BMP01 PIC\\small.bmp\n#BMP02 square.bmp\n#BMP03 wide.bmp\n#00004:01\n";
+    const gui::TColor red = gui::RGB(200, 0, 0), green = gui::RGB(0, 200, 0), blue = gui::RGB(0, 0, 200);
+
+    bms.BgaFitMode = 0;  // width x1.25 centred, height x0.9375 from the top
+    ASSERT_TRUE(Load(chart, 0));
+    EXPECT_TRUE(bms.HasBga);
+    ExpectPicture(bms, 1, gui::Rect(98, 0, 222, 75), red);
+    ExpectPicture(bms, 2, gui::Rect(0, 0, 320, 240), green);
+
+    bms.BgaFitMode = 1;  // actual size, centred, 8 rows up
+    ASSERT_TRUE(Load(chart, 0));
+    ExpectPicture(bms, 3, gui::Rect(110, 0, 210, 42), blue);
+
+    bms.BgaFitMode = 2;  // x1.25 both ways, centred
+    ASSERT_TRUE(Load(chart, 0));
+    ExpectPicture(bms, 1, gui::Rect(98, 70, 222, 170), red);
+    ExpectPicture(bms, 2, gui::Rect(0, 0, 320, 240), green);
+
+    bms.BgaFitMode = 5;  // no such mode: the picture stays black
+    ASSERT_TRUE(Load(chart, 0));
+    ExpectPicture(bms, 1, gui::Rect(0, 0, 0, 0), red);
+    EXPECT_FALSE(bms.BgaLoaded[4]);
+}
+
+TEST_F(MediaSlotsTest, PicturesAreReadOnlyWhenShown) {
+    display.Initialize();
+    testsupport::WriteFile(dir / "a.bmp", Bmp(4, 4, 1, 2, 3));
+    ASSERT_TRUE(Load("#BMP01 a.bmp\n#00004:01\n", 1));
+    EXPECT_FALSE(bms.HasBga);
+    EXPECT_FALSE(bms.BgaLoaded[1]);
+    EXPECT_EQ(bms.LastObject, 1);
+}
+
+TEST_F(MediaSlotsTest, ABrokenPictureAbandonsOnlyItsLine) {
+    display.Initialize();
+    testsupport::WriteFile(dir / "bad.bmp", "BM not really");
+    ASSERT_TRUE(Load("#BMP01 bad.bmp\n#BMP02 missing.bmp\n#00004:0102\n", 0));
+    EXPECT_FALSE(bms.HasBga);
+    EXPECT_FALSE(bms.BgaLoaded[1]);
+    EXPECT_FALSE(bms.BgaLoaded[2]);
+    EXPECT_EQ(bms.LastObject, 2);
+}
+
+TEST_F(MediaSlotsTest, SoundsPlayAtTheChosenSpeedAndRestartWhenTriggeredAgain) {
+    sound.SetOffline(true);
+    sound.Initialize();
+    testsupport::WriteFile(dir / "Kick.wav", Wav(22050, std::vector<int16_t>(22050, 1000)));
+    bms.PlaySpeed = 150;
+    ASSERT_TRUE(Load("#WAV01 kick.WAV\n#00111:01\n"));
+    EXPECT_EQ(bms.SoundState[1], 1);
+    EXPECT_EQ(bms.Sounds[1]->Frequency(), 33075);
+    bms.PlaySound(1);
+    bms.PlaySound(1);
+    ASSERT_EQ(bms.Sounds[1]->CopyCount(), 1);
+    EXPECT_NE(bms.Sounds[1]->Copy(0)->Status() & media::DSBSTATUS_PLAYING, 0u);
+}
+
+TEST_F(MediaSlotsTest, ASoundThatCannotBeReadOrPlayedLeavesItsSlotSilentAndTheChartLoads) {
+    sound.SetOffline(true);
+    sound.Initialize();
+    testsupport::WriteFile(dir / "ok.wav", Wav(44100, {1, 2, 3, 4}));
+    testsupport::WriteFile(dir / "junk.wav", "this is no wave");
+    testsupport::Bytes noData;
+    noData.Text("RIFF").U32(28).Text("WAVE").Text("fmt ").U32(16).U16(1).U16(1).U32(8000).U32(16000).U16(2).U16(16);
+    testsupport::WriteFile(dir / "nodata.wav", noData.Data());
+    std::vector<uint8_t> cut = Wav(8000, {1, 2, 3, 4});
+    cut.resize(46);  // ends inside its data chunk
+    testsupport::WriteFile(dir / "short.wav", cut);
+    ASSERT_TRUE(Load("#WAV01 ok.wav\n#WAV02 junk.wav\n#WAV03 nodata.wav\n#WAV04 short.wav\n#00111:01020304\n"));
+    EXPECT_EQ(bms.SoundState[1], 1);
+    EXPECT_EQ(bms.SoundState[2], -1);
+    EXPECT_EQ(bms.SoundState[3], -1);
+    EXPECT_EQ(bms.SoundState[4], -1);
+    for (int slot = 1; slot <= 4; ++slot) bms.PlaySound(slot);
+    EXPECT_EQ(bms.LastObject, 4);
+}
+
+TEST_F(MediaSlotsTest, WithoutASoundDeviceTheChartStillLoads) {
+    testsupport::WriteFile(dir / "ok.wav", Wav(44100, {1, 2, 3, 4}));
+    ASSERT_TRUE(Load("#WAV01 ok.wav\n#00111:01\n"));
+    // The file was found, so the slot counts as loaded; it just cannot sound.
+    EXPECT_EQ(bms.SoundState[1], 1);
+    bms.PlaySound(1);
+}
+
+}  // namespace
+}  // namespace enginetest

@@ -1,0 +1,63 @@
+#include "EngineFixture.h"
+#include "media/MPlayer.h"
+
+namespace enginetest {
+namespace {
+
+using MidiTest = EngineTest;
+
+// A one-track MIDI file at 120 beats a minute holding one note for `beats` beats.
+std::vector<uint8_t> Midi(int beats) {
+    const uint32_t ticks = static_cast<uint32_t>(beats) * 480;
+    testsupport::Bytes track;
+    track.U8(0).U8(0xFF).U8(0x51).U8(3).U8(0x07).U8(0xA1).U8(0x20);
+    track.U8(0).U8(0x90).U8(60).U8(100);
+    track.U8(0x80 | ((ticks >> 14) & 0x7F)).U8(0x80 | ((ticks >> 7) & 0x7F)).U8(ticks & 0x7F);
+    track.U8(0x80).U8(60).U8(64);
+    track.U8(0).U8(0xFF).U8(0x2F).U8(0);
+    testsupport::Bytes file;
+    file.Text("MThd");
+    file.U8(0).U8(0).U8(0).U8(6).U8(0).U8(0).U8(0).U8(1).U8(480 >> 8).U8(480 & 0xFF);
+    file.Text("MTrk");
+    const uint32_t size = static_cast<uint32_t>(track.Size());
+    file.U8(size >> 24).U8((size >> 16) & 0xFF).U8((size >> 8) & 0xFF).U8(size & 0xFF);
+    file.Append(track.Data());
+    return file.Data();
+}
+
+TEST_F(MidiTest, SongTimeFollowsThePlayingMidiThenFallsBackToTheClock) {
+    testsupport::WriteFile(dir / "Music" / "Back.MID", Midi(4));
+    ASSERT_TRUE(Load("#MIDIFILE music\\back.mid\n#00111:01\n"));
+    EXPECT_EQ(bms.MidiFileName, "music\\back.mid");
+    ASSERT_TRUE(bms.MediaPlayer->Opened());
+
+    bms.StartClock();
+    bms.MediaPlayer->Play();
+    gui::Clock::Advance(500);
+    ASSERT_EQ(bms.MediaPlayer->Mode(), media::mpPlaying);
+    // The MIDI position, not the clock's -1500.
+    EXPECT_EQ(bms.SongTime(), bms.MediaPlayer->Position());
+    EXPECT_NEAR(bms.SongTime(), 500, 20);
+    bms.PlaySpeed = 200;
+    EXPECT_NEAR(bms.SongTime(), 1000, 40);
+
+    gui::Clock::Advance(3000);  // the two seconds of MIDI are over
+    ASSERT_NE(bms.MediaPlayer->Mode(), media::mpPlaying);
+    EXPECT_EQ(bms.SongTime(), 2 * (3500 - 2000));
+}
+
+TEST_F(MidiTest, AMissingMidiFileIsSkippedAndABrokenOneAbandonsOnlyItsLine) {
+    ASSERT_TRUE(Load("#MIDIFILE none.mid\n#00111:01\n"));
+    EXPECT_EQ(bms.MidiFileName, "");
+    EXPECT_FALSE(bms.MediaPlayer->Opened());
+
+    testsupport::WriteFile(dir / "broken.mid", "MThd but nothing else");
+    ASSERT_TRUE(Load("#MIDIFILE broken.mid\n#00111:01\n"));
+    // The name is kept although the file could not be opened (play will report it).
+    EXPECT_EQ(bms.MidiFileName, "broken.mid");
+    EXPECT_FALSE(bms.MediaPlayer->Opened());
+    EXPECT_EQ(bms.LastObject, 1);
+}
+
+}  // namespace
+}  // namespace enginetest
