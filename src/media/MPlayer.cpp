@@ -63,6 +63,8 @@ std::string TMediaPlayer::ErrorMessage(int32_t error) {
             return "この形式の MIDI ファイルは再生できません";
         case MCIERR_INVALID_DEVICE_ID:
             return "MCI デバイスがありません";
+        case MCIERR_INVALID_DEVICE_NAME:
+            return "この種類のデバイスは使えません (MIDI シーケンサだけが使えます)";
         default:
             return "原因不明のエラー";
     }
@@ -163,9 +165,17 @@ void TMediaPlayer::Detach() {
     attached_ = false;
 }
 
+void TMediaPlayer::Loaded() {
+    if (AutoOpen && !FileName.empty()) Open();
+}
+
 void TMediaPlayer::Open() {
     Close();
     error_ = 0;
+    if (DeviceType != dtAutoSelect && DeviceType != dtSequencer) {
+        error_ = MCIERR_INVALID_DEVICE_NAME;
+        throw EMCIDeviceError(ErrorMessage(error_));
+    }
     std::vector<uint8_t> bytes;
     {
         std::error_code ec;

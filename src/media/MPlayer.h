@@ -47,7 +47,7 @@ constexpr int32_t MCIERR_INVALID_DEVICE_ID = 257;
 constexpr int32_t MCIERR_UNSUPPORTED_FUNCTION = 274;
 constexpr int32_t MCIERR_FILE_NOT_FOUND = 275;
 constexpr int32_t MCIERR_INVALID_FILE = 296;
-constexpr int32_t MCIERR_UNRECOGNIZED_COMMAND = 261;
+constexpr int32_t MCIERR_INVALID_DEVICE_NAME = 263;
 
 class TMediaPlayer : private MixerSource {
 public:
@@ -64,7 +64,10 @@ public:
     bool AutoEnable = true;
     bool Shareable = false;
 
-    // Closes what is open, then loads FileName. Raises EMCIDeviceError with the reason.
+    // Runs once the owner has set the properties up: opens FileName when AutoOpen is set.
+    void Loaded();
+    // Closes what is open, then loads FileName (the device is a MIDI sequencer: DeviceType
+    // dtAutoSelect or dtSequencer). Raises EMCIDeviceError with the reason.
     void Open();
     void Close();
     // Plays from the current position (from the start after the end, with AutoRewind) and

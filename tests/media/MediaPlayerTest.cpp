@@ -149,6 +149,13 @@ TEST_F(MidiPlayback, AFileThatIsNotMidiFailsToOpenAndPlayHasNoDevice) {
     player.FileName = (dir / "missing.mid").string();
     EXPECT_THROW(player.Open(), EMCIDeviceError);
     EXPECT_EQ(player.Error(), MCIERR_FILE_NOT_FOUND);
+    player.FileName = (dir / "song.mid").string();
+    player.DeviceType = dtWaveAudio;
+    EXPECT_THROW(player.Open(), EMCIDeviceError);
+    player.DeviceType = dtSequencer;
+    player.AutoOpen = true;
+    player.Loaded();
+    EXPECT_TRUE(player.Opened());
 }
 
 TEST_F(MidiPlayback, WithoutASoundFontItPlaysSilentlyAndStillKeepsTime) {
