@@ -1,5 +1,5 @@
-// Sound costs: the mixer with 64 voices, FluidSynth rendering a busy backing track, and the
-// latency of the audio device's buffer. Each mixing iteration paints one second of audio, so
+// Sound costs: the mixer with 64 voices, FluidSynth rendering a busy backing track, decoding a
+// sound at another rate, and the latency of the audio device's buffer. Each mixing iteration paints one second of audio, so
 // its CPU time is the cost per second of sound (10 ms = 1% of one core).
 #include <benchmark/benchmark.h>
 
@@ -73,6 +73,22 @@ void BM_DeviceBufferLatency(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DeviceBufferLatency)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Loading cost of a chart sound that is not at the output rate: one second of 48 kHz stereo
+// 16-bit, decoded and converted to 44.1 kHz.
+void BM_Decode48kStereoSecond(benchmark::State& state) {
+    TWaveFormatEx f;
+    MakePcmFormat(f, 48000, 16, 2);
+    const std::vector<uint8_t> format = f.ToBytes();
+    std::vector<int16_t> samples(2 * 48000);
+    for (size_t k = 0; k < samples.size(); ++k) samples[k] = static_cast<int16_t>(8000 * std::sin(0.02 * static_cast<double>(k)));
+    for (auto _ : state) {
+        auto data = DecodeWave(format, reinterpret_cast<const uint8_t*>(samples.data()), samples.size() * 2, kRate);
+        if (data->rate != kRate) state.SkipWithError("not converted");
+        benchmark::DoNotOptimize(data);
+    }
+}
+BENCHMARK(BM_Decode48kStereoSecond)->Unit(benchmark::kMillisecond);
 
 // A busy General MIDI track: 8 channels, a four-note chord on each every eighth note.
 std::vector<uint8_t> BusyMidi(int seconds) {
