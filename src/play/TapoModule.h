@@ -6,6 +6,7 @@
 #include <string>
 
 namespace gui {
+struct TRect;
 class Application;
 class TRadioGroup;
 class TCheckBox;
@@ -55,5 +56,13 @@ bool BeforePlay(media::TDXDraw& dxd, engine::TBMS& engine);
 bool AfterPlay();
 // Step 40: one frame of play. True when play is over.
 bool PlayFrame(media::TDXDraw& dxd, engine::TBMS& engine);
+
+// FastBlit of `srcRect` to (x, y) with the destination clipped to the 320×240 screen; a
+// rectangle clipped to nothing draws nothing.
+void DrawClipped(int x, int y, const gui::TRect& srcRect, int flags, const media::TDirectDrawSurface* source,
+                 media::TDirectDrawSurface* dest);
+// The Show Params read-out, e.g. "001234mSec 060fps 00012/00345obj BMP:01:FF FNo.000567".
+std::string ParameterLine(int32_t position, int32_t frameRate, int32_t lastSoundObject, int32_t lastObject,
+                          int32_t baseImage, int32_t layerImage, int32_t frameNumber);
 
 }  // namespace play

@@ -1,0 +1,321 @@
+#include "play/TapoModule.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+// Controls.h comes before anything that brings in gui::Bounds() from Graphics.h: its struct
+// of the same name must be declared first.
+#include "gui/Controls.h"
+
+#include "engine/BMSEngine.h"
+#include "gui/Clock.h"
+#include "gui/Exception.h"
+#include "media/DXClass.h"
+#include "media/DXDraws.h"
+#include "media/DXInput.h"
+#include "play/DM.h"
+
+namespace play {
+
+namespace {
+
+constexpr int kScreenWidth = 320;
+constexpr int kScreenHeight = 240;
+constexpr int kReceptorY = 32;
+constexpr int kLaneSpacing = 32;
+constexpr int kCellSize = 30;
+constexpr int kSpaceKey = 32;
+constexpr int kTicksPerMeasure = 128;
+constexpr int32_t kHitWindow = 8;
+constexpr int kPauseAfterLoadMs = 1000;
+
+TPlayBindings bindings;
+TPlayState state;
+// The sprite sheet's surface object; its pixels belong to the display's DirectDraw.
+std::unique_ptr<media::TDirectDrawSurface> arrowSheetOwner;
+
+TDM& Dm() {
+    CreateDM();
+    return *DM;
+}
+
+struct Layout {
+    int firstX;
+    int secondX;
+    bool secondReceptors;
+};
+
+Layout LayoutFor(int32_t playerMode) {
+    switch (playerMode) {
+        case 1: return {8, 184, false};
+        case 2: return {8, 184, true};
+        case 3: return {32, 160, true};
+        default: return {8, -1, playerMode > 1};
+    }
+}
+
+// Lane 0-7 of a key object, -1 for kinds that draw nothing.
+int LaneOf(int32_t kind) {
+    switch (kind) {
+        case 11: return 0;
+        case 13: return 1;
+        case 15: return 2;
+        case 16: return 3;
+        case 21: return 4;
+        case 23: return 5;
+        case 25: return 6;
+        case 26: return 7;
+        default: return -1;
+    }
+}
+
+gui::TRect ReceptorCell(int column, bool bright) {
+    const int top = bright ? 32 : 1;
+    return gui::Rect(31 * column + 1, top, 31 * column + 31, top + kCellSize);
+}
+
+gui::TRect ArrowCell(int column, int phase) {
+    return gui::Rect(31 * column + 1, 31 * phase + 63, 31 * column + 31, 31 * phase + 93);
+}
+
+// ⌊P / 8⌋ mod 4, also for negative positions (the shift rounds down).
+int PhaseOf(int32_t position) { return (position >> 3) & 3; }
+
+// Red of the pulsing backdrop: |2 × (P mod 254) − 255| with the remainder in 0 to 253.
+int BackdropRed(int32_t position) {
+    int32_t m = position % 254;
+    if (m < 0) m += 254;
+    return std::abs(2 * m - 255);
+}
+
+// A decimal picture of `digits` zeros: all digits of a longer number, a minus sign before a
+// negative one.
+std::string Digits(int64_t value, int digits) {
+    char text[32];
+    if (value < 0) {
+        std::snprintf(text, sizeof text, "-%0*lld", digits, static_cast<long long>(-value));
+    } else {
+        std::snprintf(text, sizeof text, "%0*lld", digits, static_cast<long long>(value));
+    }
+    return text;
+}
+
+std::string Hex8(int32_t value) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value) & 0xFFu);
+    return text;
+}
+
+bool BoxChecked(const gui::TCheckBox* box) { return box != nullptr && box->Checked(); }
+
+media::TDirectDrawSurface* LoadedImage(engine::TBMS& engine, int32_t index) {
+    if (index < 0 || index >= engine::kSlotCount || !engine.BgaLoaded[static_cast<size_t>(index)]) return nullptr;
+    return engine.BgaImages[static_cast<size_t>(index)].get();
+}
+
+void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& layout, int32_t p) {
+    media::TDirectDrawSurface& surface = *dxd.Surface();
+    if (engine.HasBga) {
+        surface.Fill(surface.DeviceColor(gui::clBlack));
+    } else {
+        surface.Fill(surface.DeviceColor(gui::RGB(static_cast<uint32_t>(BackdropRed(p)), 0, 255)));
+    }
+    const gui::TRect screen = gui::Rect(0, 0, kScreenWidth, kScreenHeight);
+    if (media::TDirectDrawSurface* base = LoadedImage(engine, state.BaseImage))
+        surface.FastBlit(0, 0, screen, media::DDBLTFAST_NOCOLORKEY, base);
+    if (media::TDirectDrawSurface* layer = LoadedImage(engine, state.LayerImage))
+        surface.FastBlit(0, 0, screen, media::DDBLTFAST_SRCCOLORKEY, layer);
+
+    if (BoxChecked(bindings.ShowParams)) {
+        const int32_t frameRate = bindings.Timer != nullptr ? bindings.Timer->FrameRate() : 0;
+        engine.TickerLine(ParameterLine(p, frameRate, state.LastSoundObject, engine.LastObject, state.BaseImage,
+                                        state.LayerImage, state.FrameNumber),
+                          gui::RGB(0, 255, 0));
+    }
+
+    const bool bright = PhaseOf(p) == 0;
+    for (int k = 0; k < 4; ++k)
+        surface.FastBlit(layout.firstX + kLaneSpacing * k, kReceptorY, ReceptorCell(k, bright),
+                         media::DDBLTFAST_SRCCOLORKEY, state.ArrowSheet);
+    if (layout.secondReceptors) {
+        for (int k = 0; k < 4; ++k)
+            surface.FastBlit(layout.secondX + kLaneSpacing * k, kReceptorY, ReceptorCell(k, bright),
+                             media::DDBLTFAST_SRCCOLORKEY, state.ArrowSheet);
+    }
+}
+
+void DrawArrow(media::TDirectDrawSurface& surface, int x, int64_t y, const gui::TRect& cell, bool pending,
+               bool hidden) {
+    // Above this an arrow is clipped to nothing; skipping it also keeps y within int range.
+    if (y < -kCellSize) return;
+    const int yi = static_cast<int>(y);
+    if (!hidden && pending) {
+        DrawClipped(x, yi, cell, media::DDBLTFAST_SRCCOLORKEY, state.ArrowSheet, &surface);
+        return;
+    }
+    const int alpha = 2 * (yi - 70);
+    if (alpha <= 0) return;
+    if (alpha >= 255) {
+        DrawClipped(x, yi, cell, media::DDBLTFAST_SRCCOLORKEY, state.ArrowSheet, &surface);
+        return;
+    }
+    surface.DrawBlended(gui::Rect(x, yi, x + kCellSize, yi + kCellSize), cell, state.ArrowSheet, true, alpha);
+}
+
+// Steps 4 to 11 of a frame; exceptions pass to the caller's guard.
+bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
+    const bool drawing = engine.BgaDisplayMode < 2;
+    if (drawing && !dxd.ReadyToDraw()) return false;
+
+    const int32_t p = engine.SongPosition();
+    const int phase = PhaseOf(p);
+    const bool over = engine.EndPosition < p;
+    const Layout layout = LayoutFor(engine.PlayerMode);
+    if (drawing) DrawBackground(dxd, engine, layout, p);
+
+    const bool hidden = BoxChecked(bindings.Hidden);
+    media::TDirectDrawSurface* surface = dxd.Surface();
+    int32_t frameMaximum = state.TriggeredUpTo;
+    const int32_t last = std::min<int32_t>(engine.LastObject, static_cast<int32_t>(engine.Objects.size()) - 1);
+    for (int32_t i = std::max<int32_t>(engine.ScanIndex, 0); i <= last; ++i) {
+        engine::TChartObject& object = engine.Objects[static_cast<size_t>(i)];
+        if (object.Position <= p && object.Position > state.TriggeredUpTo) {
+            frameMaximum = std::max(frameMaximum, object.Position);
+            if (object.Kind < 100) {
+                engine.PlaySound(object.Value);
+                state.LastSoundObject = i;
+            } else if (object.Kind == engine::kBaseImage) {
+                state.BaseImage = object.Value;
+            } else if (object.Kind == engine::kLayerImage) {
+                state.LayerImage = object.Value;
+            }
+        }
+        const int lane = LaneOf(object.Kind);
+        if (lane < 0) continue;
+
+        const int x = (lane < 4 ? layout.firstX : layout.secondX) + kLaneSpacing * (lane % 4);
+        const int64_t offset = int64_t{object.Position} - p;
+        const int64_t y = offset + kReceptorY;
+        if (y < -32) engine.ScanIndex = i + 1;
+        if (y > kScreenHeight) break;
+
+        if (spacePressed && offset > -kHitWindow && offset < kHitWindow) object.Pending = false;
+        if (drawing) DrawArrow(*surface, x, y, ArrowCell(lane % 4, phase), object.Pending, hidden);
+    }
+
+    if (drawing) dxd.Flip();
+    state.TriggeredUpTo = frameMaximum;
+    return over;
+}
+
+}  // namespace
+
+void Bind(const TPlayBindings& newBindings) { bindings = newBindings; }
+const TPlayBindings& Bindings() { return bindings; }
+TPlayState& State() { return state; }
+
+bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TBMS& engine,
+                  const std::string& fileName) {
+    TDM& dm = Dm();
+    state.TriggeredUpTo = -9999;
+    dm.SpaceDown = false;
+    state.FrameNumber = 0;
+    state.LastSoundObject = 0;
+
+    const bool drawing = engine.BgaDisplayMode < 2;
+    if (drawing) {
+        const int colorMode = bindings.ColorMode != nullptr ? bindings.ColorMode->ItemIndex() : -1;
+        if (colorMode == 0) {
+            dxd.Display().SetBitCount(8);
+            dxd.ColorTable() = dm.DXDIB1.DIB().ColorTable();
+        } else if (colorMode == 1) {
+            dxd.Display().SetBitCount(16);
+        }
+        dxd.Display().SetWidth(kScreenWidth);
+        dxd.Display().SetHeight(kScreenHeight);
+        const int displayMode = bindings.DisplayMode != nullptr ? bindings.DisplayMode->ItemIndex() : -1;
+        media::TDXDrawOptions options = dxd.Options();
+        if (displayMode == 0) {
+            options.Include(media::doFullScreen);
+        } else if (displayMode == 1) {
+            options.Exclude(media::doFullScreen);
+        }
+        dxd.SetOptions(options);
+        dxd.Initialize();
+        dxd.Surface()->SetTransparentColor(dxd.Surface()->DeviceColor(gui::clBlack));
+    }
+
+    if (!engine.LoadChart(fileName, kTicksPerMeasure)) return false;
+
+    if (drawing) {
+        arrowSheetOwner = std::make_unique<media::TDirectDrawSurface>(dxd.DirectDraw());
+        state.ArrowSheet = arrowSheetOwner.get();
+        state.ArrowSheet->LoadGraphic(dm.DXDIB1.DIB());
+        state.ArrowSheet->SetTransparentColor(state.ArrowSheet->DeviceColor(gui::RGB(255, 0, 255)));
+    }
+    state.BaseImage = -1;
+    state.LayerImage = -1;
+    gui::Sleep(kPauseAfterLoadMs);
+    return true;
+}
+
+bool BeforePlay(media::TDXDraw&, engine::TBMS&) { return true; }
+
+bool AfterPlay() { return true; }
+
+bool PlayFrame(media::TDXDraw& dxd, engine::TBMS& engine) {
+    TDM& dm = Dm();
+    ++state.FrameNumber;
+    dm.SpaceWasDown = dm.SpaceDown;
+    if (bindings.Input != nullptr) {
+        bindings.Input->Update();
+        dm.SpaceDown = bindings.Input->Keys(kSpaceKey);
+    } else {
+        dm.SpaceDown = false;
+    }
+    const bool spacePressed = dm.SpaceDown && !dm.SpaceWasDown;
+    try {
+        return RunFrame(dxd, engine, spacePressed);
+    } catch (const gui::Exception&) {
+        return true;
+    }
+}
+
+void DrawClipped(int x, int y, const gui::TRect& srcRect, int flags, const media::TDirectDrawSurface* source,
+                 media::TDirectDrawSurface* dest) {
+    gui::TRect r = srcRect;
+    if (x < 0) {
+        r.Left -= x;
+        x = 0;
+    }
+    if (r.Width() + x > kScreenWidth) r.Right = kScreenWidth - x + r.Left;
+    if (y < 0) {
+        r.Top -= y;
+        y = 0;
+    }
+    if (r.Height() + y > kScreenHeight) r.Bottom = kScreenHeight - y + r.Top;
+    if (r.Empty()) return;
+    dest->FastBlit(x, y, r, flags, source);
+}
+
+std::string ParameterLine(int32_t position, int32_t frameRate, int32_t lastSoundObject, int32_t lastObject,
+                          int32_t baseImage, int32_t layerImage, int32_t frameNumber) {
+    std::string line = position < 0 ? Digits(position, 5) : Digits(position, 6);
+    line += "mSec ";
+    line += Digits(frameRate, 3) + "fps";
+    line += " ";
+    line += Digits(lastSoundObject, 5);
+    line += "/";
+    line += Digits(lastObject, 5);
+    line += "obj BMP:";
+    line += Hex8(baseImage);
+    line += ":";
+    line += Hex8(layerImage);
+    line += " FNo.";
+    line += Digits(frameNumber, 6);
+    return line;
+}
+
+}  // namespace play
