@@ -1,0 +1,99 @@
+// One play frame on a dense chart: eight lanes of sixteenth notes (#PLAYER 3), so that about 270
+// arrows are on the screen at once, with Hidden on (the fading arrows use the software blend),
+// for each pixel format of the back surface. A variant adds the Show Params line.
+#include "gui/Controls.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "engine/BMSEngine.h"
+#include "gui/Application.h"
+#include "gui/Clock.h"
+#include "media/DXDraws.h"
+#include "media/DXSounds.h"
+#include "play/DM.h"
+#include "play/TapoModule.h"
+
+namespace {
+
+constexpr int kMeasures = 60;
+constexpr int kLanes[] = {11, 13, 15, 16, 21, 23, 25, 26};
+
+std::filesystem::path WriteChart() {
+    const auto dir = std::filesystem::temp_directory_path() / "glimstep-playframe-bench";
+    std::filesystem::create_directories(dir);
+    std::ofstream out(dir / "dense.bms", std::ios::binary);
+    out << "#PLAYER 3\n#BPM 1875\n";
+    for (int m = 0; m < kMeasures; ++m)
+        for (int lane : kLanes) {
+            char line[64];
+            std::snprintf(line, sizeof line, "#%03d%02d:01010101010101010101010101010101\n", m, lane);
+            out << line;
+        }
+    return dir / "dense.bms";
+}
+
+// 0 = window (XRGB8888), 1 = full screen 65536 colours, 2 = full screen 256 colours.
+void BM_PlayFrame(benchmark::State& st) {
+    const int screen = static_cast<int>(st.range(0));
+    const bool showParams = st.range(1) != 0;
+    gui::Clock::UseManual(100000);
+    play::CreateDM();
+    gui::Application app;
+    gui::TRadioGroup colorMode{"", {"256色", "65536色"}, {}, screen == 2 ? 0 : 1};
+    gui::TRadioGroup displayMode{"", {"全画面", "ウインドウ"}, {}, screen == 0 ? 1 : 0};
+    gui::TCheckBox paramsBox{"", {}};
+    gui::TCheckBox hiddenBox{"", {}};
+    paramsBox.SetChecked(showParams);
+    hiddenBox.SetChecked(true);
+    play::Bind({&colorMode, &displayMode, &paramsBox, &hiddenBox, nullptr, nullptr});
+
+    media::TDXDraw display(nullptr);
+    media::TDXSound sound(nullptr);
+    engine::TBMS bms(&display, &sound);
+    if (!play::SetupAndLoad(app, display, bms, WriteChart().string())) {
+        st.SkipWithError("chart not loaded");
+        return;
+    }
+    bms.StartClock();
+
+    // Positions where the screen is full; wrapping back starts the object pass afresh.
+    const int32_t first = 256;
+    const int32_t last = (kMeasures - 3) * 128;
+    int32_t p = first;
+    int arrows = 0;
+    for (auto _ : st) {
+        if (p > last) {
+            st.PauseTiming();
+            p = first;
+            bms.ScanIndex = 0;
+            play::State().TriggeredUpTo = -9999;
+            st.ResumeTiming();
+        }
+        gui::Clock::Set(bms.ClockBase + static_cast<uint32_t>(p));
+        benchmark::DoNotOptimize(play::PlayFrame(display, bms));
+        ++p;
+    }
+    for (int32_t i = 0; i <= bms.LastObject; ++i) {
+        const int32_t y = bms.Objects[i].Position - (p - 1) + 32;
+        if (bms.Objects[i].Kind > 10 && bms.Objects[i].Kind < 30 && y >= -32 && y <= 240) ++arrows;
+    }
+    st.counters["arrows_on_screen"] = arrows;
+    play::Bind({});
+    gui::Clock::UseSystem();
+}
+
+BENCHMARK(BM_PlayFrame)
+    ->ArgNames({"screen", "params"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({0, 1})
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
