@@ -132,7 +132,7 @@ bool TBMS::ParseHeader(std::string_view line, std::string_view upper) {
     }
     if (StartsWith(upper, "#MIDIFILE")) {
         handled = true;
-        LoadMidiFile(Copy(line, 11, 100));
+        LoadMidiFile(CutText(Copy(line, 11, std::string_view::npos), 100));
     }
     integer("#TOTAL", 8, 100, Total);
     integer("#VOLWAV", 9, 100, VolWav);
@@ -140,11 +140,11 @@ bool TBMS::ParseHeader(std::string_view line, std::string_view upper) {
     text("#TYPE", 7, 200, ChartType, nullptr);
     if (StartsWith(upper, "#WAV")) {
         handled = true;
-        LoadSound(HexPair(Copy(line, 5, 2)), Copy(line, 8, 100));
+        LoadSound(HexPair(Copy(line, 5, 2)), CutText(Copy(line, 8, std::string_view::npos), 100));
     }
     if (StartsWith(upper, "#BMP") && BgaDisplayMode == 0) {
         handled = true;
-        LoadPicture(HexPair(Copy(line, 5, 2)), Copy(line, 8, 100));
+        LoadPicture(HexPair(Copy(line, 5, 2)), CutText(Copy(line, 8, std::string_view::npos), 100));
     }
     return handled;
 }
