@@ -1,1 +1,59 @@
-int main() { return 0; }
+// The program block: the application object, then the main form, the data module with the
+// sprite sheet and the settings dialog, in that order; then the message loop.
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/BMCore.h"
+#include "app/Setting.h"
+#include "gui/Application.h"
+#include "gui/MessageBox.h"
+#include "play/DM.h"
+#include "play/TapoModule.h"
+
+namespace {
+
+// The program's own path; the settings file is looked for beside it.
+std::string ExecutablePath(const char* argv0) {
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) return self.string();
+    return std::filesystem::absolute(argv0, ec).string();
+}
+
+int Run(int argc, char** argv) {
+    gui::Application application;
+    application.SetExeName(ExecutablePath(argv[0]));
+    application.Initialize();
+
+    std::vector<std::string> args(argv + 1, argv + argc);
+    auto mainForm = std::make_unique<app::Tmain>(application, args);
+    play::CreateDM();
+    auto settings = std::make_unique<app::TF_Set>(application, *mainForm->SettingsFile);
+    mainForm->SetSettingsDialog(settings.get());
+    play::Bind({&settings->RadioGroup2, &settings->RadioGroup4, &settings->CheckBox1, &settings->CheckBox2,
+                &mainForm->DXTimer1, &mainForm->DXInput1});
+
+    mainForm->Show();
+    application.Run();
+    const int status = mainForm->Failed() ? 1 : 0;
+    settings.reset();
+    play::DestroyDM();
+    mainForm.reset();
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        // Anything that escapes the sequencer's guard still ends with a message, not an abort.
+        std::fprintf(stderr, "glimstep: %s\n", e.what());
+        return 1;
+    }
+}

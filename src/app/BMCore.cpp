@@ -1,0 +1,222 @@
+#include "app/BMCore.h"
+
+#include <imgui.h>
+
+#include "app/Setting.h"
+#include "engine/BMSEngine.h"
+#include "gui/Application.h"
+#include "gui/Clock.h"
+#include "gui/Convert.h"
+#include "gui/FormFonts.h"
+#include "gui/MessageBox.h"
+#include "media/MPlayer.h"
+#include "play/TapoModule.h"
+
+namespace app {
+
+std::string ChartExtension(const std::string& path) {
+    const size_t separator = path.find_last_of("\\/:");
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return {};
+    return path.substr(dot);
+}
+
+Tmain::Tmain(gui::Application& application, std::vector<std::string> args)
+    : Form(application, kCaption, 320, 240),
+      DXD(this),
+      DXS(this),
+      DXInput1(this),
+      DXTimer1(application),
+      args_(std::move(args)) {
+    // As the form description sets them up.
+    DXD.SetSurfaceWidth(320);
+    DXD.SetSurfaceHeight(240);
+    DXD.Display().SetBitCount(16);
+    DXD.Display().SetWidth(320);
+    DXD.Display().SetHeight(240);
+    DXD.Display().FixedBitCount = true;
+    DXD.Display().FixedRatio = true;
+    DXD.Display().FixedSize = false;
+    DXD.SetOptions({media::doAllowReboot, media::doWaitVBlank, media::doAllowPalette256, media::doStretch, media::doFlip,
+                    media::doHardware, media::doRetainedMode, media::doSelectDriver, media::doRGB});
+    DXS.SetOptions(media::soGlobalFocus | media::soStickyFocus | media::soExclusive);
+    DXS.OnInitialize = [this](media::TDXSound&) { DXSInitialize(); };
+    DXInput1.SetActiveOnly(true);
+    DXInput1.SetUseDirectInput(true);
+    DXTimer1.SetActiveOnly(false);
+    DXTimer1.SetInterval(100);
+    DXTimer1.OnTimer = [this](media::TCustomDXTimer&, int lagCount) { DXTimer1Timer(lagCount); };
+    OnKeyDown = [this](int key) { FormKeyDown(key); };
+    OnPaint = [this] { PaintTitlePanel(); };
+    FormCreate();
+    DXS.Loaded();
+    DXTimer1.Loaded();
+}
+
+Tmain::~Tmain() {
+    // The engine's players and sound buffers go before the components they play through.
+    Engine.reset();
+}
+
+void Tmain::FormCreate() {
+    Step = 0;
+    StartTick = gui::GetTickCount();
+    DXTimer1.SetEnabled(true);
+    ExitMessage = kDefaultExitMessage;
+    SetCursorHidden(true);
+    SettingsFile = std::make_unique<gui::TIniFile>(gui::SettingsFilePath(App().ExeName()));
+}
+
+void Tmain::DXSInitialize() {
+    media::TWaveFormatEx format;
+    media::MakePcmFormat(format, 44100, 16, 2);
+    DXS.Primary()->SetFormat(format);
+}
+
+void Tmain::FormKeyDown(int key) {
+    if (key == gui::VK_ESCAPE) {
+        App().ShowCursor(true);
+        Close();
+    }
+    if (key == gui::VK_F4) {
+        media::TDXDrawOptions options = DXD.Options();
+        if (options.Contains(media::doFullScreen)) {
+            options.Exclude(media::doFullScreen);
+            SetCaption("window");
+        } else {
+            options.Include(media::doFullScreen);
+            SetCaption("Full");
+        }
+        DXD.SetOptions(options);
+    }
+}
+
+void Tmain::DXTimer1Timer(int) {
+    try {
+        RunStep();
+    } catch (const gui::Exception&) {
+        ExitMessage = "ステップ" + std::to_string(Step) + "において異常あり";
+        Step = 999;
+        // Step 900 has switched the timer off already: the final step runs at once.
+        if (!DXTimer1.Enabled()) FinalStep();
+    }
+}
+
+void Tmain::RunStep() {
+    switch (Step) {
+        case 0: StartUpStep(); break;
+        case 20:
+            if (play::SetupAndLoad(App(), DXD, *Engine, args_.at(0))) {
+                Step = 30;
+                Engine->StartClock();
+            } else {
+                Step = 999;
+            }
+            break;
+        case 30:
+            if (play::BeforePlay(DXD, *Engine)) Step = 31;
+            break;
+        case 31:
+            Step = 40;
+            if (!Engine->MidiFileName.empty()) Engine->MediaPlayer->Play();
+            Engine->StartClock();
+            break;
+        case 40:
+            if (play::PlayFrame(DXD, *Engine)) Step = 50;
+            break;
+        case 50:
+            ExitMessage = play::AfterPlay() ? "" : "あれれ？";
+            Step = 999;
+            break;
+        case 900: SettingsStep(); break;
+        case 999: FinalStep(); break;
+        default: break;
+    }
+}
+
+void Tmain::StartUpStep() {
+    Repaint();
+    if (gui::GetTickCount() - StartTick <= 20) return;
+    if (args_.empty()) {
+        Step = 900;
+        return;
+    }
+    if (gui::UpperCase(ChartExtension(args_[0])) != ".BMS") {
+        ExitMessage = kNotAChartMessage;
+        Step = 999;
+        return;
+    }
+    TF_Set& settings = *settingsDialog_;
+    Panel1Visible = false;
+    DXTimer1.SetInterval(1);
+    Engine = std::make_unique<engine::TBMS>(&DXD, &DXS);
+    Engine->BgaDisplayMode = settings.RadioGroup3.ItemIndex();
+    if (settings.RadioGroup3.ItemIndex() == 2) {
+        SetClientSize(200, 0);
+        SetPosition(0, -100);
+        SetPosition(0, 0);
+    }
+    if (settings.RadioGroup4.ItemIndex() == 0 && settings.RadioGroup3.ItemIndex() < 2) App().ShowCursor(false);
+    Engine->BgaFitMode = settings.RadioGroup5.ItemIndex();
+    const std::string speed = settings.RadioGroup6.SelectedText();
+    Engine->PlaySpeed = static_cast<int32_t>(gui::RoundHalfEven(gui::StrToFloat(speed) * 100));
+    Step = 20;
+}
+
+void Tmain::SettingsStep() {
+    DXTimer1.SetEnabled(false);
+    App().ShowCursor(true);
+    if (settingsDialog_->ShowModal() == mrOk) {
+        settingsDialog_->SaveTo(*SettingsFile);
+        gui::ShowMessage(App(), kSavedMessage);
+    }
+    Close();
+}
+
+void Tmain::FinalStep() {
+    DXTimer1.SetEnabled(false);
+    if (DXD.Initialized()) DXD.Finalize();
+    Panel1Visible = true;
+    Invalidate();
+    App().ShowCursor(true);
+    if (!ExitMessage.empty()) {
+        failed_ = true;
+        Repaint();
+        gui::ShowMessage(App(), ExitMessage);
+    }
+    Close();
+}
+
+void Tmain::PaintTitlePanel() {
+    if (!Panel1Visible) return;
+    const ImGuiViewport* viewport = ImGui::GetMainViewport();
+    ImGui::SetNextWindowPos(viewport->Pos);
+    ImGui::SetNextWindowSize(viewport->Size);
+    ImGui::PushStyleColor(ImGuiCol_WindowBg, ImVec4(0, 0, 0, 1));
+    ImGui::Begin("##main", nullptr,
+                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings |
+                     ImGuiWindowFlags_NoInputs);
+    // Panel1 at (8, 72), 304×84, border 3 and bevel 2; Panel2 fills it with a lowered outer and
+    // a raised inner bevel.
+    constexpr int left = 8, top = 72, width = 304, height = 84;
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    draw->AddRectFilled(ImVec2(left, top), ImVec2(left + width, top + height), gui::ImColorFromRgb(gui::kButtonFace));
+    gui::DrawBevel(left, top, width, height, true, 2);
+    gui::DrawBevel(left + 5, top + 5, width - 10, height - 10, false, 1);
+    gui::DrawBevel(left + 6, top + 6, width - 12, height - 12, true, 1);
+    constexpr int panel2Left = left + 5, panel2Top = top + 5, panel2Width = width - 10, panel2Height = height - 10;
+    const gui::TLabel labels[] = {
+        {"BMS to Tapo Player", panel2Left + 40, panel2Top + 4, 0, gui::FormFont::ArialItalic24},
+        {"Version 1.2", panel2Left, panel2Top + 28, 276, gui::FormFont::Bold12, gui::kButtonShadow,
+         gui::TAlignment::RightJustify},
+        {"無断複製・転載を禁じます", panel2Left + 24, panel2Top + 44, 237, gui::FormFont::Gothic12, 0x0000FF,
+         gui::TAlignment::Center},
+        {"2026 Glimstep  https://glimstep.example.org/", panel2Left, panel2Top + panel2Height - 14, panel2Width,
+         gui::FormFont::Gothic12, 0x000000, gui::TAlignment::Center},
+    };
+    for (const gui::TLabel& label : labels) label.Draw();
+    ImGui::End();
+    ImGui::PopStyleColor();
+}
+
+}  // namespace app

@@ -1,0 +1,75 @@
+// The main form: the program's only visible window, its components, the two hot keys and the
+// step sequencer that the frame timer drives through a whole run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui/Controls.h"
+#include "gui/Form.h"
+#include "gui/IniFile.h"
+#include "media/DXClass.h"
+#include "media/DXDraws.h"
+#include "media/DXInput.h"
+#include "media/DXSounds.h"
+
+namespace engine {
+class TBMS;
+}
+
+namespace app {
+
+class TF_Set;
+
+class Tmain : public gui::Form {
+public:
+    // `args` are the command-line arguments after the program name.
+    Tmain(gui::Application& application, std::vector<std::string> args);
+    ~Tmain() override;
+
+    void FormCreate();
+    void DXTimer1Timer(int lagCount);
+    void FormKeyDown(int key);
+    void DXSInitialize();
+
+    // Gives the sequencer the settings dialog, created after this form.
+    void SetSettingsDialog(TF_Set* dialog) { settingsDialog_ = dialog; }
+    // True when the run ended with a failure message (the program's exit status is then 1).
+    bool Failed() const { return failed_; }
+
+    int32_t Step = 0;
+    uint32_t StartTick = 0;
+    std::unique_ptr<engine::TBMS> Engine;
+    std::string ExitMessage;
+    std::unique_ptr<gui::TIniFile> SettingsFile;
+
+    media::TDXDraw DXD;
+    media::TDXSound DXS;
+    media::TDXInput DXInput1;
+    media::TDXTimer DXTimer1;
+    bool Panel1Visible = false;
+
+    static constexpr const char* kCaption = "BMS to Tapo Player 2026 Glimstep";
+    static constexpr const char* kDefaultExitMessage = "何らかの異常があります";
+    static constexpr const char* kNotAChartMessage = "BMSファイルをドロップしてね（汗）";
+    static constexpr const char* kSavedMessage = "設定を保存しました。";
+
+private:
+    void RunStep();
+    void StartUpStep();
+    void SettingsStep();
+    void FinalStep();
+    void PaintTitlePanel();
+
+    std::vector<std::string> args_;
+    TF_Set* settingsDialog_ = nullptr;
+    bool failed_ = false;
+};
+
+// The extension of `path` as the sequencer compares it: from the last dot after the last "\",
+// "/" or drive colon, the dot included; empty when there is none.
+std::string ChartExtension(const std::string& path);
+
+}  // namespace app

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include "app/BMCore.h"
+#include "app/Setting.h"
+#include "engine/BMSEngine.h"
+#include "gui/Application.h"
+#include "gui/Clock.h"
+#include "play/DM.h"
+#include "play/TapoModule.h"
+#include "support/FormEvents.h"
+#include "support/TestFiles.h"
+
+using gui::Clock;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+TEST(ChartExtension, TakesTheLastDotAfterTheLastSeparator) {
+    EXPECT_EQ(app::ChartExtension("song.bms"), ".bms");
+    EXPECT_EQ(app::ChartExtension("C:\\dir.x\\song"), "");
+    EXPECT_EQ(app::ChartExtension("/home/a.b/song"), "");
+    EXPECT_EQ(app::ChartExtension("C:song.Bms"), ".Bms");
+    EXPECT_EQ(app::ChartExtension("a.tar.BMS"), ".BMS");
+    EXPECT_EQ(app::ChartExtension("noext"), "");
+}
+
+namespace {
+
+// A main form and settings dialog as the program block makes them, driven by hand.
+struct Sequencer : ::testing::Test {
+    TempDir dir;
+    gui::Application application;
+    std::unique_ptr<app::Tmain> form;
+    std::unique_ptr<app::TF_Set> settings;
+
+    void SetUp() override { Clock::UseManual(5000); }
+    void TearDown() override {
+        settings.reset();
+        play::DestroyDM();
+        form.reset();
+        Clock::UseSystem();
+    }
+    void Start(std::vector<std::string> args, const std::string& ini = "") {
+        application.SetExeName((dir / "glimstep").string());
+        application.Initialize();
+        if (!ini.empty()) WriteFile(dir / "settings.ini", ini);
+        form = std::make_unique<app::Tmain>(application, std::move(args));
+        play::CreateDM();
+        settings = std::make_unique<app::TF_Set>(application, *form->SettingsFile);
+        form->SetSettingsDialog(settings.get());
+        play::Bind({&settings->RadioGroup2, &settings->RadioGroup4, &settings->CheckBox1, &settings->CheckBox2,
+                    &form->DXTimer1, &form->DXInput1});
+    }
+    void Tick(uint32_t ms = 100) {
+        Clock::Advance(ms);
+        form->DXTimer1Timer(1);
+    }
+};
+
+}  // namespace
+
+TEST_F(Sequencer, WaitsMoreThan20msThenOpensTheSettingsWithoutAChart) {
+    Start({});
+    EXPECT_EQ(form->SettingsFile->FileName(), (dir / "settings.ini").string());
+    EXPECT_EQ(form->ExitMessage, "何らかの異常があります");
+    Tick(20);
+    EXPECT_EQ(form->Step, 0);
+    Tick(1);
+    EXPECT_EQ(form->Step, 900);
+}
+
+TEST_F(Sequencer, RefusesFilesThatAreNotBmsCharts) {
+    for (const char* name : {"notes.txt", "song.bme", "song"}) {
+        Start({name, "ignored.bms"});
+        Tick();
+        EXPECT_EQ(form->Step, 999) << name;
+        EXPECT_EQ(form->ExitMessage, "BMSファイルをドロップしてね（汗）");
+        Tick();
+        EXPECT_TRUE(form->Failed());
+        EXPECT_TRUE(form->Closed());
+        EXPECT_TRUE(form->Panel1Visible);
+        settings.reset();
+        play::DestroyDM();
+        form.reset();
+    }
+}
+
+TEST_F(Sequencer, AcceptsAnyLetterCaseAndCopiesTheSettingsIntoTheEngine) {
+    Start({(dir / "a.Bms").string()}, "[Screen]\nShowBGA=1\nBGAProt=2\nPlaySpeed=4\nMode=1\n");
+    Tick();
+    ASSERT_EQ(form->Step, 20);
+    EXPECT_EQ(form->DXTimer1.Interval(), 1);
+    ASSERT_NE(form->Engine, nullptr);
+    EXPECT_EQ(form->Engine->BgaDisplayMode, 1);
+    EXPECT_EQ(form->Engine->BgaFitMode, 2);
+    EXPECT_EQ(form->Engine->PlaySpeed, 150);
+}
+
+TEST_F(Sequencer, AMissingChartEndsAtStep20WithTheGenericMessage) {
+    Start({(dir / "missing.BMS").string()}, "[Screen]\nShowBGA=2\n");
+    Tick();
+    ASSERT_EQ(form->Step, 20);
+    EXPECT_EQ(form->ClientWidth(), 200);
+    EXPECT_EQ(form->ClientHeight(), 0);
+    Tick();
+    EXPECT_EQ(form->Step, 999);
+    EXPECT_EQ(form->ExitMessage, "何らかの異常があります");
+}
+
+TEST_F(Sequencer, APlaySpeedWithoutSelectionFailsStep0) {
+    Start({(dir / "a.bms").string()}, "[Screen]\nPlaySpeed=-1\n");
+    Tick();
+    EXPECT_EQ(form->Step, 999);
+    EXPECT_EQ(form->ExitMessage, "ステップ0において異常あり");
+}
+
+TEST_F(Sequencer, ACancelledDialogWritesNothing) {
+    Start({});
+    Tick();
+    ASSERT_EQ(form->Step, 900);
+    testsupport::PushKeyDown(*settings, SDLK_ESCAPE);
+    Tick();
+    EXPECT_FALSE(std::filesystem::exists(dir / "settings.ini"));
+    EXPECT_TRUE(form->Closed());
+    EXPECT_FALSE(form->Failed());
+}
+
+TEST_F(Sequencer, AConfirmedDialogWritesTheNineKeys) {
+    Start({}, "[Screen]\nPlaySpeed=9\n");
+    Tick();
+    testsupport::PushKeyDown(*settings, SDLK_RETURN);
+    Tick();
+    EXPECT_EQ(testsupport::ReadFile(dir / "settings.ini"),
+              "[Screen]\r\nPlaySpeed=5\r\nSize=0\r\nColor=1\r\nShowBGA=0\r\nMode=0\r\nBGAProt=0\r\nWaitTime=1\r\n"
+              "ShowParams=0\r\nHidden=0\r\n");
+    EXPECT_TRUE(form->Closed());
+    EXPECT_FALSE(form->Failed());
+}
+
+TEST_F(Sequencer, EscClosesAtOnceAndF4TogglesTheStoredScreenMode) {
+    Start({});
+    form->FormKeyDown(115);
+    EXPECT_EQ(form->Caption(), "Full");
+    EXPECT_TRUE(form->DXD.Options().Contains(media::doFullScreen));
+    form->FormKeyDown(115);
+    EXPECT_EQ(form->Caption(), "window");
+    EXPECT_FALSE(form->DXD.Options().Contains(media::doFullScreen));
+    form->FormKeyDown(27);
+    EXPECT_TRUE(form->Closed());
+    EXPECT_FALSE(form->Failed());
+}
+
+TEST_F(Sequencer, AnUnwritableSettingsFileEndsStep900WithItsMessage) {
+    Start({});
+    // The settings path is a folder: the write fails.
+    std::filesystem::create_directories(dir / "settings.ini" / "x");
+    Tick();
+    ASSERT_EQ(form->Step, 900);
+    testsupport::PushKeyDown(*settings, SDLK_RETURN);
+    Tick();
+    EXPECT_EQ(form->ExitMessage, "ステップ900において異常あり");
+    EXPECT_TRUE(form->Failed());
+    EXPECT_TRUE(form->Closed());
+}
