@@ -65,6 +65,14 @@ if [ -f "$entry" ]; then
   grep -qx "Icon=glimstep" "$entry" || fail "Icon is not glimstep"
   entry_type=$(sed -n 's/^MimeType=\([^;]*\);.*/\1/p' "$entry")
   [ -n "$entry_type" ] || fail "no MimeType in the launcher"
+  # What file managers read to offer "Open with".
+  if update-desktop-database "$share/applications" 2>"$tmp/udd.err"; then
+    grep -qx "$entry_type=glimstep.desktop;" "$share/applications/mimeinfo.cache" ||
+      fail "the desktop database does not offer glimstep.desktop for $entry_type"
+    rm -f "$share/applications/mimeinfo.cache"
+  else
+    fail "update-desktop-database: $(cat "$tmp/udd.err")"
+  fi
 else
   fail "share/applications/glimstep.desktop missing"
 fi
