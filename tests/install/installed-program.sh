@@ -11,7 +11,9 @@ build=$1
 tmp=$(mktemp -d)
 bin=$tmp/root/usr/local/bin
 xvfb_pid=""
+player=""
 cleanup() {
+  [ -n "$player" ] && kill "$player" 2>/dev/null
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   chattr -i "$bin" 2>/dev/null
   chmod -R u+w "$tmp" 2>/dev/null
@@ -41,24 +43,29 @@ export HOME=$tmp/home SDL_AUDIODRIVER=dummy
 unset XDG_CONFIG_HOME
 config=$HOME/.config/glimstep/settings.ini
 
-# Waits up to 30 s for a program to end; its exit status, or 124 when it had to be killed.
-wait_for() {
-  local pid=$1 i
-  for ((i = 0; i < 300; i++)); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      wait "$pid"
-      return
+# Waits up to 60 s for the player to end; its exit status, or 124 when it had to be killed.
+wait_for_player() {
+  local i status=124
+  for ((i = 0; i < 600; i++)); do
+    if ! kill -0 "$player" 2>/dev/null; then
+      wait "$player"
+      status=$?
+      break
     fi
     sleep 0.1
   done
-  kill "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 124
+  if [ "$status" -eq 124 ]; then
+    kill "$player" 2>/dev/null
+    wait "$player" 2>/dev/null
+  fi
+  player=""
+  return "$status"
 }
 
 # A name that is not a chart is refused with the player's message and status 1.
 SDL_VIDEODRIVER=dummy "$bin/glimstep" song.txt 2>"$tmp/refused.err" &
-wait_for $!
+player=$!
+wait_for_player
 status=$?
 [ "$status" -eq 1 ] || fail "song.txt: exit status $status, not 1"
 grep -q "BMSファイルをドロップしてね（汗）" "$tmp/refused.err" || fail "song.txt: no refusal message: $(cat "$tmp/refused.err")"
@@ -80,7 +87,7 @@ export DISPLAY=:$(head -n1 "$tmp/display")
 # search does not match non-ASCII titles, so titles are compared here.)
 press() {
   local wid="" w i
-  for ((i = 0; i < 100; i++)); do
+  for ((i = 0; i < 300; i++)); do
     for w in $(xdotool search --onlyvisible --classname glimstep 2>/dev/null); do
       [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && wid=$w
     done
@@ -88,7 +95,8 @@ press() {
     sleep 0.1
   done
   if [ -z "$wid" ]; then
-    fail "no window '$1' appeared"
+    fail "no window '$1' appeared; the player's windows: $(for w in $(xdotool search --classname glimstep 2>/dev/null); do
+      printf '%s "%s" ' "$w" "$(xdotool getwindowname "$w" 2>/dev/null)"; done)"
     return 1
   fi
   xdotool windowfocus "$wid" 2>/dev/null
@@ -101,10 +109,10 @@ press() {
 # $tmp/dialog.err.
 run_dialog() {
   env -u SDL_VIDEODRIVER "$bin/glimstep" 2>"$tmp/dialog.err" &
-  local pid=$!
+  player=$!
   press 設定 "$1"
   [ "$1" = Return ] && press Glimstep Return
-  wait_for $pid
+  wait_for_player
   status=$?
 }
 
@@ -126,6 +134,7 @@ else
 fi
 
 # Settings already there are read from that file and written back there.
+mkdir -p "$(dirname "$config")"
 printf '[Screen]\r\nPlaySpeed=5\r\nWaitTime=7\r\nHidden=1\r\n[Other]\r\nKeep=me\r\n' >"$config"
 run_dialog Return
 [ "$status" -eq 0 ] || fail "second confirmed dialog: exit status $status"
@@ -162,7 +171,8 @@ printf '#TITLE Installed\r\n#BPM 240\r\n#WAV01 click.wav\r\n#00111:01\r\n#00213:
 printf '[Screen]\r\nMode=1\r\n' >"$config"
 SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$tmp/sound.raw \
   "$bin/glimstep" "$chart_dir/Song.BMS" 2>"$tmp/play.err" &
-wait_for $!
+player=$!
+wait_for_player
 status=$?
 [ "$status" -eq 0 ] || fail "playing the chart: exit status $status: $(cat "$tmp/play.err")"
 # SDL's disk driver announces itself; anything else is a message of the player.
