@@ -35,7 +35,10 @@ std::string DataSource(const std::vector<uint8_t>& dib) {
         "namespace resources {\n\nnamespace {\n\nconst uint8_t kSpriteSheet[] = {";
     for (size_t i = 0; i < dib.size(); ++i) {
         if (i % 24 == 0) s += "\n   ";
-        s += " " + std::to_string(dib[i]) + ",";
+        // Appended piece by piece: GCC 12 misreports the temporary of " " + to_string(...) under -O3.
+        s += ' ';
+        s += std::to_string(dib[i]);
+        s += ',';
     }
     s += "\n};\n\n}  // namespace\n\n"
          "std::span<const uint8_t> SpriteSheetDib() { return {kSpriteSheet, sizeof kSpriteSheet}; }\n\n"
