@@ -211,7 +211,7 @@ void Tmain::PaintTitlePanel() {
          gui::TAlignment::RightJustify},
         {"無断複製・転載を禁じます", panel2Left + 24, panel2Top + 44, 237, gui::FormFont::Gothic12, 0x0000FF,
          gui::TAlignment::Center},
-        {"2026 Glimstep  https://glimstep.example.org/", panel2Left, panel2Top + panel2Height - 14, panel2Width,
+        {"2026 Glimstep  https://glimstep.example.org/", panel2Left, panel2Top + panel2Height - 16, panel2Width,
          gui::FormFont::Gothic12, 0x000000, gui::TAlignment::Center},
     };
     for (const gui::TLabel& label : labels) label.Draw();
