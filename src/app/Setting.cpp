@@ -8,23 +8,23 @@
 
 namespace app {
 
-using gui::Bounds;
+using gui::ControlBounds;
 using gui::FormFont;
 
 TF_Set::TF_Set(gui::Application& application, const gui::TIniFile& settingsFile)
     : Form(application, "設定", 286, 211),
-      RadioGroup1("解像度", {"320x240", "640x480"}, Bounds{580, 108, 85, 53}, 0),
-      RadioGroup2("カラーモード", {"256色", "65536色"}, Bounds{404, 24, 89, 53}, 0),
-      RadioGroup3("BGA", {"表示", "非表示", "再生のみ"}, Bounds{4, 52, 105, 65}, 0),
-      RadioGroup4("表示", {"全画面", "ウインドウ"}, Bounds{4, 0, 105, 49}, 1),
-      RadioGroup5("BGA再現法", {"全画面拡大", "等倍", "全画面等倍"}, Bounds{4, 120, 105, 65}, 0),
-      RadioGroup6("再生速度", {"0.25", "0.50", "0.75", "1.00", "1.50", "2.00"}, Bounds{112, 76, 73, 109}, 3),
-      SBSP(Bounds{36, 188, 133, 16}, 0, 10, 2, 2),
-      CheckBox1("Show Params", Bounds{188, 112, 93, 17}),
-      CheckBox2("Hidden(なぜ?)", Bounds{188, 96, 97, 17}),
-      Button1("決定", Bounds{192, 132, 89, 21}, mrOk),
-      Button2("取消", Bounds{192, 156, 89, 21}, mrCancel),
-      Button3("HomePage", Bounds{192, 184, 89, 21}),
+      RadioGroup1("解像度", {"320x240", "640x480"}, ControlBounds{580, 108, 85, 53}, 0),
+      RadioGroup2("カラーモード", {"256色", "65536色"}, ControlBounds{404, 24, 89, 53}, 0),
+      RadioGroup3("BGA", {"表示", "非表示", "再生のみ"}, ControlBounds{4, 52, 105, 65}, 0),
+      RadioGroup4("表示", {"全画面", "ウインドウ"}, ControlBounds{4, 0, 105, 49}, 1),
+      RadioGroup5("BGA再現法", {"全画面拡大", "等倍", "全画面等倍"}, ControlBounds{4, 120, 105, 65}, 0),
+      RadioGroup6("再生速度", {"0.25", "0.50", "0.75", "1.00", "1.50", "2.00"}, ControlBounds{112, 76, 73, 109}, 3),
+      SBSP(ControlBounds{36, 188, 133, 16}, 0, 10, 2, 2),
+      CheckBox1("Show Params", ControlBounds{188, 112, 93, 17}),
+      CheckBox2("Hidden(なぜ?)", ControlBounds{188, 96, 97, 17}),
+      Button1("決定", ControlBounds{192, 132, 89, 21}, mrOk),
+      Button2("取消", ControlBounds{192, 156, 89, 21}, mrCancel),
+      Button3("HomePage", ControlBounds{192, 184, 89, 21}),
       Label1{"10", 174, 192, 0, FormFont::Gothic12},
       Label2{"Sleep", 4, 192, 0, FormFont::Gothic12},
       Label3{"Glimstep Player", 112, 4, 0, FormFont::ArialBoldItalic19},

@@ -62,7 +62,7 @@ void ApplyFormStyle() {
     style.Colors[ImGuiCol_SliderGrabActive] = ImVec4(0.70f, 0.72f, 0.76f, 1);
 }
 
-TRadioGroup::TRadioGroup(std::string caption, std::vector<std::string> items, Bounds bounds, int itemIndex)
+TRadioGroup::TRadioGroup(std::string caption, std::vector<std::string> items, ControlBounds bounds, int itemIndex)
     : caption_(std::move(caption)), items_(std::move(items)), bounds_(bounds), itemIndex_(-1) {
     SetItemIndex(itemIndex);
 }
@@ -111,7 +111,7 @@ void TRadioGroup::Draw(const char* id) {
     ImGui::PopID();
 }
 
-TScrollBar::TScrollBar(Bounds bounds, int min, int max, int largeChange, int position)
+TScrollBar::TScrollBar(ControlBounds bounds, int min, int max, int largeChange, int position)
     : bounds_(bounds), min_(min), max_(max), largeChange_(largeChange), position_(std::clamp(position, min, max)) {}
 
 void TScrollBar::SetPosition(int position) {

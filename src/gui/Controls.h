@@ -11,13 +11,13 @@ namespace gui {
 
 enum class FormFont;
 
-struct Bounds {
+struct ControlBounds {
     int left = 0, top = 0, width = 0, height = 0;
 };
 
 class TRadioGroup {
 public:
-    TRadioGroup(std::string caption, std::vector<std::string> items, Bounds bounds, int itemIndex = -1);
+    TRadioGroup(std::string caption, std::vector<std::string> items, ControlBounds bounds, int itemIndex = -1);
 
     const std::string& Caption() const { return caption_; }
     const std::vector<std::string>& Items() const { return items_; }
@@ -28,20 +28,20 @@ public:
     std::string SelectedText() const;
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled) { enabled_ = enabled; }
-    const Bounds& GetBounds() const { return bounds_; }
+    const ControlBounds& GetBounds() const { return bounds_; }
     void Draw(const char* id);
 
 private:
     std::string caption_;
     std::vector<std::string> items_;
-    Bounds bounds_;
+    ControlBounds bounds_;
     int itemIndex_;
     bool enabled_ = true;
 };
 
 class TScrollBar {
 public:
-    TScrollBar(Bounds bounds, int min, int max, int largeChange, int position);
+    TScrollBar(ControlBounds bounds, int min, int max, int largeChange, int position);
 
     int Position() const { return position_; }
     // Clamped to Min..Max; raises OnChange when the position changes.
@@ -52,26 +52,26 @@ public:
     void Draw(const char* id);
 
 private:
-    Bounds bounds_;
+    ControlBounds bounds_;
     int min_, max_, largeChange_, position_;
 };
 
 class TCheckBox {
 public:
-    TCheckBox(std::string caption, Bounds bounds) : caption_(std::move(caption)), bounds_(bounds) {}
+    TCheckBox(std::string caption, ControlBounds bounds) : caption_(std::move(caption)), bounds_(bounds) {}
     bool Checked() const { return checked_; }
     void SetChecked(bool checked) { checked_ = checked; }
     void Draw(const char* id);
 
 private:
     std::string caption_;
-    Bounds bounds_;
+    ControlBounds bounds_;
     bool checked_ = false;
 };
 
 class TButton {
 public:
-    TButton(std::string caption, Bounds bounds, int modalResult = 0)
+    TButton(std::string caption, ControlBounds bounds, int modalResult = 0)
         : caption_(std::move(caption)), bounds_(bounds), modalResult_(modalResult) {}
     int ModalResult() const { return modalResult_; }
     bool Default() const { return default_; }
@@ -82,7 +82,7 @@ public:
 
 private:
     std::string caption_;
-    Bounds bounds_;
+    ControlBounds bounds_;
     int modalResult_;
     bool default_ = false;
 };
