@@ -3,9 +3,9 @@
 #include "engine/BMSEngine.h"
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 
+#include "gui/BmpDecode.h"
 #include "gui/Clock.h"
 #include "gui/Convert.h"
 #include "gui/FileNames.h"
@@ -21,21 +21,6 @@ constexpr int kScreenWidth = 320;
 constexpr int kScreenHeight = 240;
 constexpr int kTickerPitch = 16;
 constexpr char kCtrlZ = 26;
-
-// Reads a whole file; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return false;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    bytes.clear();
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    return !failed;
-}
 
 // The destination of a picture of w×h pixels on the 320×240 screen for a fit mode; false for
 // a mode that copies nothing.
@@ -141,7 +126,12 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     PlayerMode = 1;
 
     std::string text;
-    if (!ReadWholeFile(fileName, text)) return false;
+    try {
+        const std::vector<uint8_t> bytes = gui::bmp::ReadFileBytes(fileName);
+        text.assign(bytes.begin(), bytes.end());
+    } catch (const gui::Exception&) {
+        return false;
+    }
     if (const size_t end = text.find(kCtrlZ); end != std::string::npos) text.resize(end);
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
@@ -188,6 +178,7 @@ void TBMS::LoadMidiFile(std::string_view name) {
 }
 
 void TBMS::LoadSound(int slot, std::string_view name) {
+    if (Sounds[slot] == nullptr) return;  // no slots before the first LoadChart
     const std::filesystem::path path = gui::FindChartFile(std::filesystem::path(ChartFileName).parent_path(), name);
     if (path.empty()) return;
     media::TWaveCollectionItem& item = *Sounds[slot];
@@ -204,6 +195,7 @@ void TBMS::LoadSound(int slot, std::string_view name) {
 }
 
 void TBMS::LoadPicture(int slot, std::string_view name) {
+    if (!BgaImages[slot]) return;  // no slots before the first LoadChart
     const std::filesystem::path path = gui::FindChartFile(std::filesystem::path(ChartFileName).parent_path(), name);
     if (path.empty()) return;
     gui::Bitmap picture;

@@ -198,6 +198,14 @@ TEST_F(ParserTest, SoundSlotsTakeTwoHexDigits) {
 }
 
 TEST_F(ParserTest, ParseLineWorksOnItsOwn) {
+    // Before any chart is loaded there are no slots to fill: slot lines do nothing.
+    testsupport::WriteFile(dir / "a.wav", Wav(8000, {1}));
+    testsupport::WriteFile(dir / "a.bmp", Bmp(2, 2, 1, 2, 3));
+    bms.ChartFileName = (dir / "x.bms").string();
+    bms.ParseLine("#WAV01 a.wav");
+    bms.ParseLine("#BMP01 a.bmp");
+    EXPECT_EQ(bms.SoundState[1], -1);
+    EXPECT_FALSE(bms.BgaLoaded[1]);
     bms.TicksPerMeasure = 192;
     bms.ParseLine("#00211:0001");
     bms.ParseLine("#TITLE abc");
