@@ -11,15 +11,24 @@ namespace app {
 using gui::ControlBounds;
 using gui::FormFont;
 
+namespace {
+
+template <size_t N>
+std::vector<std::string> Items(const std::array<const char*, N>& items) {
+    return {items.begin(), items.end()};
+}
+
+}  // namespace
+
 TF_Set::TF_Set(gui::Application& application, const gui::TIniFile& settingsFile)
     : Form(application, "設定", 286, 211),
-      RadioGroup1("解像度", {"320x240", "640x480"}, ControlBounds{580, 108, 85, 53}, 0),
-      RadioGroup2("カラーモード", {"256色", "65536色"}, ControlBounds{404, 24, 89, 53}, 0),
-      RadioGroup3("BGA", {"表示", "非表示", "再生のみ"}, ControlBounds{4, 52, 105, 65}, 0),
-      RadioGroup4("表示", {"全画面", "ウインドウ"}, ControlBounds{4, 0, 105, 49}, 1),
-      RadioGroup5("BGA再現法", {"全画面拡大", "等倍", "全画面等倍"}, ControlBounds{4, 120, 105, 65}, 0),
-      RadioGroup6("再生速度", {"0.25", "0.50", "0.75", "1.00", "1.50", "2.00"}, ControlBounds{112, 76, 73, 109}, 3),
-      SBSP(ControlBounds{36, 188, 133, 16}, 0, 10, 2, 2),
+      RadioGroup1("解像度", Items(kSizeItems), ControlBounds{580, 108, 85, 53}, 0),
+      RadioGroup2("カラーモード", Items(kColorItems), ControlBounds{404, 24, 89, 53}, 0),
+      RadioGroup3("BGA", Items(kShowBgaItems), ControlBounds{4, 52, 105, 65}, 0),
+      RadioGroup4("表示", Items(kModeItems), ControlBounds{4, 0, 105, 49}, 1),
+      RadioGroup5("BGA再現法", Items(kBgaProtItems), ControlBounds{4, 120, 105, 65}, 0),
+      RadioGroup6("再生速度", Items(kPlaySpeedItems), ControlBounds{112, 76, 73, 109}, 3),
+      SBSP(ControlBounds{36, 188, 133, 16}, kWaitTimeMin, kWaitTimeMax, 2, 2),
       CheckBox1("Show Params", ControlBounds{188, 112, 93, 17}),
       CheckBox2("Hidden(なぜ?)", ControlBounds{188, 96, 97, 17}),
       Button1("決定", ControlBounds{192, 132, 89, 21}, mrOk),
@@ -44,33 +53,38 @@ TF_Set::TF_Set(gui::Application& application, const gui::TIniFile& settingsFile)
 }
 
 void TF_Set::FormCreate(const gui::TIniFile& settingsFile) {
-    RadioGroup1.SetItemIndex(settingsFile.ReadInteger(kSection, "Size", 0));
-    RadioGroup2.SetItemIndex(settingsFile.ReadInteger(kSection, "Color", 1));
-    RadioGroup3.SetItemIndex(settingsFile.ReadInteger(kSection, "ShowBGA", 0));
-    RadioGroup4.SetItemIndex(settingsFile.ReadInteger(kSection, "Mode", 0));
-    RadioGroup5.SetItemIndex(settingsFile.ReadInteger(kSection, "BGAProt", 0));
-    RadioGroup6.SetItemIndex(settingsFile.ReadInteger(kSection, "PlaySpeed", 3));
-    SBSP.SetPosition(settingsFile.ReadInteger(kSection, "WaitTime", 1));
-    CheckBox1.SetChecked(settingsFile.ReadBool(kSection, "ShowParams", false));
-    CheckBox2.SetChecked(settingsFile.ReadBool(kSection, "Hidden", false));
+    const TScreenSettings s = ReadScreenSettings(settingsFile);
+    RadioGroup1.SetItemIndex(s.Size);
+    RadioGroup2.SetItemIndex(s.Color);
+    RadioGroup3.SetItemIndex(s.ShowBGA);
+    RadioGroup4.SetItemIndex(s.Mode);
+    RadioGroup5.SetItemIndex(s.BGAProt);
+    RadioGroup6.SetItemIndex(s.PlaySpeed);
+    SBSP.SetPosition(s.WaitTime);
+    CheckBox1.SetChecked(s.ShowParams);
+    CheckBox2.SetChecked(s.Hidden);
     Label1.caption = std::to_string(SBSP.Position());
+}
+
+TScreenSettings TF_Set::Settings() const {
+    TScreenSettings s;
+    s.Size = RadioGroup1.ItemIndex();
+    s.Color = RadioGroup2.ItemIndex();
+    s.ShowBGA = RadioGroup3.ItemIndex();
+    s.Mode = RadioGroup4.ItemIndex();
+    s.BGAProt = RadioGroup5.ItemIndex();
+    s.PlaySpeed = RadioGroup6.ItemIndex();
+    s.WaitTime = SBSP.Position();
+    s.ShowParams = CheckBox1.Checked();
+    s.Hidden = CheckBox2.Checked();
+    return s;
 }
 
 void TF_Set::SBSPChange() { Label1.caption = std::to_string(SBSP.Position()); }
 
 void TF_Set::Button3Click() { SDL_OpenURL(kHomePage); }
 
-void TF_Set::SaveTo(gui::TIniFile& settingsFile) const {
-    settingsFile.WriteInteger(kSection, "Size", RadioGroup1.ItemIndex());
-    settingsFile.WriteInteger(kSection, "Color", RadioGroup2.ItemIndex());
-    settingsFile.WriteInteger(kSection, "ShowBGA", RadioGroup3.ItemIndex());
-    settingsFile.WriteInteger(kSection, "Mode", RadioGroup4.ItemIndex());
-    settingsFile.WriteInteger(kSection, "BGAProt", RadioGroup5.ItemIndex());
-    settingsFile.WriteInteger(kSection, "PlaySpeed", RadioGroup6.ItemIndex());
-    settingsFile.WriteInteger(kSection, "WaitTime", SBSP.Position());
-    settingsFile.WriteBool(kSection, "ShowParams", CheckBox1.Checked());
-    settingsFile.WriteBool(kSection, "Hidden", CheckBox2.Checked());
-}
+void TF_Set::SaveTo(gui::TIniFile& settingsFile) const { WriteScreenSettings(settingsFile, Settings()); }
 
 int TF_Set::ShowModal() {
     modalResult_ = mrNone;

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "app/ScreenSettings.h"
 #include "gui/Controls.h"
 #include "gui/Form.h"
 #include "gui/IniFile.h"
@@ -21,6 +22,8 @@ public:
     TF_Set(gui::Application& application, const gui::TIniFile& settingsFile);
 
     void FormCreate(const gui::TIniFile& settingsFile);
+    // The live settings as the controls hold them.
+    TScreenSettings Settings() const;
     void SBSPChange();
     void Button3Click();
     // Shows the dialog modally; returns mrOk, or mrCancel (also for the close box and Esc).
@@ -44,7 +47,7 @@ public:
     gui::TButton Button3;
     gui::TLabel Label1, Label2, Label3, Label4, Label5;
 
-    static constexpr const char* kSection = "Screen";
+    static constexpr const char* kSection = kScreenSection;
     static constexpr const char* kHomePage = "https://glimstep.example.org/";
 
 private:
