@@ -9,8 +9,7 @@
 #include "gui/Convert.h"
 #include "gui/FormFonts.h"
 #include "gui/MessageBox.h"
-#include "media/MPlayer.h"
-#include "play/TapoModule.h"
+#include "play/PlaySteps.h"
 
 namespace app {
 
@@ -105,32 +104,11 @@ void Tmain::DXTimer1Timer(int) {
 void Tmain::RunStep() {
     switch (Step) {
         case 0: StartUpStep(); break;
-        case 20:
-            if (play::SetupAndLoad(App(), DXD, *Engine, args_.at(0))) {
-                Step = 30;
-                Engine->StartClock();
-            } else {
-                Step = 999;
-            }
-            break;
-        case 30:
-            if (play::BeforePlay(DXD, *Engine)) Step = 31;
-            break;
-        case 31:
-            Step = 40;
-            if (!Engine->MidiFileName.empty()) Engine->MediaPlayer->Play();
-            Engine->StartClock();
-            break;
-        case 40:
-            if (play::PlayFrame(DXD, *Engine)) Step = 50;
-            break;
-        case 50:
-            ExitMessage = play::AfterPlay() ? "" : "あれれ？";
-            Step = 999;
-            break;
         case 900: SettingsStep(); break;
         case 999: FinalStep(); break;
-        default: break;
+        default:
+            if (play::IsPlayStep(Step)) play::RunPlayStep(Step, App(), DXD, *Engine, args_.at(0), ExitMessage);
+            break;
     }
 }
 
@@ -150,17 +128,14 @@ void Tmain::StartUpStep() {
     Panel1Visible = false;
     DXTimer1.SetInterval(1);
     Engine = std::make_unique<engine::TBMS>(&DXD, &DXS);
-    Engine->BgaDisplayMode = settings.RadioGroup3.ItemIndex();
     if (settings.RadioGroup3.ItemIndex() == 2) {
         SetClientSize(200, 0);
         SetPosition(0, -100);
         SetPosition(0, 0);
     }
     if (settings.RadioGroup4.ItemIndex() == 0 && settings.RadioGroup3.ItemIndex() < 2) App().ShowCursor(false);
-    Engine->BgaFitMode = settings.RadioGroup5.ItemIndex();
-    const std::string speed = settings.RadioGroup6.SelectedText();
-    Engine->PlaySpeed = static_cast<int32_t>(gui::RoundHalfEven(gui::StrToFloat(speed) * 100));
-    Step = 20;
+    ApplyToEngine(settings.Settings(), *Engine);
+    Step = play::kStepLoad;
 }
 
 void Tmain::SettingsStep() {

@@ -1,0 +1,44 @@
+#include "play/PlaySteps.h"
+
+#include "engine/BMSEngine.h"
+#include "media/MPlayer.h"
+#include "play/TapoModule.h"
+
+namespace play {
+
+bool IsPlayStep(int32_t step) {
+    return step == kStepLoad || step == kStepBeforePlay || step == kStepStart || step == kStepPlay ||
+           step == kStepAfterPlay;
+}
+
+void RunPlayStep(int32_t& step, gui::Application& application, media::TDXDraw& dxd, engine::TBMS& engine,
+                 const std::string& fileName, std::string& exitMessage) {
+    switch (step) {
+        case kStepLoad:
+            if (SetupAndLoad(application, dxd, engine, fileName)) {
+                step = kStepBeforePlay;
+                engine.StartClock();
+            } else {
+                step = kStepEnd;
+            }
+            break;
+        case kStepBeforePlay:
+            if (BeforePlay(dxd, engine)) step = kStepStart;
+            break;
+        case kStepStart:
+            step = kStepPlay;
+            if (!engine.MidiFileName.empty()) engine.MediaPlayer->Play();
+            engine.StartClock();
+            break;
+        case kStepPlay:
+            if (PlayFrame(dxd, engine)) step = kStepAfterPlay;
+            break;
+        case kStepAfterPlay:
+            exitMessage = AfterPlay() ? "" : "あれれ？";
+            step = kStepEnd;
+            break;
+        default: break;
+    }
+}
+
+}  // namespace play
