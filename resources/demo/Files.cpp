@@ -5,6 +5,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "gui/BmpEncode.h"
+
 namespace demo {
 
 namespace {
@@ -81,35 +83,10 @@ std::vector<uint8_t> EncodeWav(const Stereo& sound)
 
 std::vector<uint8_t> EncodeBmp(const Picture& picture)
 {
-    const uint32_t rowBytes = (picture.width * 3 + 3) / 4 * 4;
-    const uint32_t pixelBytes = rowBytes * picture.height;
-    std::vector<uint8_t> out;
-    out.reserve(54 + pixelBytes);
-    PutText(out, "BM");
-    PutU32(out, 54 + pixelBytes);
-    PutU32(out, 0);
-    PutU32(out, 54);
-    PutU32(out, 40);
-    PutU32(out, static_cast<uint32_t>(picture.width));
-    PutU32(out, static_cast<uint32_t>(picture.height));
-    PutU16(out, 1);
-    PutU16(out, 24);
-    PutU32(out, 0);
-    PutU32(out, pixelBytes);
-    PutU32(out, 2835);
-    PutU32(out, 2835);
-    PutU32(out, 0);
-    PutU32(out, 0);
-    for (int y = picture.height - 1; y >= 0; --y) {
-        const Rgb* row = &picture.pixels[static_cast<size_t>(y) * picture.width];
-        for (int x = 0; x < picture.width; ++x) {
-            out.push_back(row[x].b);
-            out.push_back(row[x].g);
-            out.push_back(row[x].r);
-        }
-        for (uint32_t pad = picture.width * 3; pad < rowBytes; ++pad) out.push_back(0);
-    }
-    return out;
+    return gui::EncodeBmp24(picture.width, picture.height, [&picture](int x, int y) {
+        const Rgb& c = picture.pixels[static_cast<size_t>(y) * picture.width + x];
+        return uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b;
+    });
 }
 
 // At one tick, settings come before notes and a note ends before one starts, so a note repeated
