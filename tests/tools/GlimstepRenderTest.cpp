@@ -1,0 +1,266 @@
+// Runs glimstep-render on charts the tests write and checks, in the WAV it writes, that each
+// key sound starts when the tempo map says, after the pause and the lead-in; and the pictures,
+// the settings file and the failures.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "gui/Bitmap.h"
+#include "media/Wave.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double kRate = 44100;
+constexpr double kClickHz = 1000;
+constexpr int kClickSamples = 2205;  // 50 ms
+constexpr int kFps = 60;
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun Render(const testsupport::TempDir& dir, const std::string& arguments) {
+    const fs::path errFile = dir / "stderr.txt";
+    const std::string command = "'" + (fs::path(GLIMSTEP_BINARY_DIR) / "glimstep-render").string() + "' " +
+                                arguments + " 2>'" + errFile.string() + "'";
+    ToolRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = testsupport::ReadFile(errFile);
+    return run;
+}
+
+std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+// 50 ms of a 1 kHz sine, mono 16-bit at 44.1 kHz.
+std::vector<uint8_t> ClickWav() {
+    testsupport::Bytes b;
+    b.Text("RIFF").U32(36 + kClickSamples * 2).Text("WAVE");
+    b.Text("fmt ").U32(16).U16(1).U16(1).U32(44100).U32(88200).U16(2).U16(16);
+    b.Text("data").U32(kClickSamples * 2);
+    for (int i = 0; i < kClickSamples; ++i)
+        b.U16(static_cast<uint16_t>(static_cast<int16_t>(20000 * std::sin(2 * M_PI * kClickHz * i / kRate))));
+    return b.Data();
+}
+
+// 120 BPM, 128 ticks a measure (2000 ms). Clicks at song times 0 and 3000 ms; measure 2 is half
+// as long and at 240 BPM, with clicks at its start (4000 ms) and its middle (4250 ms); one more
+// at the start of measure 3 (4500 ms). The end marker falls at position 512 (6000 ms) and play
+// ends 256 positions later at the last tempo (8000 ms).
+const std::vector<double> kClickTimes = {0, 3000, 4000, 4250, 4500};
+constexpr double kEndMs = 8000;
+constexpr double kHalfTickMs = 2000.0 / 128 / 2;
+
+void WriteChart(const testsupport::TempDir& dir) {
+    testsupport::WriteFile(dir / "click.wav", ClickWav());
+    testsupport::WriteFile(dir / "song.bms",
+                           "#TITLE clicks\r\n#BPM 120\r\n#WAV01 click.wav\r\n"
+                           "#00011:01\r\n#00111:0001\r\n#00203:F0\r\n#00202:0.5\r\n#00211:0101\r\n#00311:01\r\n");
+}
+
+struct Click {
+    double startMs;
+    double lengthMs;
+    double hz;
+};
+
+struct Rendered {
+    media::TWaveFormatEx format;
+    std::vector<int16_t> left;
+    double LengthMs() const { return static_cast<double>(left.size()) * 1000 / kRate; }
+};
+
+Rendered ReadWav(const fs::path& path) {
+    media::TWave wave;
+    wave.LoadFromFile(path.string());
+    Rendered r;
+    r.format = wave.Format();
+    const auto* samples = reinterpret_cast<const int16_t*>(wave.Data());
+    for (size_t i = 0; i + 1 < wave.Size() / 2; i += 2) r.left.push_back(samples[i]);
+    return r;
+}
+
+// Each run of sound louder than the noise floor, with its pitch from the zero crossings.
+std::vector<Click> FindClicks(const std::vector<int16_t>& samples) {
+    constexpr int kThreshold = 300;
+    std::vector<Click> clicks;
+    size_t i = 0;
+    while (i < samples.size()) {
+        if (std::abs(samples[i]) < kThreshold) {
+            ++i;
+            continue;
+        }
+        const size_t start = i > 0 ? i - 1 : i;  // a sine starts at 0: the sample before is its first
+        size_t end = start, quiet = 0, crossings = 0;
+        for (size_t k = start + 1; k < samples.size() && quiet < 200; ++k) {
+            if ((samples[k - 1] < 0) != (samples[k] < 0)) ++crossings;
+            if (std::abs(samples[k]) < kThreshold) {
+                ++quiet;
+            } else {
+                quiet = 0;
+                end = k;
+            }
+        }
+        const double length = static_cast<double>(end - start + 1);
+        clicks.push_back({static_cast<double>(start) * 1000 / kRate, length * 1000 / kRate,
+                          static_cast<double>(crossings) / 2 / (length / kRate)});
+        i = end + 1;
+    }
+    return clicks;
+}
+
+// The load step runs on the first frame and pauses a second; the start step runs a frame after
+// the pause, and the song clock then starts after its two-second lead-in.
+double SongZeroMs(int fps) { return 1000 + 2000.0 / fps + 2000; }
+
+void ExpectClicksOnTime(const Rendered& wav, int speed, int fps = kFps) {
+    const std::vector<Click> clicks = FindClicks(wav.left);
+    ASSERT_EQ(clicks.size(), kClickTimes.size());
+    const double framePeriod = 1000.0 / fps;
+    const double block = 256 * 1000 / kRate;
+    for (size_t i = 0; i < clicks.size(); ++i) {
+        const double expected = SongZeroMs(fps) + kClickTimes[i] * 100 / speed;
+        EXPECT_GE(clicks[i].startMs, expected - kHalfTickMs * 100 / speed - 1) << "click " << i;
+        EXPECT_LE(clicks[i].startMs, expected + framePeriod + block) << "click " << i;
+        EXPECT_NEAR(clicks[i].hz, kClickHz * speed / 100, 30) << "click " << i;
+        EXPECT_NEAR(clicks[i].lengthMs, 50.0 * 100 / speed, 3) << "click " << i;
+    }
+    // Play is over on the first frame past the end position; the step after it takes one more.
+    EXPECT_GE(wav.LengthMs(), SongZeroMs(fps) + kEndMs * 100 / speed);
+    EXPECT_LE(wav.LengthMs(), SongZeroMs(fps) + kEndMs * 100 / speed + 4 * framePeriod);
+}
+
+TEST(GlimstepRender, EachClickStartsWhenTheTempoMapSaysAfterThePauseAndTheLeadIn) {
+    testsupport::TempDir dir;
+    WriteChart(dir);
+    const ToolRun run = Render(dir, Quoted(dir / "song.bms") + " -o " + Quoted(dir / "out.wav"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Rendered wav = ReadWav(dir / "out.wav");
+    EXPECT_EQ(wav.format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(wav.format.nChannels, 2);
+    EXPECT_EQ(wav.format.wBitsPerSample, 16);
+    ExpectClicksOnTime(wav, 100);
+    // Five clicks, the tempo change, the measure length and the end marker.
+    EXPECT_NE(run.out.find("objects triggered 8 of 8, sounds played 5"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("x real time"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "");  // no progress bar when stderr is not a terminal
+
+    // At 30 frames a second some clicks fall between frames: they start on the next one.
+    ASSERT_EQ(Render(dir, Quoted(dir / "song.bms") + " --fps 30 --speed 150 -o " + Quoted(dir / "30.wav")).status, 0);
+    ExpectClicksOnTime(ReadWav(dir / "30.wav"), 150, 30);
+}
+
+TEST(GlimstepRender, SpeedScalesTheTimesAndRaisesThePitchFromTheOptionOrTheSettings) {
+    testsupport::TempDir dir;
+    WriteChart(dir);
+    ToolRun run = Render(dir, Quoted(dir / "song.bms") + " --speed 150 -o " + Quoted(dir / "fast.wav"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    ExpectClicksOnTime(ReadWav(dir / "fast.wav"), 150);
+
+    // PlaySpeed 4 is "1.50"; --speed wins over it.
+    testsupport::WriteFile(dir / "settings.ini", "[Screen]\nPlaySpeed=4\n");
+    run = Render(dir, Quoted(dir / "song.bms") + " --settings=" + Quoted(dir / "settings.ini") + " -o " +
+                          Quoted(dir / "set.wav"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    ExpectClicksOnTime(ReadWav(dir / "set.wav"), 150);
+    run = Render(dir, "--settings " + Quoted(dir / "settings.ini") + " --speed=100 -o " + Quoted(dir / "n.wav") + " " +
+                          Quoted(dir / "song.bms"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    ExpectClicksOnTime(ReadWav(dir / "n.wav"), 100);
+}
+
+TEST(GlimstepRender, WritesEveryNthFrameAsA24BitPictureUnlessPlaybackOnly) {
+    testsupport::TempDir dir;
+    WriteChart(dir);
+    ToolRun run = Render(dir, Quoted(dir / "song.bms") + " -o " + Quoted(dir / "out.wav") + " --frames " +
+                                  Quoted(dir / "frames") + " --frame-every 100");
+    ASSERT_EQ(run.status, 0) << run.err;
+    // About 11 s of play at 60 frames a second: frames 1, 101, ... 601.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir / "frames")) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), 7u);
+    EXPECT_EQ(names.front(), "frame-000001.bmp");
+    EXPECT_EQ(names.back(), "frame-000601.bmp");
+    const std::string bytes = testsupport::ReadFile(dir / "frames" / "frame-000101.bmp");
+    ASSERT_GE(bytes.size(), 54u);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[28]), 24);
+    gui::Bitmap frame;
+    frame.LoadFromFile((dir / "frames" / "frame-000101.bmp").string());
+    ASSERT_EQ(frame.Width(), 320);
+    ASSERT_EQ(frame.Height(), 240);
+    // Without pictures the backdrop is (red, 0, 255); the receptors are drawn over it at y = 32.
+    EXPECT_EQ(frame.Pixel(319, 239) & 0x00FFFF, 0x0000FFu);
+    int receptorPixels = 0;
+    for (int y = 32; y < 62; ++y)
+        for (int x = 8; x < 38; ++x) receptorPixels += frame.Pixel(x, y) != frame.Pixel(319, 239);
+    EXPECT_GT(receptorPixels, 100);
+
+    testsupport::WriteFile(dir / "settings.ini", "[Screen]\nShowBGA=2\n");
+    run = Render(dir, Quoted(dir / "song.bms") + " -o " + Quoted(dir / "quiet.wav") + " --frames " +
+                          Quoted(dir / "none") + " --settings " + Quoted(dir / "settings.ini"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::is_empty(dir / "none"));
+    ExpectClicksOnTime(ReadWav(dir / "quiet.wav"), 100);
+}
+
+TEST(GlimstepRender, FailuresGiveThePlayersMessagesAndLeaveNoOutputBehind) {
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "old.wav", "keep me");
+    ToolRun run = Render(dir, Quoted(dir / "missing.bms") + " -o " + Quoted(dir / "old.wav"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("何らかの異常があります"), std::string::npos) << run.err;
+    EXPECT_EQ(testsupport::ReadFile(dir / "old.wav"), "keep me");
+
+    testsupport::WriteFile(dir / "zero.bms", "#BPM 0\n#00111:01\n");
+    run = Render(dir, Quoted(dir / "zero.bms") + " -o " + Quoted(dir / "out.wav"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("異常"), std::string::npos) << run.err;
+
+    testsupport::WriteFile(dir / "song.txt", "#BPM 120\n");
+    run = Render(dir, Quoted(dir / "song.txt") + " -o " + Quoted(dir / "out.wav"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("BMSファイルをドロップしてね（汗）"), std::string::npos) << run.err;
+
+    // Only the files the test wrote remain: no output, no temporary file.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.Path())) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"old.wav", "song.txt", "stderr.txt", "zero.bms"}));
+}
+
+TEST(GlimstepRender, UsageErrorsExitWithStatus2) {
+    testsupport::TempDir dir;
+    WriteChart(dir);
+    const std::string chart = Quoted(dir / "song.bms");
+    const std::string out = " -o " + Quoted(dir / "out.wav");
+    for (const std::string& args :
+         {chart, out, chart + out + " --fps 0", chart + out + " --fps 6x", chart + out + " --speed",
+          chart + out + " --frame-every -1", chart + out + " --loud", chart + out + " other.bms",
+          chart + out + " --settings " + Quoted(dir / "no.ini")}) {
+        const ToolRun run = Render(dir, args);
+        EXPECT_EQ(run.status, 2) << args;
+        EXPECT_NE(run.err.find("usage: glimstep-render"), std::string::npos) << args;
+    }
+    EXPECT_FALSE(fs::exists(dir / "out.wav"));
+}
+
+}  // namespace

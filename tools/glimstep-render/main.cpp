@@ -1,0 +1,428 @@
+// glimstep-render CHART -o OUT.wav: plays a chart as the player does, from loading through the
+// lead-in to the end, against a clock it advances itself one virtual frame at a time, and writes
+// the mixed sound (and, with --frames, the pictures) as fast as the machine allows. No display
+// and no sound card are involved.
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Controls.h before anything that brings in gui::Bounds() from Graphics.h.
+#include "gui/Controls.h"
+
+#include "app/BMCore.h"
+#include "app/ScreenSettings.h"
+#include "engine/BMSEngine.h"
+#include "gui/Application.h"
+#include "gui/BmpEncode.h"
+#include "gui/Clock.h"
+#include "gui/Convert.h"
+#include "gui/Exception.h"
+#include "gui/IniFile.h"
+#include "media/DXClass.h"
+#include "media/DXDraws.h"
+#include "media/DXSounds.h"
+#include "media/MPlayer.h"
+#include "play/DM.h"
+#include "play/PlaySteps.h"
+#include "play/TapoModule.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRate = 44100;
+constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFu - 64;
+constexpr const char* kUsage =
+    "usage: glimstep-render CHART -o OUT.wav [--fps N] [--speed PERCENT] [--frames DIR] [--frame-every N]\n"
+    "                       [--settings settings.ini]\n"
+    "Plays CHART offline into OUT.wav (44.1 kHz 16-bit stereo) and, with --frames, the 320x240\n"
+    "frames into DIR as BMP pictures.\n"
+    "  --fps N            virtual frame rate (default 60)\n"
+    "  --speed PERCENT    play speed, 100 = normal (overrides the settings file)\n"
+    "  --frames DIR       also write the frames as DIR/frame-NNNNNN.bmp\n"
+    "  --frame-every N    write only every Nth frame (default 1)\n"
+    "  --settings FILE    take speed, BGA mode, fit mode, Hidden and ShowParams from FILE\n";
+
+struct Options {
+    std::string chart;
+    std::string out;
+    int fps = 60;
+    std::optional<int> speed;
+    std::string framesDir;
+    int frameEvery = 1;
+    std::string settingsFile;
+};
+
+struct UsageError {
+    std::string message;
+};
+
+int ParseNumber(const std::string& option, const std::string& text, int low, int high) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+        throw UsageError{option + " wants a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
+                         ", not \"" + text + "\""};
+    return value;
+}
+
+Options ParseArguments(const std::vector<std::string>& args) {
+    Options o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> value;
+        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+            value = arg.substr(arg.find('=') + 1);
+            arg = arg.substr(0, arg.find('='));
+        }
+        const bool takesValue = arg == "-o" || arg == "--fps" || arg == "--speed" || arg == "--frames" ||
+                                arg == "--frame-every" || arg == "--settings";
+        if (takesValue && !value) {
+            if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
+            value = args[++i];
+        }
+        if (arg == "-o") o.out = *value;
+        else if (arg == "--fps") o.fps = ParseNumber(arg, *value, 1, 1000);
+        else if (arg == "--speed") o.speed = ParseNumber(arg, *value, 1, 1000);
+        else if (arg == "--frames") o.framesDir = *value;
+        else if (arg == "--frame-every") o.frameEvery = ParseNumber(arg, *value, 1, 1000000);
+        else if (arg == "--settings") o.settingsFile = *value;
+        else if (arg.size() > 1 && arg[0] == '-') throw UsageError{"unknown option " + arg};
+        else if (!o.chart.empty()) throw UsageError{"more than one chart: " + o.chart + ", " + arg};
+        else o.chart = arg;
+    }
+    if (o.chart.empty()) throw UsageError{"no chart given"};
+    if (o.out.empty()) throw UsageError{"no output file given (-o OUT.wav)"};
+    if (!o.settingsFile.empty() && !fs::is_regular_file(o.settingsFile))
+        throw UsageError{"no settings file " + o.settingsFile};
+    return o;
+}
+
+// The output file while it is being written: a temporary file beside it, renamed over it only
+// when the whole play has been rendered and removed otherwise.
+class PendingFile {
+public:
+    explicit PendingFile(const std::string& path)
+        : path_(path), temporary_(path + ".part-" + std::to_string(getpid())) {}
+    ~PendingFile() {
+        if (!committed_) {
+            std::error_code ec;
+            fs::remove(temporary_, ec);
+        }
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    const std::string& Temporary() const { return temporary_; }
+    void Commit() {
+        fs::rename(temporary_, path_);
+        committed_ = true;
+    }
+
+private:
+    std::string path_;
+    std::string temporary_;
+    bool committed_ = false;
+};
+
+void WriteFrame(const std::string& path, const media::TDirectDrawSurface& surface) {
+    const gui::PixelBuffer buffer = surface.Buffer();
+    const std::vector<uint8_t> bmp = gui::EncodeBmp24(buffer.width, buffer.height, [&buffer](int x, int y) {
+        return gui::PixelToXrgb(buffer.Get(x, y), buffer.format, buffer.palette);
+    });
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+    file.close();
+    if (!file) throw gui::EWriteError(gui::Format("ファイル %s に書き込めません", path.c_str()));
+}
+
+std::string FrameFileName(const std::string& dir, int32_t frame) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%06d.bmp", static_cast<int>(frame));
+    return (fs::path(dir) / name).string();
+}
+
+// Song milliseconds from the start of the chart to its end position: the tempo map up to its
+// last point, then the last segment's pace, which is how the song position runs on past it.
+double SongEndMs(const engine::TBMS& engine) {
+    const int32_t last = engine.TempoCount;
+    if (last < 1 || static_cast<size_t>(last) >= engine.TempoTime.size()) return 0;
+    double msPerTick = 60000.0 / 120 / (engine.TicksPerMeasure / 4.0);
+    for (int32_t k = last; k >= 1; --k) {
+        const int64_t dt = int64_t{engine.TempoTime[k]} - engine.TempoTime[k - 1];
+        const int64_t dp = int64_t{engine.TempoPosition[k]} - engine.TempoPosition[k - 1];
+        if (dt > 0 && dp > 0) {
+            msPerTick = static_cast<double>(dt) / static_cast<double>(dp);
+            break;
+        }
+    }
+    return engine.TempoTime[last] + (int64_t{engine.EndPosition} - engine.TempoPosition[last]) * msPerTick;
+}
+
+class ProgressBar {
+public:
+    explicit ProgressBar(bool shown) : shown_(shown) {}
+    void Show(double fraction, double elapsedSeconds) {
+        if (!shown_) return;
+        const int percent = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100);
+        if (percent == lastPercent_ && elapsedSeconds - lastShown_ < 0.5) return;
+        lastPercent_ = percent;
+        lastShown_ = elapsedSeconds;
+        constexpr int kWidth = 40;
+        const int filled = percent * kWidth / 100;
+        std::fprintf(stderr, "\r[%s%s] %3d%%  %.1f s", std::string(static_cast<size_t>(filled), '#').c_str(),
+                     std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent, elapsedSeconds);
+        std::fflush(stderr);
+    }
+    void Finish() {
+        if (shown_ && lastPercent_ >= 0) std::fprintf(stderr, "\n");
+    }
+
+private:
+    bool shown_;
+    int lastPercent_ = -1;
+    double lastShown_ = 0;
+};
+
+struct Summary {
+    double wavSeconds = 0;
+    double songStartSeconds = 0;
+    int objectsTriggered = 0;
+    int objects = 0;
+    int soundsPlayed = 0;
+    int frames = 0;
+    int pictures = 0;
+    double wallSeconds = 0;
+};
+
+class Renderer {
+public:
+    Renderer(const Options& options, const app::TScreenSettings& settings)
+        : options_(options),
+          settings_(settings),
+          dxd_(nullptr),
+          sound_(nullptr),
+          timer_(application_),
+          colorMode_("", {std::begin(app::kColorItems), std::end(app::kColorItems)}, {}, settings.Color),
+          displayMode_("", {std::begin(app::kModeItems), std::end(app::kModeItems)}, {}, settings.Mode),
+          showParams_("", {}),
+          hidden_("", {}) {
+        // As the main form sets its components up.
+        dxd_.SetSurfaceWidth(320);
+        dxd_.SetSurfaceHeight(240);
+        dxd_.Display().SetBitCount(16);
+        sound_.SetOffline(true);
+        sound_.OnInitialize = [](media::TDXSound& sound) {
+            media::TWaveFormatEx format;
+            media::MakePcmFormat(format, kRate, 16, 2);
+            sound.Primary()->SetFormat(format);
+        };
+        sound_.Initialize();
+        showParams_.SetChecked(settings.ShowParams);
+        hidden_.SetChecked(settings.Hidden);
+        play::CreateDM();
+        play::Bind({&colorMode_, &displayMode_, &showParams_, &hidden_, &timer_, nullptr});
+        timer_.SetActiveOnly(false);
+        timer_.SetInterval(1);
+        timer_.OnTimer = [this](media::TCustomDXTimer&, int) { Tick(); };
+    }
+
+    ~Renderer() {
+        play::Bind({});
+        engine_.reset();
+        play::DestroyDM();
+    }
+
+    // Renders the whole play into the output file; returns the failure message, empty on success.
+    std::string Run(PendingFile& output, Summary& summary) {
+        const auto wallStart = std::chrono::steady_clock::now();
+        ProgressBar progress(isatty(STDERR_FILENO) != 0);
+
+        if (gui::UpperCase(app::ChartExtension(options_.chart)) != ".BMS") return app::Tmain::kNotAChartMessage;
+        exitMessage_ = app::Tmain::kDefaultExitMessage;
+        engine_ = std::make_unique<engine::TBMS>(&dxd_, &sound_);
+        try {
+            app::ApplyToEngine(settings_, *engine_);
+        } catch (const gui::Exception&) {
+            return "ステップ0において異常あり";
+        }
+        if (options_.speed) engine_->PlaySpeed = *options_.speed;
+
+        media::TWaveStream wav(output.Temporary());
+        media::TWaveFormatEx format;
+        media::MakePcmFormat(format, kRate, 16, 2);
+        wav.SetFormat(format);
+        wav.Open();
+
+        timer_.Loaded();
+        step_ = play::kStepLoad;
+        uint64_t frame = 0;
+        std::vector<int16_t> block;
+        std::optional<uint64_t> songStart;
+        double songEndMs = 0;
+        while (step_ != play::kStepEnd) {
+            gui::Clock::Set(ClockAt(rendered_));
+            const int32_t stepBefore = step_;
+            played_ = false;
+            timer_.IdleStep();
+            if (stepBefore == play::kStepLoad && step_ == play::kStepBeforePlay) songEndMs = SongEndMs(*engine_);
+            if (stepBefore == play::kStepStart && step_ == play::kStepPlay) {
+                // A playing MIDI file is the song clock itself: the song starts with it, without
+                // the lead-in.
+                songStart = rendered_;
+                if (engine_->MediaPlayer->Mode() != media::mpPlaying) songStart = *songStart + 2 * kRate;
+            }
+            if (played_) SaveFrame(summary);
+
+            // Time the step took (the pause after loading) is heard as it passed; then the
+            // frame runs to the next frame boundary.
+            const uint64_t stepEnd = std::max(rendered_, SamplesAt(gui::Clock::Now()));
+            while (FrameStart(frame) <= stepEnd) ++frame;
+            Render(wav, block, FrameStart(frame) - rendered_);
+
+            if (songStart) {
+                const double played = (static_cast<double>(rendered_) - static_cast<double>(*songStart)) / kRate;
+                progress.Show(played / (songEndMs / engine_->PlaySpeed / 10.0), Seconds(wallStart));
+            }
+        }
+        progress.Finish();
+        if (!exitMessage_.empty()) return exitMessage_;
+        wav.Close();
+        output.Commit();
+
+        summary.wavSeconds = static_cast<double>(rendered_) / kRate;
+        summary.songStartSeconds = songStart ? static_cast<double>(*songStart) / kRate : 0;
+        CountObjects(summary);
+        summary.frames = play::State().FrameNumber;
+        summary.wallSeconds = Seconds(wallStart);
+        return {};
+    }
+
+private:
+    static double Seconds(std::chrono::steady_clock::time_point since) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+    }
+    // The clock reads whole milliseconds of the samples rendered so far.
+    static uint32_t ClockAt(uint64_t samples) { return static_cast<uint32_t>(samples * 1000 / kRate); }
+    static uint64_t SamplesAt(uint32_t ms) { return (uint64_t{ms} * kRate + 999) / 1000; }
+    // Frame k starts at k/fps seconds, to the sample, however long the run.
+    uint64_t FrameStart(uint64_t frame) const { return frame * kRate / static_cast<uint64_t>(options_.fps); }
+
+    void Tick() {
+        played_ = step_ == play::kStepPlay;
+        try {
+            play::RunPlayStep(step_, application_, dxd_, *engine_, options_.chart, exitMessage_);
+        } catch (const gui::Exception&) {
+            exitMessage_ = "ステップ" + std::to_string(step_) + "において異常あり";
+            step_ = play::kStepEnd;
+        }
+    }
+
+    void Render(media::TWaveStream& wav, std::vector<int16_t>& block, uint64_t frames) {
+        if (frames == 0) return;
+        // A WAV file counts its data in 32 bits: about 6 h 45 min of 44.1 kHz stereo.
+        if ((rendered_ + frames) * 4 > kMaxWavDataBytes)
+            throw gui::EWriteError("the song is longer than a WAV file can hold");
+        block.resize(static_cast<size_t>(frames) * 2);
+        sound_.Render(block.data(), static_cast<int>(frames));
+        wav.Write(block.data(), block.size() * sizeof(int16_t));
+        rendered_ += frames;
+    }
+
+    void SaveFrame(Summary& summary) {
+        if (options_.framesDir.empty() || engine_->BgaDisplayMode >= 2 || !dxd_.Surface()->IsCreated()) return;
+        const int32_t number = play::State().FrameNumber;
+        if ((number - 1) % options_.frameEvery != 0) return;
+        WriteFrame(FrameFileName(options_.framesDir, number), *dxd_.Surface());
+        ++summary.pictures;
+    }
+
+    void CountObjects(Summary& summary) const {
+        const engine::TBMS& e = *engine_;
+        const int32_t reached = play::State().TriggeredUpTo;
+        for (int32_t i = 0; i <= e.LastObject && i < static_cast<int32_t>(e.Objects.size()); ++i) {
+            const engine::TChartObject& o = e.Objects[static_cast<size_t>(i)];
+            ++summary.objects;
+            if (o.Position > reached) continue;
+            ++summary.objectsTriggered;
+            const int slot = o.Value;
+            if (o.Kind < 100 && slot >= 0 && slot < engine::kSlotCount && e.SoundState[static_cast<size_t>(slot)] >= 0 &&
+                e.Sounds[static_cast<size_t>(slot)] != nullptr)
+                ++summary.soundsPlayed;
+        }
+    }
+
+    const Options& options_;
+    app::TScreenSettings settings_;
+    gui::Application application_;
+    media::TDXDraw dxd_;
+    media::TDXSound sound_;
+    media::TDXTimer timer_;
+    gui::TRadioGroup colorMode_;
+    gui::TRadioGroup displayMode_;
+    gui::TCheckBox showParams_;
+    gui::TCheckBox hidden_;
+    std::unique_ptr<engine::TBMS> engine_;
+    int32_t step_ = 0;
+    bool played_ = false;
+    std::string exitMessage_;
+    uint64_t rendered_ = 0;
+};
+
+void PrintSummary(const Options& o, const Summary& s) {
+    std::printf("%s: %.2f s of sound: the song from %.2f s to the end, %.2f s long\n", o.out.c_str(), s.wavSeconds,
+                s.songStartSeconds, s.wavSeconds - s.songStartSeconds);
+    std::printf("objects triggered %d of %d, sounds played %d, frames %d", s.objectsTriggered, s.objects,
+                s.soundsPlayed, s.frames);
+    if (!o.framesDir.empty()) std::printf(" (%d pictures in %s)", s.pictures, o.framesDir.c_str());
+    std::printf("\nrendered in %.2f s: %.1f x real time\n", s.wallSeconds,
+                s.wallSeconds > 0 ? s.wavSeconds / s.wallSeconds : 0.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    try {
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        options = ParseArguments(args);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "glimstep-render: %s\n%s", e.message.c_str(), kUsage);
+        return 2;
+    }
+    try {
+        const app::TScreenSettings settings = options.settingsFile.empty()
+                                                  ? app::TScreenSettings{}
+                                                  : app::ReadScreenSettings(gui::TIniFile(options.settingsFile));
+        if (!options.framesDir.empty()) fs::create_directories(options.framesDir);
+        gui::Clock::UseManual(0);
+        PendingFile output(options.out);
+        Summary summary;
+        std::string failure;
+        {
+            Renderer renderer(options, settings);
+            failure = renderer.Run(output, summary);
+        }
+        if (!failure.empty()) {
+            std::fprintf(stderr, "glimstep-render: %s: %s\n", options.chart.c_str(), failure.c_str());
+            return 1;
+        }
+        PrintSummary(options, summary);
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "glimstep-render: %s\n", e.what());
+        return 1;
+    }
+}
