@@ -15,15 +15,13 @@
 #include <string>
 #include <vector>
 
-// Controls.h before anything that brings in gui::Bounds() from Graphics.h.
-#include "gui/Controls.h"
-
 #include "app/BMCore.h"
 #include "app/ScreenSettings.h"
 #include "engine/BMSEngine.h"
 #include "gui/Application.h"
 #include "gui/BmpEncode.h"
 #include "gui/Clock.h"
+#include "gui/Controls.h"
 #include "gui/Convert.h"
 #include "gui/Exception.h"
 #include "gui/IniFile.h"
