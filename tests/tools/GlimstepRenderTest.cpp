@@ -235,6 +235,12 @@ TEST(GlimstepRender, FailuresGiveThePlayersMessagesAndLeaveNoOutputBehind) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("異常"), std::string::npos) << run.err;
 
+    // One beat a minute and a thousand measures: far more than a WAV file holds, refused at once.
+    testsupport::WriteFile(dir / "long.bms", "#BPM 1\n#99911:01\n");
+    run = Render(dir, Quoted(dir / "long.bms") + " -o " + Quoted(dir / "out.wav"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("longer than a WAV file can hold"), std::string::npos) << run.err;
+
     testsupport::WriteFile(dir / "song.txt", "#BPM 120\n");
     run = Render(dir, Quoted(dir / "song.txt") + " -o " + Quoted(dir / "out.wav"));
     EXPECT_EQ(run.status, 1);
@@ -244,7 +250,7 @@ TEST(GlimstepRender, FailuresGiveThePlayersMessagesAndLeaveNoOutputBehind) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir.Path())) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"old.wav", "song.txt", "stderr.txt", "zero.bms"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"long.bms", "old.wav", "song.txt", "stderr.txt", "zero.bms"}));
 }
 
 TEST(GlimstepRender, UsageErrorsExitWithStatus2) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -107,11 +108,30 @@ Options ParseArguments(const std::vector<std::string>& args) {
 
 // The output file while it is being written: a temporary file beside it, renamed over it only
 // when the whole play has been rendered and removed otherwise.
+// The temporary file's name for the interrupt handler, which may only unlink and exit.
+char interruptedFile[4096];
+
+extern "C" void RemoveAndExit(int signal) {
+    if (interruptedFile[0] != '\0') unlink(interruptedFile);
+    _exit(128 + signal);
+}
+
 class PendingFile {
 public:
     explicit PendingFile(const std::string& path)
-        : path_(path), temporary_(path + ".part-" + std::to_string(getpid())) {}
+        : path_(path), temporary_(path + ".part-" + std::to_string(getpid())) {
+        if (temporary_.size() < sizeof interruptedFile) {
+            std::copy(temporary_.begin(), temporary_.end(), interruptedFile);
+            interruptedFile[temporary_.size()] = '\0';
+            std::signal(SIGINT, RemoveAndExit);
+            std::signal(SIGTERM, RemoveAndExit);
+            std::signal(SIGHUP, RemoveAndExit);
+        }
+    }
     ~PendingFile() {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGHUP, SIG_DFL);
         if (!committed_) {
             std::error_code ec;
             fs::remove(temporary_, ec);
@@ -271,7 +291,12 @@ public:
             const int32_t stepBefore = step_;
             played_ = false;
             timer_.IdleStep();
-            if (stepBefore == play::kStepLoad && step_ == play::kStepBeforePlay) songEndMs = SongEndMs(*engine_);
+            if (stepBefore == play::kStepLoad && step_ == play::kStepBeforePlay) {
+                songEndMs = SongEndMs(*engine_);
+                // Refused before hours of sound are rendered only to be thrown away.
+                const double seconds = 3.0 + songEndMs / engine_->PlaySpeed / 10.0;
+                if (seconds * kRate * 4 > kMaxWavDataBytes) return TooLong(seconds);
+            }
             if (stepBefore == play::kStepStart && step_ == play::kStepPlay) {
                 // A playing MIDI file is the song clock itself: the song starts with it, without
                 // the lead-in.
@@ -314,6 +339,11 @@ private:
     // Frame k starts at k/fps seconds, to the sample, however long the run.
     uint64_t FrameStart(uint64_t frame) const { return frame * kRate / static_cast<uint64_t>(options_.fps); }
 
+    static std::string TooLong(double seconds) {
+        return gui::Format("the song lasts %.0f minutes, longer than a WAV file can hold (about 405 minutes)",
+                           seconds / 60);
+    }
+
     void Tick() {
         played_ = step_ == play::kStepPlay;
         try {
@@ -328,7 +358,7 @@ private:
         if (frames == 0) return;
         // A WAV file counts its data in 32 bits: about 6 h 45 min of 44.1 kHz stereo.
         if ((rendered_ + frames) * 4 > kMaxWavDataBytes)
-            throw gui::EWriteError("the song is longer than a WAV file can hold");
+            throw gui::EWriteError(TooLong(static_cast<double>(rendered_ + frames) / kRate));
         block.resize(static_cast<size_t>(frames) * 2);
         sound_.Render(block.data(), static_cast<int>(frames));
         wav.Write(block.data(), block.size() * sizeof(int16_t));
