@@ -1,34 +1,17 @@
 // Runs glimstep-info on charts the tests write and checks its exit status and JSON.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "support/TestFiles.h"
+#include "support/ToolRun.h"
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
+using testsupport::ToolRun;
 
-ToolRun Info(const std::string& arguments) {
-    const std::string command =
-        "'" + (std::filesystem::path(GLIMSTEP_BINARY_DIR) / "glimstep-info").string() + "' " + arguments + " 2>/dev/null";
-    ToolRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+ToolRun Info(const std::string& arguments) { return testsupport::RunTool("glimstep-info", arguments); }
 
 TEST(GlimstepInfo, PrintsTheLoadedChartAsOneLineOfJson) {
     testsupport::TempDir dir;

@@ -3,11 +3,8 @@
 // the settings file and the failures.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -16,6 +13,7 @@
 #include "gui/Bitmap.h"
 #include "media/Wave.h"
 #include "support/TestFiles.h"
+#include "support/ToolRun.h"
 
 namespace {
 
@@ -26,26 +24,10 @@ constexpr double kClickHz = 1000;
 constexpr int kClickSamples = 2205;  // 50 ms
 constexpr int kFps = 60;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using testsupport::ToolRun;
 
 ToolRun Render(const testsupport::TempDir& dir, const std::string& arguments) {
-    const fs::path errFile = dir / "stderr.txt";
-    const std::string command = "'" + (fs::path(GLIMSTEP_BINARY_DIR) / "glimstep-render").string() + "' " +
-                                arguments + " 2>'" + errFile.string() + "'";
-    ToolRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = testsupport::ReadFile(errFile);
-    return run;
+    return testsupport::RunTool("glimstep-render", arguments, dir / "stderr.txt");
 }
 
 std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
