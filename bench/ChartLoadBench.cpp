@@ -23,9 +23,10 @@ namespace {
 constexpr int kMeasures = 500;
 const int kChannels[] = {1, 11, 13, 15, 16};  // 8 objects each per measure: 40 per measure
 
-std::string Measure(int m) {
+// "#" and the measure number: the start of a channel line.
+std::string MeasurePrefix(int m) {
     char text[8];
-    std::snprintf(text, sizeof text, "%03d", m);
+    std::snprintf(text, sizeof text, "#%03d", m);
     return text;
 }
 
@@ -58,15 +59,15 @@ std::vector<std::string> ChartLines(bool groupedByChannel, bool soundFiles = fal
         }
         char channelText[3];
         std::snprintf(channelText, sizeof channelText, "%02d", channel);
-        return "#" + Measure(m) + channelText + ":" + data;
+        return MeasurePrefix(m) + channelText + ":" + data;
     };
     auto extras = [&lines](int m) {
         if (m % 5 == 0) {
             char tempo[3];
             std::snprintf(tempo, sizeof tempo, "%02X", 100 + m % 100);
-            lines.push_back("#" + Measure(m) + "03:00" + tempo);
+            lines.push_back(MeasurePrefix(m) + "03:00" + tempo);
         }
-        if (m % 10 == 3) lines.push_back("#" + Measure(m) + "02:" + (m % 20 == 3 ? "0.75" : "1.25"));
+        if (m % 10 == 3) lines.push_back(MeasurePrefix(m) + "02:" + (m % 20 == 3 ? "0.75" : "1.25"));
     };
     if (groupedByChannel) {
         for (int channel : kChannels)
