@@ -6,27 +6,15 @@
 #include <stdexcept>
 
 #include "gui/BmpEncode.h"
+#include "gui/ByteOrder.h"
 
 namespace demo {
 
+using gui::PutU16;
+using gui::PutU32;
+using gui::PutU32BigEndian;
+
 namespace {
-
-void PutU16(std::vector<uint8_t>& out, uint32_t v)
-{
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void PutU32(std::vector<uint8_t>& out, uint32_t v)
-{
-    PutU16(out, v & 0xFFFF);
-    PutU16(out, v >> 16);
-}
-
-void PutU32BigEndian(std::vector<uint8_t>& out, uint32_t v)
-{
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
 
 void PutText(std::vector<uint8_t>& out, const char* text)
 {

@@ -1,5 +1,7 @@
 #include "ImageFiles.h"
 
+#include "gui/ByteOrder.h"
+
 #include <algorithm>
 #include <array>
 
@@ -7,26 +9,12 @@ namespace sheet {
 
 namespace {
 
-void U16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void U32(std::vector<uint8_t>& out, uint32_t v) {
-    U16(out, v & 0xFFFF);
-    U16(out, v >> 16);
-}
-
-void U32BigEndian(std::vector<uint8_t>& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
-
 void Chunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
-    U32BigEndian(png, static_cast<uint32_t>(data.size()));
+    gui::PutU32BigEndian(png, static_cast<uint32_t>(data.size()));
     const size_t typeAt = png.size();
     png.insert(png.end(), type, type + 4);
     png.insert(png.end(), data.begin(), data.end());
-    U32BigEndian(png, Crc32(png.data() + typeAt, png.size() - typeAt));
+    gui::PutU32BigEndian(png, Crc32(png.data() + typeAt, png.size() - typeAt));
 }
 
 }  // namespace
@@ -59,17 +47,17 @@ uint32_t Adler32(const uint8_t* data, size_t size) {
 std::vector<uint8_t> EncodeDib(const IndexedPicture& picture, const Palette& palette) {
     const uint32_t stride = (static_cast<uint32_t>(picture.width) + 3) & ~3u;
     std::vector<uint8_t> dib;
-    U32(dib, 40);
-    U32(dib, static_cast<uint32_t>(picture.width));
-    U32(dib, static_cast<uint32_t>(picture.height));
-    U16(dib, 1);
-    U16(dib, 8);
-    U32(dib, 0);
-    U32(dib, stride * static_cast<uint32_t>(picture.height));
-    U32(dib, 0);
-    U32(dib, 0);
-    U32(dib, 0);
-    U32(dib, 0);
+    gui::PutU32(dib, 40);
+    gui::PutU32(dib, static_cast<uint32_t>(picture.width));
+    gui::PutU32(dib, static_cast<uint32_t>(picture.height));
+    gui::PutU16(dib, 1);
+    gui::PutU16(dib, 8);
+    gui::PutU32(dib, 0);
+    gui::PutU32(dib, stride * static_cast<uint32_t>(picture.height));
+    gui::PutU32(dib, 0);
+    gui::PutU32(dib, 0);
+    gui::PutU32(dib, 0);
+    gui::PutU32(dib, 0);
     for (uint32_t c : palette) {
         dib.push_back(static_cast<uint8_t>(c));
         dib.push_back(static_cast<uint8_t>(c >> 8));
@@ -87,9 +75,9 @@ std::vector<uint8_t> EncodeBmp(const std::vector<uint8_t>& dib) {
     constexpr uint32_t kFileHeader = 14;
     const uint32_t bitsOffset = kFileHeader + 40 + 256 * 4;
     std::vector<uint8_t> bmp = {'B', 'M'};
-    U32(bmp, kFileHeader + static_cast<uint32_t>(dib.size()));
-    U32(bmp, 0);
-    U32(bmp, bitsOffset);
+    gui::PutU32(bmp, kFileHeader + static_cast<uint32_t>(dib.size()));
+    gui::PutU32(bmp, 0);
+    gui::PutU32(bmp, bitsOffset);
     bmp.insert(bmp.end(), dib.begin(), dib.end());
     return bmp;
 }
@@ -107,18 +95,18 @@ std::vector<uint8_t> EncodePng(const RgbaPicture& picture) {
     do {
         const size_t length = std::min<size_t>(raw.size() - done, 65535);
         zlib.push_back(done + length == raw.size() ? 1 : 0);
-        U16(zlib, static_cast<uint32_t>(length));
-        U16(zlib, static_cast<uint32_t>(~length & 0xFFFF));
+        gui::PutU16(zlib, static_cast<uint32_t>(length));
+        gui::PutU16(zlib, static_cast<uint32_t>(~length & 0xFFFF));
         zlib.insert(zlib.end(), raw.begin() + static_cast<ptrdiff_t>(done),
                     raw.begin() + static_cast<ptrdiff_t>(done + length));
         done += length;
     } while (done < raw.size());
-    U32BigEndian(zlib, Adler32(raw.data(), raw.size()));
+    gui::PutU32BigEndian(zlib, Adler32(raw.data(), raw.size()));
 
     std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::vector<uint8_t> header;
-    U32BigEndian(header, static_cast<uint32_t>(picture.width));
-    U32BigEndian(header, static_cast<uint32_t>(picture.height));
+    gui::PutU32BigEndian(header, static_cast<uint32_t>(picture.width));
+    gui::PutU32BigEndian(header, static_cast<uint32_t>(picture.height));
     header.insert(header.end(), {8, 6, 0, 0, 0});  // 8 bits, RGBA, deflate, no filter set, no interlace
     Chunk(png, "IHDR", header);
     Chunk(png, "IDAT", zlib);

@@ -1,20 +1,8 @@
 #include "gui/BmpEncode.h"
 
+#include "gui/ByteOrder.h"
+
 namespace gui {
-
-namespace {
-
-void PutU16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-    PutU16(out, v & 0xFFFF);
-    PutU16(out, v >> 16);
-}
-
-}  // namespace
 
 std::vector<uint8_t> EncodeBmp24(int width, int height, const std::function<uint32_t(int x, int y)>& xrgbAt) {
     if (width < 0) width = 0;

@@ -1,5 +1,7 @@
 #include "support/BmpBuilder.h"
 
+#include "gui/ByteOrder.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -8,16 +10,6 @@
 namespace testsupport {
 
 namespace {
-
-void Put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
 
 uint32_t PackChannel(uint32_t value, uint32_t mask) {
     if (mask == 0) return 0;
@@ -89,26 +81,26 @@ std::vector<uint8_t> MakeDib(const Picture& picture, const BmpLayout& layout) {
 
     std::vector<uint8_t> out;
     const bool core = layout.headerSize == 12;
-    Put32(out, layout.headerSize);
+    gui::PutU32(out, layout.headerSize);
     if (core) {
-        Put16(out, static_cast<uint32_t>(picture.width));
-        Put16(out, static_cast<uint32_t>(picture.height));
-        Put16(out, layout.planes);
-        Put16(out, static_cast<uint32_t>(bits));
+        gui::PutU16(out, static_cast<uint32_t>(picture.width));
+        gui::PutU16(out, static_cast<uint32_t>(picture.height));
+        gui::PutU16(out, layout.planes);
+        gui::PutU16(out, static_cast<uint32_t>(bits));
     } else {
-        Put32(out, static_cast<uint32_t>(picture.width));
-        Put32(out, static_cast<uint32_t>(layout.topDown ? -picture.height : picture.height));
-        Put16(out, layout.planes);
-        Put16(out, static_cast<uint32_t>(bits));
-        Put32(out, layout.compression);
-        Put32(out, static_cast<uint32_t>(pixels.size()));
-        Put32(out, 2835);
-        Put32(out, 2835);
-        Put32(out, layout.colorsUsed);
-        Put32(out, 0);
+        gui::PutU32(out, static_cast<uint32_t>(picture.width));
+        gui::PutU32(out, static_cast<uint32_t>(layout.topDown ? -picture.height : picture.height));
+        gui::PutU16(out, layout.planes);
+        gui::PutU16(out, static_cast<uint32_t>(bits));
+        gui::PutU32(out, layout.compression);
+        gui::PutU32(out, static_cast<uint32_t>(pixels.size()));
+        gui::PutU32(out, 2835);
+        gui::PutU32(out, 2835);
+        gui::PutU32(out, layout.colorsUsed);
+        gui::PutU32(out, 0);
         if (layout.headerSize >= 52 || layout.compression == 3)
-            for (uint32_t m : masks) Put32(out, m);
-        if (layout.headerSize >= 56) Put32(out, 0);
+            for (uint32_t m : masks) gui::PutU32(out, m);
+        if (layout.headerSize >= 56) gui::PutU32(out, 0);
         while (out.size() < layout.headerSize) out.push_back(0);
     }
     if (bits <= 8) {
@@ -133,9 +125,9 @@ std::vector<uint8_t> MakeBmpFile(const Picture& picture, const BmpLayout& layout
         headerBytes += (layout.colorsUsed != 0 ? layout.colorsUsed : size_t{1} << layout.bitCount) *
                        (layout.headerSize == 12 ? 3 : 4);
     std::vector<uint8_t> out{'B', 'M'};
-    Put32(out, static_cast<uint32_t>(14 + dib.size()));
-    Put32(out, 0);
-    Put32(out, static_cast<uint32_t>(14 + headerBytes));
+    gui::PutU32(out, static_cast<uint32_t>(14 + dib.size()));
+    gui::PutU32(out, 0);
+    gui::PutU32(out, static_cast<uint32_t>(14 + headerBytes));
     out.insert(out.end(), dib.begin(), dib.end());
     return out;
 }
