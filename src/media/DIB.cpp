@@ -1,5 +1,7 @@
 #include "media/DIB.h"
 
+#include "gui/ByteOrder.h"
+
 #include <cstring>
 
 #include "gui/BmpDecode.h"
@@ -127,8 +129,8 @@ std::vector<uint8_t> TDIB::SaveToStream() const {
     const Image& image = Decoded();
     std::vector<uint8_t> out;
     if (Empty()) return out;
-    auto u16 = [&out](uint32_t v) { out.push_back(static_cast<uint8_t>(v)); out.push_back(static_cast<uint8_t>(v >> 8)); };
-    auto u32 = [&u16](uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); };
+    auto u16 = [&out](uint32_t v) { gui::PutU16(out, v); };
+    auto u32 = [&out](uint32_t v) { gui::PutU32(out, v); };
     const Layout& l = image.layout;
     const bool fields = l.masks != gui::bmp::DefaultMasks(l.bitCount);
     const uint32_t colors = l.bitCount <= 8 ? 1u << l.bitCount : 0;

@@ -1,5 +1,7 @@
 #include "media/Wave.h"
 
+#include "gui/ByteOrder.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -27,28 +29,18 @@ constexpr uint32_t FourCc(const char (&id)[5]) {
            static_cast<uint32_t>(static_cast<uint8_t>(id[3])) << 24;
 }
 
-void PutLe16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void PutLe32(std::vector<uint8_t>& out, uint32_t v) {
-    PutLe16(out, v & 0xFFFF);
-    PutLe16(out, v >> 16);
-}
-
 }  // namespace
 
 std::vector<uint8_t> TWaveFormatEx::ToBytes() const {
     std::vector<uint8_t> out;
     out.reserve(kStoredSize);
-    PutLe16(out, wFormatTag);
-    PutLe16(out, nChannels);
-    PutLe32(out, nSamplesPerSec);
-    PutLe32(out, nAvgBytesPerSec);
-    PutLe16(out, nBlockAlign);
-    PutLe16(out, wBitsPerSample);
-    PutLe16(out, cbSize);
+    gui::PutU16(out, wFormatTag);
+    gui::PutU16(out, nChannels);
+    gui::PutU32(out, nSamplesPerSec);
+    gui::PutU32(out, nAvgBytesPerSec);
+    gui::PutU16(out, nBlockAlign);
+    gui::PutU16(out, wBitsPerSample);
+    gui::PutU16(out, cbSize);
     return out;
 }
 
@@ -196,12 +188,12 @@ void TWaveStream::Open() {
     if (!file_.is_open()) throw gui::EFOpenError(gui::Format("ファイル %s を作成できません", fileName_.c_str()));
     std::vector<uint8_t> header;
     header.insert(header.end(), {'R', 'I', 'F', 'F'});
-    PutLe32(header, 0);
+    gui::PutU32(header, 0);
     header.insert(header.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    PutLe32(header, static_cast<uint32_t>(format_.size()));
+    gui::PutU32(header, static_cast<uint32_t>(format_.size()));
     header.insert(header.end(), format_.begin(), format_.end());
     header.insert(header.end(), {'d', 'a', 't', 'a'});
-    PutLe32(header, 0);
+    gui::PutU32(header, 0);
     file_.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
     dataStart_ = header.size();
     dataSize_ = 0;
@@ -220,8 +212,8 @@ void TWaveStream::Close() {
     opened_ = false;
     const uint32_t data = static_cast<uint32_t>(std::min<size_t>(dataSize_, 0xFFFFFFFFu - dataStart_));
     std::vector<uint8_t> riffSize, dataSize;
-    PutLe32(riffSize, static_cast<uint32_t>(dataStart_ - 8 + data));
-    PutLe32(dataSize, data);
+    gui::PutU32(riffSize, static_cast<uint32_t>(dataStart_ - 8 + data));
+    gui::PutU32(dataSize, data);
     file_.seekp(4);
     file_.write(reinterpret_cast<const char*>(riffSize.data()), 4);
     file_.seekp(static_cast<std::streamoff>(dataStart_ - 4));
