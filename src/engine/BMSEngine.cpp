@@ -175,6 +175,8 @@ void TBMS::LoadMidiFile(std::string_view name) {
     MediaPlayer->FileName = path.string();
     MediaPlayer->Open();
     MediaPlayer->SetTimeFormat(media::tfMilliseconds);
+    // The backing track plays at the chart's speed, so that it stays with the key sounds.
+    MediaPlayer->SetSpeed(PlaySpeed / 100.0);
 }
 
 void TBMS::LoadSound(int slot, std::string_view name) {

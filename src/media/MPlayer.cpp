@@ -3,6 +3,7 @@
 #include <fluidsynth.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -109,6 +110,9 @@ void TMediaPlayer::EnsureSynth() {
     fluid_settings_setnum(settings_, "synth.gain", kGain);
     fluid_settings_setint(settings_, "synth.cpu-cores", 1);
     fluid_settings_setstr(settings_, "player.timing-source", "sample");
+    // The speed's tuning lives in the channels; a player that reset the synthesiser at the
+    // start of its file would clear it.
+    fluid_settings_setint(settings_, "player.reset-synth", 0);
     synth_ = new_fluid_synth(settings_);
     if (synth_ == nullptr) throw EMCIDeviceError(ErrorMessage(0));
 }
@@ -243,6 +247,7 @@ void TMediaPlayer::Play() {
     framesPlayed_.store(0);
     prerollFrames_ = prerollUsed_ = 0;
     fluid_player_play(player_);
+    ApplySpeed();
     if (sound_ != nullptr && sound_->Initialized()) {
         // FluidSynth's player reads the file when it first runs, inside the synthesiser's
         // rendering: the first few frames are rendered here so that the rendering thread
@@ -288,7 +293,7 @@ double TMediaPlayer::PlayedMs() const { return static_cast<double>(framesPlayed_
 bool TMediaPlayer::Sounding() const {
     // FluidSynth's player lets the last notes ring for a while after the final event; the
     // sequence itself has ended at its length.
-    return PlayerStatus() == FLUID_PLAYER_PLAYING && PlayedMs() < lengthMs_;
+    return PlayerStatus() == FLUID_PLAYER_PLAYING && PlayedMs() < PlayingLengthMs();
 }
 
 TMPModes TMediaPlayer::Mode() {
@@ -308,7 +313,7 @@ int TMediaPlayer::Position() {
     CatchUp();
     const int status = PlayerStatus();
     if (status == FLUID_PLAYER_READY) return 0;
-    if (!Sounding()) return Length();
+    if (!Sounding()) return static_cast<int>(PlayingLengthMs());
     double ms = PlayedMs();
     // Between two device callbacks the position moves on with the wall clock, by at most one
     // device buffer, so that it advances smoothly rather than in buffer-sized steps.
@@ -316,7 +321,26 @@ int TMediaPlayer::Position() {
         const double sinceRender = static_cast<double>(NowNs() - lastRenderNs_.load()) / 1e6;
         ms += std::clamp(sinceRender, 0.0, 1000.0 * AudioDevice::kMaxBufferFrames / Rate());
     }
-    return static_cast<int>(std::min(ms, lengthMs_));
+    return static_cast<int>(std::min(ms, PlayingLengthMs()));
+}
+
+void TMediaPlayer::SetSpeed(double factor) {
+    if (factor > 0 && std::isfinite(factor)) speed_ = factor;
+}
+
+void TMediaPlayer::ApplySpeed() {
+    fluid_player_set_tempo(player_, FLUID_PLAYER_TEMPO_INTERNAL, speed_);
+    // Every key moved by the same number of cents: the pitch follows the speed, as a sound
+    // played at a higher sample rate does.
+    const double shiftCents = 1200.0 * std::log2(speed_);
+    if (speed_ == 1.0) {
+        for (int channel = 0; channel < 16; ++channel) fluid_synth_deactivate_tuning(synth_, channel, 0);
+        return;
+    }
+    double pitch[128];
+    for (int key = 0; key < 128; ++key) pitch[key] = key * 100.0 + shiftCents;
+    fluid_synth_activate_key_tuning(synth_, 0, 0, "play speed", pitch, 0);
+    for (int channel = 0; channel < 16; ++channel) fluid_synth_activate_tuning(synth_, channel, 0, 0, 0);
 }
 
 int TMediaPlayer::Length() const { return opened_ ? static_cast<int>(lengthMs_) : 0; }

@@ -77,9 +77,14 @@ public:
     int TimeFormat() const { return timeFormat_; }
 
     TMPModes Mode();
-    // Milliseconds since the start of the sequence.
+    // Milliseconds of playing since the start of the sequence.
     int Position();
     int Length() const;
+    // Plays the sequence `factor` times as fast and as high, as the key sounds play at the
+    // chart's play speed, so that both stay on one timeline. Position keeps counting
+    // milliseconds of playing. Takes effect at the next Play; factors of 0 or less are ignored.
+    void SetSpeed(double factor);
+    double Speed() const { return speed_; }
 
     bool Opened() const { return opened_; }
     uint16_t DeviceID() const { return deviceId_; }
@@ -107,6 +112,9 @@ private:
     void CatchUp();
     int PlayerStatus() const;
     double PlayedMs() const;
+    // How long the sequence takes to play at the speed in force.
+    double PlayingLengthMs() const { return lengthMs_ / speed_; }
+    void ApplySpeed();
     bool Sounding() const;
     int Rate() const;
 
@@ -122,6 +130,7 @@ private:
 
     std::vector<uint8_t> fileBytes_;
     double lengthMs_ = 0.0;
+    double speed_ = 1.0;
     bool opened_ = false;
     uint16_t deviceId_ = 0;
     int32_t error_ = 0;

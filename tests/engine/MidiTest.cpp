@@ -46,6 +46,21 @@ TEST_F(MidiTest, SongTimeFollowsThePlayingMidiThenFallsBackToTheClock) {
     EXPECT_EQ(bms.SongTime(), 2 * (3500 - 2000));
 }
 
+TEST_F(MidiTest, TheBackingTrackPlaysAtTheChartsSpeedSoTheSongTimeMatchesIt) {
+    testsupport::WriteFile(dir / "back.mid", Midi(4));  // two seconds at normal speed
+    bms.PlaySpeed = 150;
+    ASSERT_TRUE(Load("#MIDIFILE back.mid\n#00111:01\n"));
+    EXPECT_EQ(bms.MediaPlayer->Speed(), 1.5);
+    bms.StartClock();
+    bms.MediaPlayer->Play();
+    gui::Clock::Advance(1000);
+    ASSERT_EQ(bms.MediaPlayer->Mode(), media::mpPlaying);
+    // One second of playing is a second and a half of the song, for the track and the chart alike.
+    EXPECT_NEAR(bms.SongTime(), 1500, 30);
+    gui::Clock::Advance(400);  // 1.4 s of playing: the 2-second track is over at 1.33 s
+    EXPECT_NE(bms.MediaPlayer->Mode(), media::mpPlaying);
+}
+
 TEST_F(MidiTest, AMissingMidiFileIsSkippedAndABrokenOneAbandonsOnlyItsLine) {
     ASSERT_TRUE(Load("#MIDIFILE none.mid\n#00111:01\n"));
     EXPECT_EQ(bms.MidiFileName, "");

@@ -116,6 +116,51 @@ TEST_F(MidiPlayback, PositionFollowsTheRenderedSamplesUntilTheEnd) {
     EXPECT_NEAR(player.Position(), 100, 2);
 }
 
+TEST_F(MidiPlayback, AtTwiceTheSpeedTheSequenceEndsInHalfTheTime) {
+    TMediaPlayer player(&sound);
+    player.SetSoundFont("");
+    OpenSong(player);
+    player.SetSpeed(2.0);
+    player.SetSpeed(0);  // ignored
+    EXPECT_EQ(player.Speed(), 2.0);
+    player.Play();
+    Render(11025);
+    EXPECT_NEAR(player.Position(), 250, 2);  // milliseconds of playing, not of the sequence
+    EXPECT_EQ(player.Mode(), mpPlaying);
+    Render(11025 + 2205);
+    EXPECT_NE(player.Mode(), mpPlaying);
+    EXPECT_EQ(player.Position(), 500);
+    EXPECT_EQ(player.Length(), 1000);
+}
+
+TEST_F(MidiPlayback, TheSpeedRaisesThePitchLikeTheKeySounds) {
+    if (TMediaPlayer::FindSystemSoundFont().empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
+    // A square-wave lead, whose upward zero crossings follow its pitch (a piano's do not).
+    testsupport::WriteFile(dir / "lead.mid", Smf({0x00, 0xC0, 80, 0x00, 0x90, 60, 100, 0x83, 0x60, 0x80, 60, 0}));
+    // The fundamental period in samples: the shortest lag whose autocorrelation comes within
+    // a tenth of the best one (so that multiples of the period do not win).
+    const auto period = [this](double speed) {
+        TMediaPlayer player(&sound);
+        OpenSong(player, "lead.mid");
+        player.SetSpeed(speed);
+        player.Play();
+        const auto mix = Render(8820);
+        std::vector<double> x;
+        for (size_t i = 2000; i < 6410; ++i) x.push_back(mix[2 * i]);
+        std::vector<double> r(600, 0.0);
+        double best = 0;
+        for (size_t lag = 40; lag < r.size(); ++lag) {
+            for (size_t i = 0; i + lag < x.size(); ++i) r[lag] += x[i] * x[i + lag];
+            best = std::max(best, r[lag]);
+        }
+        for (size_t lag = 40; lag < r.size(); ++lag)
+            if (r[lag] >= 0.9 * best && r[lag] >= r[lag - 1] && r[lag] >= r[lag + 1]) return static_cast<double>(lag);
+        return 0.0;
+    };
+    EXPECT_NEAR(period(1.0), 44100 / 261.63, 3);  // middle C
+    EXPECT_NEAR(period(2.0), 44100 / 523.25, 2);  // an octave higher
+}
+
 TEST_F(MidiPlayback, ASecondFileReplacesTheFirst) {
     testsupport::WriteFile(dir / "long.mid", Smf({0x00, 0x90, 60, 100}, 0x7F));  // 127 ticks
     TMediaPlayer player(&sound);
