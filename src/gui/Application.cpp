@@ -112,8 +112,10 @@ bool Application::ProcessMessages() {
         Dispatch(event);
     }
     if (terminated_) return false;
-    for (Form* form : std::vector<Form*>(forms_))
-        if (form->NeedsPaint()) form->Repaint();
+    // By index, without a copy: this runs on every pass of the loop, and painting neither
+    // adds nor removes forms.
+    for (size_t i = 0; i < forms_.size(); ++i)
+        if (forms_[i]->NeedsPaint()) forms_[i]->Repaint();
     const bool idleDone = Idle();
     if (idleDone && !any && !terminated_) SDL_WaitEventTimeout(nullptr, 15);
     return !terminated_;
