@@ -9,10 +9,9 @@ using testsupport::BmpLayout;
 using testsupport::MakeDib;
 using testsupport::Picture;
 using testsupport::SamplePicture;
+using testsupport::kSamplePalette;
 
 namespace {
-
-const std::vector<uint32_t> kSamplePalette{0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x808080};
 
 media::TDIB Load(const std::vector<uint8_t>& data) {
     media::TDIB dib;

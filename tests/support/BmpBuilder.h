@@ -36,6 +36,8 @@ std::vector<uint8_t> MakeBmpFile(const Picture& picture, const BmpLayout& layout
 
 // A 3×2 picture: red, green, blue over white, black, grey 128.
 Picture SamplePicture();
+// A palette holding every colour of SamplePicture, for the indexed layouts.
+inline const std::vector<uint32_t> kSamplePalette{0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x808080};
 
 // Compares a decoded picture, read through `pixel` (00RRGGBB), with the expected one, each
 // channel within `tolerance`.
