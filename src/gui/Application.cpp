@@ -3,7 +3,9 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "gui/Exception.h"
@@ -22,19 +24,70 @@ Application::~Application() {
 
 Application* Application::Instance() { return instance_; }
 
+namespace {
+
+constexpr int kDisplayAttempts = 5;
+constexpr uint32_t kDisplayRetryMs = 100;
+
+const char* Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0' ? value : nullptr;
+}
+
+// The display that the environment names for SDL to pick a driver for, or nullptr.
+const char* NamedDisplay() {
+    if (Environment("SDL_VIDEODRIVER") != nullptr) return nullptr;
+    if (const char* x11 = Environment("DISPLAY")) return x11;
+    return Environment("WAYLAND_DISPLAY");
+}
+
+bool Headless(const char* driver) {
+    return driver == nullptr || std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "offscreen") == 0;
+}
+
+// Test seam: GLIMSTEP_TEST_DISPLAY_DROPS=n makes the first n connections to a named display come
+// up on SDL's headless offscreen driver, as when the display server drops them.
+int SimulatedDrops() {
+    const char* value = Environment("GLIMSTEP_TEST_DISPLAY_DROPS");
+    return value != nullptr ? std::clamp(std::atoi(value), 0, kDisplayAttempts) : 0;
+}
+
+}  // namespace
+
 void Application::Initialize() {
     if (initialized_) return;
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_SetHint(SDL_HINT_VIDEO_HIGHDPI_DISABLED, "1");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    const char* display = NamedDisplay();
+    int drops = display != nullptr ? SimulatedDrops() : 0;
+    bool up = false;
+    for (int attempt = 1;; ++attempt) {
+        if (drops > 0) SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+        up = SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+        if (drops > 0) {
+            --drops;
+            SDL_ResetHint(SDL_HINT_VIDEODRIVER);
+        }
+        // SDL falls back on its own to a headless driver when the display drops the connection.
+        if (display == nullptr || (up && !Headless(SDL_GetCurrentVideoDriver()))) break;
+        if (up) SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+        up = false;
+        if (attempt == kDisplayAttempts) {
+            std::fprintf(stderr, "%s: cannot open display \"%s\"; going on without a display\n",
+                         program_invocation_short_name, display);
+            std::fflush(stderr);
+            break;
+        }
+        SDL_Delay(kDisplayRetryMs);
+    }
+    if (!up) {
         // No display server: run on the dummy driver, drawing into memory.
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "dummy");
         if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
             throw Exception(Format("SDL を初期化できません: %s", SDL_GetError()));
     }
     initialized_ = true;
-    const char* driver = SDL_GetCurrentVideoDriver();
-    hasDisplay_ = driver != nullptr && std::strcmp(driver, "dummy") != 0 && std::strcmp(driver, "offscreen") != 0;
+    hasDisplay_ = !Headless(SDL_GetCurrentVideoDriver());
 }
 
 int Application::AddActivationHandler(ActivationHandler handler) {

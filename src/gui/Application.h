@@ -28,7 +28,10 @@ public:
     static Application* Instance();
 
     // Initialises SDL video and events. Without a display server SDL's dummy driver is used,
-    // windows are drawn into memory and nothing is shown.
+    // windows are drawn into memory and nothing is shown. When a display is named (DISPLAY or
+    // WAYLAND_DISPLAY, and no SDL_VIDEODRIVER) but cannot be reached, the connection is tried
+    // again a few times, 100 ms apart (a display server that is just resetting drops new
+    // connections), and then "cannot open display" is reported on stderr.
     void Initialize();
     bool HasDisplay() const { return hasDisplay_; }
     const std::string& ExeName() const { return exeName_; }

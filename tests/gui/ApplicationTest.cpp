@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gui/Application.h"
+#include "gui/Form.h"
+
+namespace {
+
+// Sets environment variables for one test and restores them afterwards.
+class Environment {
+public:
+    void Set(const char* name, const char* value) {
+        const char* old = std::getenv(name);
+        saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+        if (value != nullptr) setenv(name, value, 1);
+        else unsetenv(name);
+    }
+    ~Environment() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+            if (it->second) setenv(it->first.c_str(), it->second->c_str(), 1);
+            else unsetenv(it->first.c_str());
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST(ApplicationDisplay, ADisplayThatIsNotThereIsTriedAgainThenReportedAndTheProgramGoesOnWithout) {
+    Environment env;
+    env.Set("SDL_VIDEODRIVER", nullptr);
+    env.Set("WAYLAND_DISPLAY", nullptr);
+    env.Set("DISPLAY", ":4711");
+    gui::Application application;
+    testing::internal::CaptureStderr();
+    const auto start = std::chrono::steady_clock::now();
+    application.Initialize();
+    const auto took = std::chrono::steady_clock::now() - start;
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(application.HasDisplay());
+    EXPECT_NE(err.find("cannot open display \":4711\""), std::string::npos) << err;
+    // Four pauses of 100 ms between five attempts.
+    EXPECT_GE(took, std::chrono::milliseconds(400));
+    // Windows still work, drawn into memory.
+    gui::Form form(application, "form", 100, 100);
+    form.Show();
+    form.Repaint();
+}
+
+TEST(ApplicationDisplay, WithoutANamedDisplayNothingIsTriedAgainOrReported) {
+    Environment env;
+    env.Set("SDL_VIDEODRIVER", nullptr);
+    env.Set("WAYLAND_DISPLAY", nullptr);
+    env.Set("DISPLAY", nullptr);
+    env.Set("GLIMSTEP_TEST_DISPLAY_DROPS", "3");
+    gui::Application application;
+    testing::internal::CaptureStderr();
+    const auto start = std::chrono::steady_clock::now();
+    application.Initialize();
+    const auto took = std::chrono::steady_clock::now() - start;
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(application.HasDisplay());
+    EXPECT_EQ(err.find("cannot open display"), std::string::npos) << err;
+    EXPECT_LT(took, std::chrono::milliseconds(300));
+}
+
+}  // namespace
