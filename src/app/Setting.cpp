@@ -3,6 +3,9 @@
 #include <SDL.h>
 #include <imgui.h>
 
+#include <cerrno>
+#include <cstdio>
+
 #include "gui/Application.h"
 #include "gui/FormFonts.h"
 
@@ -89,7 +92,11 @@ void TF_Set::SaveTo(gui::TIniFile& settingsFile) const { WriteScreenSettings(set
 int TF_Set::ShowModal() {
     modalResult_ = mrNone;
     Show();
-    App().RunModal([this] { return modalResult_ != mrNone || Closed(); });
+    const bool answered = App().RunModal(*this, [this] { return modalResult_ != mrNone || Closed(); });
+    if (!answered && !App().HasDisplay()) {
+        std::fprintf(stderr, "%s: no display to show the settings dialog on; cancelled\n", program_invocation_short_name);
+        std::fflush(stderr);
+    }
     if (modalResult_ == mrNone) modalResult_ = mrCancel;
     Hide();
     return modalResult_;

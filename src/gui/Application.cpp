@@ -118,6 +118,23 @@ void Application::RemoveForm(Form* form) {
     if (mainForm_ == form) mainForm_ = nullptr;
 }
 
+bool Application::Blocked(const SDL_Event& event, uint32_t windowId) const {
+    const Form* modal = ModalForm();
+    if (modal == nullptr || windowId == modal->WindowId()) return false;
+    switch (event.type) {
+        case SDL_KEYDOWN:
+        case SDL_KEYUP:
+        case SDL_TEXTINPUT:
+        case SDL_TEXTEDITING:
+        case SDL_MOUSEMOTION:
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP:
+        case SDL_MOUSEWHEEL: return true;
+        case SDL_WINDOWEVENT: return event.window.event == SDL_WINDOWEVENT_CLOSE;
+        default: return false;
+    }
+}
+
 void Application::Dispatch(const SDL_Event& event) {
     if (event.type == SDL_QUIT) {
         if (mainForm_ != nullptr) mainForm_->Close();
@@ -130,11 +147,17 @@ void Application::Dispatch(const SDL_Event& event) {
         case SDL_KEYDOWN:
         case SDL_KEYUP: windowId = event.key.windowID; break;
         case SDL_TEXTINPUT: windowId = event.text.windowID; break;
+        case SDL_TEXTEDITING: windowId = event.edit.windowID; break;
         case SDL_MOUSEMOTION: windowId = event.motion.windowID; break;
         case SDL_MOUSEBUTTONDOWN:
         case SDL_MOUSEBUTTONUP: windowId = event.button.windowID; break;
         case SDL_MOUSEWHEEL: windowId = event.wheel.windowID; break;
         default: break;
+    }
+    if (Blocked(event, windowId)) {
+        // A click on a window behind a modal form brings the modal form forward instead.
+        if (event.type == SDL_MOUSEBUTTONDOWN && hasDisplay_) SDL_RaiseWindow(ModalForm()->Window());
+        return;
     }
     if (event.type == SDL_WINDOWEVENT) {
         if (event.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) SetActive(true);
@@ -157,10 +180,10 @@ bool Application::Idle() {
     return handler();
 }
 
-bool Application::ProcessMessages() {
+bool Application::ProcessMessages(const std::function<bool()>& stop) {
     SDL_Event event;
     bool any = false;
-    while (!terminated_ && SDL_PollEvent(&event)) {
+    while (!terminated_ && !(stop && stop()) && SDL_PollEvent(&event)) {
         any = true;
         Dispatch(event);
     }
@@ -180,8 +203,27 @@ void Application::Run() {
     }
 }
 
-void Application::RunModal(const std::function<bool()>& done) {
-    while (!terminated_ && !done()) ProcessMessages();
+namespace {
+
+bool EventsQueued() {
+    SDL_PumpEvents();
+    return SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0;
+}
+
+}  // namespace
+
+bool Application::RunModal(Form& form, const std::function<bool()>& done) {
+    modalForms_.push_back(&form);
+    struct Leave {
+        std::vector<Form*>& forms;
+        ~Leave() { forms.pop_back(); }
+    } leave{modalForms_};
+    while (!terminated_ && !done()) {
+        // Without a display nothing but what is queued already can ever arrive.
+        if (!hasDisplay_ && !EventsQueued()) break;
+        ProcessMessages(done);
+    }
+    return done();
 }
 
 int Application::ShowCursor(bool show) {

@@ -2,6 +2,7 @@
 // modal loops for dialogs and message boxes, and activation notifications from window focus.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -56,10 +57,17 @@ public:
 
     // Runs the loop until the main form is closed (or Terminate is called).
     void Run();
-    // Processes pending events once, then the idle handler once; returns false once terminated.
-    bool ProcessMessages();
-    // Runs a nested loop until `done` returns true (modal dialogs and message boxes).
-    void RunModal(const std::function<bool()>& done);
+    // Processes pending events (until `stop` returns true, when given), then the idle handler
+    // once; returns false once terminated.
+    bool ProcessMessages(const std::function<bool()>& stop = {});
+    // Runs a nested loop for the modal form `form` until `done` returns true (dialogs and message
+    // boxes). Meanwhile the other forms take no input: keys, mouse buttons and close boxes of
+    // their windows are ignored, and activating one of them brings the modal form to the front.
+    // Without a display no input can come: the events already queued are handled, and then the
+    // loop ends. Returns whether `done` became true.
+    bool RunModal(Form& form, const std::function<bool()>& done);
+    // The innermost modal form, or nullptr.
+    Form* ModalForm() const { return modalForms_.empty() ? nullptr : modalForms_.back(); }
     void Terminate() { terminated_ = true; }
     bool Terminated() const { return terminated_; }
 
@@ -68,6 +76,8 @@ public:
 
 private:
     void Dispatch(const SDL_Event& event);
+    // True for input of a window that a modal form blocks.
+    bool Blocked(const SDL_Event& event, uint32_t windowId) const;
     bool Idle();
 
     static Application* instance_;
@@ -81,6 +91,7 @@ private:
     std::vector<std::pair<int, ActivationHandler>> activationHandlers_;
     int nextHandlerId_ = 1;
     std::vector<Form*> forms_;
+    std::vector<Form*> modalForms_;
     Form* mainForm_ = nullptr;
 };
 

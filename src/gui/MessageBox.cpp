@@ -42,7 +42,7 @@ void ShowMessage(Application& application, const std::string& text, const std::s
         ImGui::PopFont();
     };
     box.Show();
-    application.RunModal([&] { return confirmed || box.Closed(); });
+    application.RunModal(box, [&] { return confirmed || box.Closed(); });
 }
 
 }  // namespace gui

@@ -136,6 +136,22 @@ TEST_F(Sequencer, AConfirmedDialogWritesTheNineKeys) {
     EXPECT_FALSE(form->Failed());
 }
 
+TEST_F(Sequencer, WhileTheDialogIsOpenTheMainFormTakesNoInput) {
+    Start({});
+    Tick();
+    ASSERT_EQ(form->Step, 900);
+    testsupport::PushKeyDown(*form, SDLK_F4);
+    testsupport::PushKeyDown(*form, SDLK_ESCAPE);
+    testsupport::PushClose(*form);
+    testsupport::PushKeyDown(*settings, SDLK_RETURN);
+    Tick();
+    EXPECT_EQ(form->Caption(), app::Tmain::kCaption);
+    EXPECT_FALSE(form->DXD.Options().Contains(media::doFullScreen));
+    EXPECT_TRUE(std::filesystem::exists(dir / "settings.ini"));
+    EXPECT_TRUE(form->Closed());
+    EXPECT_FALSE(form->Failed());
+}
+
 TEST_F(Sequencer, EscClosesAtOnceAndF4TogglesTheStoredScreenMode) {
     Start({});
     form->FormKeyDown(115);

@@ -91,3 +91,13 @@ TEST_F(SettingsRig, EnterConfirmsEscAndTheCloseBoxCancel) {
     testsupport::PushClose(*f);
     EXPECT_EQ(f->ShowModal(), app::mrCancel);
 }
+
+TEST_F(SettingsRig, WithoutADisplayTheDialogTakesTheQueuedKeysThenEndsAsCancelled) {
+    ASSERT_FALSE(application.HasDisplay());
+    auto f = Open("");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(f->ShowModal(), app::mrCancel);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("no display to show the settings dialog on; cancelled"), std::string::npos) << err;
+    EXPECT_FALSE(f->Visible());
+}

@@ -8,8 +8,52 @@
 
 #include "gui/Application.h"
 #include "gui/Form.h"
+#include "support/FormEvents.h"
 
 namespace {
+
+TEST(ApplicationModal, AModalFormBlocksTheOtherFormsKeysAndCloseBoxUntilItEnds) {
+    gui::Application application;
+    gui::Form main(application, "main", 320, 240);
+    gui::Form box(application, "box", 200, 80);
+    std::vector<int> mainKeys, boxKeys;
+    main.OnKeyDown = [&](int key) { mainKeys.push_back(key); };
+    box.OnKeyDown = [&](int key) { boxKeys.push_back(key); };
+    main.Show();
+    box.Show();
+
+    testsupport::PushKeyDown(main, SDLK_ESCAPE);
+    testsupport::PushKeyDown(main, SDLK_F4);
+    testsupport::PushClose(main);
+    testsupport::PushKeyDown(box, SDLK_SPACE);
+    testsupport::PushKeyDown(box, SDLK_RETURN);
+    EXPECT_TRUE(application.RunModal(box, [&] { return boxKeys.size() == 2; }));
+    EXPECT_TRUE(mainKeys.empty());
+    EXPECT_FALSE(main.Closed());
+    EXPECT_FALSE(application.Terminated());
+    EXPECT_EQ(boxKeys, (std::vector<int>{gui::VK_SPACE, gui::VK_RETURN}));
+    EXPECT_EQ(application.ModalForm(), nullptr);
+
+    // Once the modal loop is over the main form has its keys again.
+    testsupport::PushKeyDown(main, SDLK_F4);
+    // (SDL may end a pass of the loop at the mark of its previous pass first.)
+    application.ProcessMessages();
+    application.ProcessMessages();
+    EXPECT_EQ(mainKeys, std::vector<int>{gui::VK_F4});
+}
+
+TEST(ApplicationModal, WithoutADisplayTheLoopHandlesWhatIsQueuedAndDoesNotWaitForMore) {
+    gui::Application application;
+    gui::Form box(application, "box", 200, 80);
+    ASSERT_FALSE(application.HasDisplay());
+    int keys = 0;
+    box.OnKeyDown = [&](int) { ++keys; };
+    box.Show();
+    testsupport::PushKeyDown(box, SDLK_TAB);
+    testsupport::PushKeyDown(box, SDLK_TAB);
+    EXPECT_FALSE(application.RunModal(box, [] { return false; }));
+    EXPECT_EQ(keys, 2);
+}
 
 // Sets environment variables for one test and restores them afterwards.
 class Environment {
