@@ -65,7 +65,17 @@ bool Entry(const std::string& line, std::string& key, std::string& value) {
     throw EIniFileException(Format("%s に書き込めません", fileName.c_str()));
 }
 
+// Whether this user may write to the file itself, as a direct write would need: a settings.ini
+// made read-only must stay as it is, although the folder would allow replacing it.
+bool ExistingFileWritable(const std::string& fileName) {
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT;
+    ::close(fd);
+    return true;
+}
+
 void WriteAtomically(const std::string& fileName, const std::string& content) {
+    if (!ExistingFileWritable(fileName)) CannotWrite(fileName);
     const fs::path target(fileName);
     std::string tmpl = (target.parent_path().empty() ? fs::path(".") : target.parent_path()).string() + "/." +
                        target.filename().string() + ".XXXXXX";

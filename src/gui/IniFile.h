@@ -27,7 +27,8 @@ public:
     bool ReadBool(const std::string& section, const std::string& key, bool defaultValue) const;
 
     // Writes through a temporary file and a rename, so the file is never left half-written.
-    // Raises EIniFileException "%s に書き込めません" when the file cannot be written.
+    // Raises EIniFileException "%s に書き込めません" when the file cannot be written, also when
+    // it exists and this user may not write to it (a read-only file is not replaced).
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int32_t value);
     void WriteBool(const std::string& section, const std::string& key, bool value);

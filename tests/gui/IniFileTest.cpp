@@ -1,6 +1,10 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <functional>
 
 #include "gui/IniFile.h"
 #include "support/TestFiles.h"
@@ -84,10 +88,64 @@ TEST(IniFile, UnwritableFolderRaisesAndKeepsTheOldFile) {
     EXPECT_EQ(ReadFile(path), "[Screen]\nMode=1\n");
 }
 
+namespace {
+
+// Runs `body` as the unprivileged user nobody when the tests run as root (root may write to any
+// file), else as it is; true when `body` returned true.
+bool AsNormalUser(const std::function<bool()>& body) {
+    if (geteuid() != 0) return body();
+    const pid_t child = fork();
+    if (child == 0) {
+        const bool ok = setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0 && body();
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+TEST(IniFile, AReadOnlyFileIsNotReplacedEvenWhereTheFolderAllowsIt) {
+    TempDir dir;
+    const auto path = dir / "settings.ini";
+    WriteFile(path, "[Screen]\r\nMode=1\r\n");
+    // The folder is the user's and writable; only the file is read-only.
+    chmod(dir.Path().c_str(), 0755);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(dir.Path().c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    }
+    chmod(path.c_str(), 0444);
+    EXPECT_TRUE(AsNormalUser([&] {
+        TIniFile ini(path.string());
+        try {
+            ini.WriteInteger("Screen", "Mode", 0);
+            return false;
+        } catch (const gui::EIniFileException& e) {
+            return std::string(e.what()) == path.string() + " に書き込めません";
+        }
+    }));
+    EXPECT_EQ(ReadFile(path), "[Screen]\r\nMode=1\r\n");
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    size_t entries = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.Path())) ++entries;
+    EXPECT_EQ(entries, 1u);
+
+    // Made writable again, the same user's write goes through.
+    chmod(path.c_str(), 0644);
+    EXPECT_TRUE(AsNormalUser([&] {
+        TIniFile ini(path.string());
+        ini.WriteInteger("Screen", "Mode", 0);
+        return ini.ReadInteger("Screen", "Mode", 9) == 0;
+    }));
+}
+
 TEST(IniFile, FailedWriteLeavesNoTemporaryFileBehind) {
     TempDir dir;
     const auto path = dir / "s.ini";
-    // A folder in the file's place makes the final rename fail after the temporary file was written.
+    // A folder in the file's place cannot be written.
     std::filesystem::create_directories(path / "x");
     TIniFile ini(path.string());
     EXPECT_THROW(ini.WriteInteger("Screen", "Mode", 0), gui::EIniFileException);
