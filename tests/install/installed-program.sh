@@ -8,13 +8,13 @@
 set -uo pipefail
 
 build=$1
+here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d)
 bin=$tmp/root/usr/local/bin
-xvfb_pid=""
-player=""
+source "$here/../support/xvfb.sh"
 cleanup() {
   [ -n "$player" ] && kill "$player" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  stop_xvfb
   chattr -i "$bin" 2>/dev/null
   chmod -R u+w "$tmp" 2>/dev/null
   rm -rf "$tmp"
@@ -43,81 +43,28 @@ export HOME=$tmp/home SDL_AUDIODRIVER=dummy
 unset XDG_CONFIG_HOME
 config=$HOME/.config/glimstep/settings.ini
 
-# Waits up to 60 s for the player to end; its exit status, or 124 when it had to be killed.
-wait_for_player() {
-  local i status=124
-  for ((i = 0; i < 600; i++)); do
-    if ! kill -0 "$player" 2>/dev/null; then
-      wait "$player"
-      status=$?
-      break
-    fi
-    sleep 0.1
-  done
-  if [ "$status" -eq 124 ]; then
-    kill "$player" 2>/dev/null
-    wait "$player" 2>/dev/null
-  fi
-  player=""
-  return "$status"
-}
-
 # A name that is not a chart is refused with the player's message and status 1.
-SDL_VIDEODRIVER=dummy "$bin/glimstep" song.txt 2>"$tmp/refused.err" &
-player=$!
+SDL_VIDEODRIVER=dummy start_player "$tmp/refused.err" "$bin/glimstep" song.txt
 wait_for_player
 status=$?
 [ "$status" -eq 1 ] || fail "song.txt: exit status $status, not 1"
 grep -q "BMSファイルをドロップしてね（汗）" "$tmp/refused.err" || fail "song.txt: no refusal message: $(cat "$tmp/refused.err")"
 
 # The settings dialog under a virtual display, answered from the keyboard.
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-xvfb_pid=$!
-for ((i = 0; i < 100; i++)); do
-  [ -s "$tmp/display" ] && break
-  sleep 0.1
-done
-if [ ! -s "$tmp/display" ]; then
+if ! start_xvfb; then
   echo "SKIP: Xvfb did not start: $(cat "$tmp/xvfb.log")" >&2
   exit 77
 fi
-export DISPLAY=:$(head -n1 "$tmp/display")
-
-# Focuses the visible window of the player titled $1 and presses key $2. (xdotool's own name
-# search does not match non-ASCII titles, so titles are compared here.)
-press() {
-  local wid="" w i
-  for ((i = 0; i < 300; i++)); do
-    for w in $(xdotool search --onlyvisible --classname glimstep 2>/dev/null); do
-      [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && wid=$w
-    done
-    [ -n "$wid" ] && break
-    sleep 0.1
-  done
-  if [ -z "$wid" ]; then
-    fail "no window '$1' appeared; the player's windows: $(for w in $(xdotool search --classname glimstep 2>/dev/null); do
-      printf '%s "%s" ' "$w" "$(xdotool getwindowname "$w" 2>/dev/null)"; done)"
-    return 1
-  fi
-  xdotool windowfocus "$wid" 2>/dev/null
-  sleep 0.3
-  xdotool key "$2"
-}
 
 # Runs the player without a chart and answers the dialog with key $1 (Return saves, Escape
 # cancels); after saving, confirms the message box. Sets $status and leaves stderr in
 # $tmp/dialog.err.
 run_dialog() {
-  env -u SDL_VIDEODRIVER "$bin/glimstep" 2>"$tmp/dialog.err" &
-  player=$!
+  start_player "$tmp/dialog.err" env -u SDL_VIDEODRIVER "$bin/glimstep"
   press 設定 "$1"
   [ "$1" = Return ] && press Glimstep Return
   wait_for_player
   status=$?
-}
-
-key_is() {
-  grep -qx "$2=$3"$'\r\\?' "$1" || fail "$1: $2 is not $3: $(grep "^$2=" "$1" | tr -d '\r')"
 }
 
 # A new user confirms the dialog: the defaults go to ~/.config/glimstep/settings.ini.
@@ -170,8 +117,7 @@ mkdir -p "$chart_dir"
 printf '#TITLE Installed\r\n#BPM 240\r\n#WAV01 click.wav\r\n#00111:01\r\n#00213:0101\r\n' >"$chart_dir/Song.BMS"
 printf '[Screen]\r\nMode=1\r\n' >"$config"
 SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$tmp/sound.raw \
-  "$bin/glimstep" "$chart_dir/Song.BMS" 2>"$tmp/play.err" &
-player=$!
+  start_player "$tmp/play.err" "$bin/glimstep" "$chart_dir/Song.BMS"
 wait_for_player
 status=$?
 [ "$status" -eq 0 ] || fail "playing the chart: exit status $status: $(cat "$tmp/play.err")"

@@ -1,0 +1,101 @@
+# Helpers for end-to-end tests that run the player under a private Xvfb; source this file.
+# The caller defines `tmp` (a scratch folder) and `fail MESSAGE`; the helpers keep the player's
+# process id in `player` and its standard error in `player_err`.
+
+player=""
+player_err=""
+xvfb_pid=""
+
+# Starts Xvfb on a free display and exports DISPLAY; returns 1 when it does not start. The
+# server must not reset when its last client leaves: a player connecting during a reset has its
+# connection dropped.
+start_xvfb() {
+  local i
+  Xvfb -displayfd 3 -noreset -screen 0 800x600x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+  xvfb_pid=$!
+  for ((i = 0; i < 100; i++)); do
+    [ -s "$tmp/display" ] && break
+    sleep 0.1
+  done
+  [ -s "$tmp/display" ] || return 1
+  export DISPLAY=:$(head -n1 "$tmp/display")
+}
+
+stop_xvfb() {
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && wait "$xvfb_pid" 2>/dev/null
+  xvfb_pid=""
+}
+
+# Starts the player in the background: start_player ERRFILE COMMAND [ARGS...]
+start_player() {
+  player_err=$1
+  shift
+  "$@" 2>"$player_err" &
+  player=$!
+}
+
+# Waits up to 60 s for the player to end; its exit status, or 124 when it had to be killed.
+wait_for_player() {
+  local i status=124
+  for ((i = 0; i < 600; i++)); do
+    if ! kill -0 "$player" 2>/dev/null; then
+      wait "$player"
+      status=$?
+      break
+    fi
+    sleep 0.1
+  done
+  if [ "$status" -eq 124 ]; then
+    kill "$player" 2>/dev/null
+    wait "$player" 2>/dev/null
+  fi
+  player=""
+  return "$status"
+}
+
+# Sets `window` to the id of the player's visible window titled $1 once it is there. Fails at once, with
+# the player's stderr, when the player ends or runs without a display instead. (xdotool's own
+# name search does not match non-ASCII titles, so titles are compared here.)
+find_window() {
+  local w i
+  window=""
+  for ((i = 0; i < 300; i++)); do
+    for w in $(xdotool search --onlyvisible --classname glimstep 2>/dev/null); do
+      if [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ]; then
+        window=$w
+        return 0
+      fi
+    done
+    if grep -q "cannot open display" "$player_err" 2>/dev/null; then
+      fail "the player has no display, waiting for '$1': $(cat "$player_err")"
+      return 1
+    fi
+    if [ -n "$player" ] && ! kill -0 "$player" 2>/dev/null; then
+      fail "the player ended without showing '$1': $(cat "$player_err")"
+      return 1
+    fi
+    sleep 0.1
+  done
+  fail "no window '$1' appeared; the player's windows: $(for w in $(xdotool search --classname glimstep 2>/dev/null); do
+    printf '%s "%s" ' "$w" "$(xdotool getwindowname "$w" 2>/dev/null)"; done); stderr: $(cat "$player_err")"
+  return 1
+}
+
+# Focuses the player's window titled $1 and types the keys that follow, one by one.
+press() {
+  local title=$1 key
+  shift
+  find_window "$title" || return 1
+  xdotool windowfocus "$window" 2>/dev/null
+  sleep 0.3
+  for key in "$@"; do
+    xdotool key "$key"
+    sleep 0.05
+  done
+}
+
+# Checks that the ini file $1 holds $2=$3.
+key_is() {
+  grep -qx "$2=$3"$'\r\\?' "$1" || fail "$1: $2 is not $3: $(grep "^$2=" "$1" | tr -d '\r')"
+}
