@@ -44,12 +44,16 @@ TF_Set::TF_Set(gui::Application& application, const gui::TIniFile& settingsFile)
       Label5{"2026 Glimstep", 116, 52, 0, FormFont::ArialBold15} {
     RadioGroup1.SetEnabled(false);
     Button1.SetDefault(true);
+    Button1.OnClick = [this] { modalResult_ = Button1.ModalResult(); };
+    Button2.OnClick = [this] { modalResult_ = Button2.ModalResult(); };
     SBSP.OnChange = [this] { SBSPChange(); };
     Button3.OnClick = [this] { Button3Click(); };
+    SetTabOrder({&RadioGroup1, &RadioGroup2, &RadioGroup3, &Button1, &Button2, &RadioGroup4, &Button3, &RadioGroup5,
+                 &RadioGroup6, &SBSP, &CheckBox1, &CheckBox2});
     SetInteractive(true);
     OnPaint = [this] { Paint(); };
+    // Enter presses the focused button or else the default one (the form does that).
     OnKeyDown = [this](int key) {
-        if (key == gui::VK_RETURN) modalResult_ = mrOk;
         if (key == gui::VK_ESCAPE) modalResult_ = mrCancel;
     };
     FormCreate(settingsFile);
@@ -92,6 +96,9 @@ void TF_Set::SaveTo(gui::TIniFile& settingsFile) const { WriteScreenSettings(set
 int TF_Set::ShowModal() {
     modalResult_ = mrNone;
     Show();
+    // Drawn once before any key arrives, so that the controls can take the focus.
+    Repaint();
+    SelectFirst();
     const bool answered = App().RunModal(*this, [this] { return modalResult_ != mrNone || Closed(); });
     if (!answered && !App().HasDisplay()) {
         std::fprintf(stderr, "%s: no display to show the settings dialog on; cancelled\n", program_invocation_short_name);
@@ -114,8 +121,8 @@ void TF_Set::Paint() {
     RadioGroup1.Draw("RadioGroup1");
     RadioGroup2.Draw("RadioGroup2");
     RadioGroup3.Draw("RadioGroup3");
-    if (Button1.Draw("Button1")) modalResult_ = Button1.ModalResult();
-    if (Button2.Draw("Button2")) modalResult_ = Button2.ModalResult();
+    Button1.Draw("Button1");
+    Button2.Draw("Button2");
     RadioGroup4.Draw("RadioGroup4");
     Button3.Draw("Button3");
     RadioGroup5.Draw("RadioGroup5");

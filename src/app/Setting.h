@@ -26,9 +26,9 @@ public:
     TScreenSettings Settings() const;
     void SBSPChange();
     void Button3Click();
-    // Shows the dialog modally; returns mrOk, or mrCancel (also for the close box and Esc).
-    // Without a display the keys already queued are handled and then the dialog ends as
-    // cancelled, with a line on stderr.
+    // Shows the dialog modally with the focus on the first control that can take it; returns
+    // mrOk, or mrCancel (also for the close box and Esc). Without a display the keys already
+    // queued are handled and then the dialog ends as cancelled, with a line on stderr.
     int ShowModal();
     // Sets the result that ends the modal loop, as the buttons do.
     void SetModalResult(int result) { modalResult_ = result; }

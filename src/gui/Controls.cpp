@@ -4,8 +4,10 @@
 #include <imgui_internal.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "gui/FormFonts.h"
+#include "gui/VirtualKeys.h"
 
 namespace gui {
 namespace {
@@ -60,10 +62,48 @@ void ApplyFormStyle() {
     style.Colors[ImGuiCol_BorderShadow] = ImVec4(0, 0, 0, 0);
     style.Colors[ImGuiCol_SliderGrab] = face;
     style.Colors[ImGuiCol_SliderGrabActive] = ImVec4(0.70f, 0.72f, 0.76f, 1);
+    style.Colors[ImGuiCol_NavHighlight] = ImGui::ColorConvertU32ToFloat4(ImColorFromRgb(kFocusMark));
+}
+
+bool TWinControl::CanFocus(int clientWidth, int clientHeight) const {
+    return enabled_ && window_ != nullptr && bounds_.left < clientWidth && bounds_.top < clientHeight &&
+           bounds_.left + bounds_.width > 0 && bounds_.top + bounds_.height > 0;
+}
+
+bool TWinControl::Focused() const { return FocusedItem() >= 0; }
+
+int TWinControl::FocusedItem() const {
+    if (context_ == nullptr || context_->NavId == 0) return -1;
+    const auto it = std::find(itemIds_.begin(), itemIds_.end(), context_->NavId);
+    return it == itemIds_.end() ? -1 : static_cast<int>(it - itemIds_.begin());
+}
+
+void TWinControl::SetFocus() {
+    if (focusItem_ != 0) FocusItem(focusItem_);
+}
+
+void TWinControl::FocusItem(uint32_t id) {
+    if (context_ == nullptr || window_ == nullptr || id == 0) return;
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    ImGui::SetCurrentContext(context_);
+    ImGui::SetFocusID(id, window_);
+    // Focus moved from the keyboard shows its mark (the mouse keeps working as it was), and
+    // overrides the item that ImGui would pick for a window that has just appeared.
+    context_->NavDisableHighlight = false;
+    context_->NavInitRequest = false;
+    context_->NavInitResultId = 0;
+    ImGui::SetCurrentContext(previous);
+}
+
+void TWinControl::SetItems(std::vector<uint32_t> items, uint32_t focusItem) {
+    context_ = ImGui::GetCurrentContext();
+    window_ = ImGui::GetCurrentWindow();
+    itemIds_ = std::move(items);
+    focusItem_ = focusItem;
 }
 
 TRadioGroup::TRadioGroup(std::string caption, std::vector<std::string> items, ControlBounds bounds, int itemIndex)
-    : caption_(std::move(caption)), items_(std::move(items)), bounds_(bounds), itemIndex_(-1) {
+    : TWinControl(bounds), caption_(std::move(caption)), items_(std::move(items)), itemIndex_(-1) {
     SetItemIndex(itemIndex);
 }
 
@@ -80,39 +120,64 @@ std::string TRadioGroup::SelectedText() const {
 }
 
 void TRadioGroup::Draw(const char* id) {
+    const ControlBounds& bounds = GetBounds();
     ImGui::PushID(id);
     ImDrawList* draw = ImGui::GetWindowDrawList();
     const float textHeight = ImGui::GetTextLineHeight();
-    const int frameTop = bounds_.top + static_cast<int>(textHeight / 2);
+    const int frameTop = bounds.top + static_cast<int>(textHeight / 2);
     // Etched group frame with the caption breaking its top edge.
     const ImU32 shadow = ImColorFromRgb(kButtonShadow), light = ImColorFromRgb(kButtonHighlight);
-    const float l = static_cast<float>(bounds_.left), t = static_cast<float>(frameTop);
-    const float r = static_cast<float>(bounds_.left + bounds_.width - 2), b = static_cast<float>(bounds_.top + bounds_.height - 2);
+    const float l = static_cast<float>(bounds.left), t = static_cast<float>(frameTop);
+    const float r = static_cast<float>(bounds.left + bounds.width - 2), b = static_cast<float>(bounds.top + bounds.height - 2);
     draw->AddRect(ImVec2(l + 1, t + 1), ImVec2(r + 1, b + 1), light);
     draw->AddRect(ImVec2(l, t), ImVec2(r, b), shadow);
     const ImVec2 captionSize = ImGui::CalcTextSize(caption_.c_str());
-    draw->AddRectFilled(Pos(bounds_.left + 6, bounds_.top), Pos(bounds_.left + 10 + static_cast<int>(captionSize.x), frameTop + 3),
+    draw->AddRectFilled(Pos(bounds.left + 6, bounds.top), Pos(bounds.left + 10 + static_cast<int>(captionSize.x), frameTop + 3),
                         ImColorFromRgb(kButtonFace));
-    ImGui::SetCursorPos(Pos(bounds_.left + 8, bounds_.top));
+    ImGui::SetCursorPos(Pos(bounds.left + 8, bounds.top));
     ImGui::TextUnformatted(caption_.c_str());
 
-    if (!enabled_) ImGui::BeginDisabled();
+    if (!Enabled()) ImGui::BeginDisabled();
     const int count = static_cast<int>(items_.size());
-    const float inner = static_cast<float>(bounds_.height) - textHeight - 4;
+    const float inner = static_cast<float>(bounds.height) - textHeight - 4;
     const float pitch = count > 0 ? inner / static_cast<float>(count) : 0;
+    std::vector<uint32_t> ids;
     ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(1, 1));
     for (int i = 0; i < count; ++i) {
-        const float y = static_cast<float>(bounds_.top) + textHeight + 2 + pitch * static_cast<float>(i) + (pitch - textHeight - 2) / 2;
-        ImGui::SetCursorPos(ImVec2(static_cast<float>(bounds_.left + 8), y));
-        if (ImGui::RadioButton(items_[static_cast<size_t>(i)].c_str(), itemIndex_ == i)) itemIndex_ = i;
+        const char* label = items_[static_cast<size_t>(i)].c_str();
+        const float y = static_cast<float>(bounds.top) + textHeight + 2 + pitch * static_cast<float>(i) + (pitch - textHeight - 2) / 2;
+        ImGui::SetCursorPos(ImVec2(static_cast<float>(bounds.left + 8), y));
+        ids.push_back(ImGui::GetID(label));
+        if (ImGui::RadioButton(label, itemIndex_ == i)) itemIndex_ = i;
     }
     ImGui::PopStyleVar();
-    if (!enabled_) ImGui::EndDisabled();
+    if (!Enabled()) ImGui::EndDisabled();
+    const uint32_t focusItem = ids.empty() ? 0 : ids[static_cast<size_t>(std::max(itemIndex_, 0))];
+    SetItems(std::move(ids), focusItem);
     ImGui::PopID();
 }
 
+bool TRadioGroup::KeyDown(int key) {
+    const int count = static_cast<int>(items_.size());
+    if (count == 0 || static_cast<int>(ItemIds().size()) != count) return false;
+    int current = FocusedItem();
+    if (current < 0) current = std::max(itemIndex_, 0);
+    int next;
+    switch (key) {
+        case VK_LEFT:
+        case VK_UP: next = (current + count - 1) % count; break;
+        case VK_RIGHT:
+        case VK_DOWN: next = (current + 1) % count; break;
+        case VK_SPACE: SetItemIndex(current); return true;
+        default: return false;
+    }
+    SetItemIndex(next);
+    FocusItem(ItemIds()[static_cast<size_t>(next)]);
+    return true;
+}
+
 TScrollBar::TScrollBar(ControlBounds bounds, int min, int max, int largeChange, int position)
-    : bounds_(bounds), min_(min), max_(max), largeChange_(largeChange), position_(std::clamp(position, min, max)) {}
+    : TWinControl(bounds), min_(min), max_(max), largeChange_(largeChange), position_(std::clamp(position, min, max)) {}
 
 void TScrollBar::SetPosition(int position) {
     position = std::clamp(position, min_, max_);
@@ -121,46 +186,135 @@ void TScrollBar::SetPosition(int position) {
     if (OnChange) OnChange();
 }
 
+int TScrollBar::TrackTravel() const { return std::max(GetBounds().width - 2 * GetBounds().height - ThumbWidth(), 0); }
+
+int TScrollBar::ThumbLeft() const {
+    if (max_ <= min_) return TrackLeft();
+    const int64_t travel = TrackTravel(), range = max_ - min_;
+    return TrackLeft() + static_cast<int>((travel * (position_ - min_) + range / 2) / range);
+}
+
+int TScrollBar::TrackSide(int x) const {
+    if (x < ThumbLeft()) return -1;
+    if (x >= ThumbLeft() + ThumbWidth()) return 1;
+    return 0;
+}
+
+int TScrollBar::ClickTrack(int x) {
+    const int side = TrackSide(x);
+    SetPosition(position_ + side * largeChange_);
+    return side;
+}
+
+void TScrollBar::DragThumbTo(int x) {
+    const int travel = TrackTravel();
+    if (travel == 0) return;
+    const double fraction = static_cast<double>(x - TrackLeft()) / travel;
+    SetPosition(min_ + static_cast<int>(std::lround(fraction * (max_ - min_))));
+}
+
+bool TScrollBar::KeyDown(int key) {
+    switch (key) {
+        case VK_LEFT:
+        case VK_UP: SetPosition(position_ - 1); return true;
+        case VK_RIGHT:
+        case VK_DOWN: SetPosition(position_ + 1); return true;
+        case VK_PRIOR: SetPosition(position_ - largeChange_); return true;
+        case VK_NEXT: SetPosition(position_ + largeChange_); return true;
+        case VK_HOME: SetPosition(min_); return true;
+        case VK_END: SetPosition(max_); return true;
+        default: return false;
+    }
+}
+
 void TScrollBar::Draw(const char* id) {
+    const ControlBounds& bounds = GetBounds();
+    const int h = bounds.height;
     ImGui::PushID(id);
-    const float h = static_cast<float>(bounds_.height);
     ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(0, 0));
-    ImGui::SetCursorPos(Pos(bounds_.left, bounds_.top));
-    if (ImGui::ArrowButtonEx("##less", ImGuiDir_Left, ImVec2(h, h))) SetPosition(position_ - 1);
-    ImGui::SameLine(0, 0);
-    ImGui::SetNextItemWidth(static_cast<float>(bounds_.width) - 2 * h);
-    int value = position_;
-    ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(0, (h - ImGui::GetTextLineHeight()) / 2));
-    ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.93f, 0.93f, 0.93f, 1));
-    if (ImGui::SliderInt("##track", &value, min_, max_, "", ImGuiSliderFlags_AlwaysClamp)) SetPosition(value);
-    if (ImGui::IsItemHovered() && ImGui::GetIO().MouseWheel != 0)
-        SetPosition(position_ + (ImGui::GetIO().MouseWheel > 0 ? largeChange_ : -largeChange_));
-    ImGui::PopStyleColor();
+    // The arrow buttons repeat while held, like the scroll bar's own.
+    ImGui::SetCursorPos(Pos(bounds.left, bounds.top));
+    if (ImGui::ArrowButtonEx("##less", ImGuiDir_Left, Pos(h, h), ImGuiButtonFlags_Repeat)) SetPosition(position_ - 1);
+    const ImGuiID lessId = ImGui::GetItemID();
+    ImGui::SetCursorPos(Pos(bounds.left + bounds.width - h, bounds.top));
+    if (ImGui::ArrowButtonEx("##more", ImGuiDir_Right, Pos(h, h), ImGuiButtonFlags_Repeat)) SetPosition(position_ + 1);
+    const ImGuiID moreId = ImGui::GetItemID();
     ImGui::PopStyleVar();
-    ImGui::SameLine(0, 0);
-    if (ImGui::ArrowButtonEx("##more", ImGuiDir_Right, ImVec2(h, h))) SetPosition(position_ + 1);
-    ImGui::PopStyleVar();
+
+    ImGuiWindow* window = ImGui::GetCurrentWindow();
+    const ImGuiID trackId = window->GetID("##track");
+    const ImRect track(Pos(TrackLeft(), bounds.top), Pos(bounds.left + bounds.width - h, bounds.top + h));
+    ImGui::SetCursorPos(track.Min);
+    ImGui::ItemSize(track.GetSize());
+    if (ImGui::ItemAdd(track, trackId)) {
+        bool hovered = false, held = false;
+        const bool pressed = ImGui::ButtonBehavior(track, trackId, &hovered, &held,
+                                                   ImGuiButtonFlags_PressedOnClick | ImGuiButtonFlags_Repeat);
+        const ImGuiIO& io = ImGui::GetIO();
+        const int mouseX = static_cast<int>(std::floor(io.MousePos.x));
+        if (pressed && ImGui::IsMouseClicked(ImGuiMouseButton_Left, false)) {
+            // A click beside the thumb pages towards it; a click on the thumb starts a drag.
+            grabOffset_ = io.MousePos.x - static_cast<float>(ThumbLeft());
+            pageDirection_ = ClickTrack(mouseX);
+            dragging_ = pageDirection_ == 0;
+        } else if (pressed && pageDirection_ != 0 && TrackSide(mouseX) == pageDirection_) {
+            // Held beside the thumb: page again until the thumb reaches the pointer.
+            SetPosition(position_ + pageDirection_ * largeChange_);
+        }
+        if (held && dragging_) DragThumbTo(static_cast<int>(std::lround(io.MousePos.x - grabOffset_)));
+        if (!held) dragging_ = false;
+        if (hovered && io.MouseWheel != 0) SetPosition(position_ + (io.MouseWheel > 0 ? largeChange_ : -largeChange_));
+    }
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    draw->AddRectFilled(track.Min, track.Max, IM_COL32(238, 238, 238, 255));
+    const int thumbLeft = ThumbLeft();
+    draw->AddRectFilled(Pos(thumbLeft, bounds.top), Pos(thumbLeft + ThumbWidth(), bounds.top + h), ImColorFromRgb(kButtonFace));
+    DrawBevel(thumbLeft, bounds.top, ThumbWidth(), h, true);
+    ImGui::RenderNavHighlight(ImRect(Pos(bounds.left, bounds.top), Pos(bounds.left + bounds.width, bounds.top + h)), trackId);
+    SetItems({trackId, lessId, moreId}, trackId);
     ImGui::PopID();
 }
 
 void TCheckBox::Draw(const char* id) {
+    const ControlBounds& bounds = GetBounds();
     ImGui::PushID(id);
-    ImGui::SetCursorPos(Pos(bounds_.left, bounds_.top));
+    ImGui::SetCursorPos(Pos(bounds.left, bounds.top));
     ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(1, 1));
+    const ImGuiID itemId = ImGui::GetID(caption_.c_str());
     ImGui::Checkbox(caption_.c_str(), &checked_);
     ImGui::PopStyleVar();
+    SetItems({itemId}, itemId);
     ImGui::PopID();
 }
 
+bool TCheckBox::KeyDown(int key) {
+    if (key != VK_SPACE) return false;
+    checked_ = !checked_;
+    return true;
+}
+
+void TButton::Click() {
+    if (OnClick) OnClick();
+}
+
 bool TButton::Draw(const char* id) {
+    const ControlBounds& bounds = GetBounds();
     ImGui::PushID(id);
-    ImGui::SetCursorPos(Pos(bounds_.left, bounds_.top));
+    ImGui::SetCursorPos(Pos(bounds.left, bounds.top));
     if (default_) ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, 2.0f);
-    const bool clicked = ImGui::Button(caption_.c_str(), Pos(bounds_.width, bounds_.height));
+    const ImGuiID itemId = ImGui::GetID(caption_.c_str());
+    const bool clicked = ImGui::Button(caption_.c_str(), Pos(bounds.width, bounds.height));
     if (default_) ImGui::PopStyleVar();
+    SetItems({itemId}, itemId);
     ImGui::PopID();
-    if (clicked && OnClick) OnClick();
+    if (clicked) Click();
     return clicked;
+}
+
+bool TButton::KeyDown(int key) {
+    if (key != VK_SPACE && key != VK_RETURN) return false;
+    Click();
+    return true;
 }
 
 void TLabel::Draw() const {

@@ -18,17 +18,21 @@ int VirtualKeyFromSdl(int32_t key) {
     if (key >= SDLK_F1 && key <= SDLK_F12) return 112 + (key - SDLK_F1);
     switch (key) {
         case SDLK_BACKSPACE: return 8;
-        case SDLK_TAB: return 9;
+        case SDLK_TAB: return VK_TAB;
         case SDLK_RETURN:
         case SDLK_KP_ENTER: return VK_RETURN;
         case SDLK_ESCAPE: return VK_ESCAPE;
         case SDLK_SPACE: return VK_SPACE;
-        case SDLK_LEFT: return 37;
-        case SDLK_UP: return 38;
-        case SDLK_RIGHT: return 39;
-        case SDLK_DOWN: return 40;
+        case SDLK_PAGEUP: return VK_PRIOR;
+        case SDLK_PAGEDOWN: return VK_NEXT;
+        case SDLK_END: return VK_END;
+        case SDLK_HOME: return VK_HOME;
+        case SDLK_LEFT: return VK_LEFT;
+        case SDLK_UP: return VK_UP;
+        case SDLK_RIGHT: return VK_RIGHT;
+        case SDLK_DOWN: return VK_DOWN;
         case SDLK_LSHIFT:
-        case SDLK_RSHIFT: return 16;
+        case SDLK_RSHIFT: return VK_SHIFT;
         case SDLK_LCTRL:
         case SDLK_RCTRL: return 17;
         case SDLK_LALT:
@@ -57,6 +61,9 @@ Form::Form(Application& application, std::string caption, int clientWidth, int c
     ImGuiIO& io = ImGui::GetIO();
     io.IniFilename = nullptr;
     io.LogFilename = nullptr;
+    // ImGui keeps the keyboard focus and draws its mark; the keys themselves reach the
+    // controls through ControlKey, in the form's tab order.
+    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
     AddFormFonts(io);
     ApplyFormStyle();
     ImGui_ImplSDL2_InitForSDLRenderer(window_);
@@ -173,10 +180,64 @@ void Form::Repaint() {
     ImGui::SetCurrentContext(previous);
 }
 
+TWinControl* Form::FocusedControl() const {
+    for (TWinControl* control : tabOrder_)
+        if (control->Focused()) return control;
+    return nullptr;
+}
+
+void Form::SelectNext(bool forward) {
+    const int count = static_cast<int>(tabOrder_.size());
+    if (count == 0) return;
+    const TWinControl* focused = FocusedControl();
+    int current = -1;
+    for (int i = 0; i < count; ++i)
+        if (tabOrder_[static_cast<size_t>(i)] == focused) current = i;
+    if (current < 0) current = forward ? count - 1 : 0;
+    for (int step = 1; step <= count; ++step) {
+        const int i = ((forward ? current + step : current - step) % count + count) % count;
+        TWinControl* control = tabOrder_[static_cast<size_t>(i)];
+        if (control->CanFocus(clientWidth_, clientHeight_)) {
+            control->SetFocus();
+            return;
+        }
+    }
+}
+
+void Form::SelectFirst() {
+    for (TWinControl* control : tabOrder_)
+        if (control->CanFocus(clientWidth_, clientHeight_)) {
+            control->SetFocus();
+            return;
+        }
+}
+
+void Form::ControlKey(int key, bool shift) {
+    if (tabOrder_.empty()) return;
+    if (key == VK_TAB) {
+        SelectNext(!shift);
+        return;
+    }
+    TWinControl* focused = FocusedControl();
+    if (focused != nullptr && focused->KeyDown(key)) return;
+    if (key == VK_RETURN) {
+        for (TWinControl* control : tabOrder_)
+            if (auto* button = dynamic_cast<TButton*>(control); button != nullptr && button->Default()) {
+                button->Click();
+                return;
+            }
+    }
+    if (key == VK_LEFT || key == VK_UP) SelectNext(false);
+    if (key == VK_RIGHT || key == VK_DOWN) SelectNext(true);
+}
+
 void Form::HandleEvent(const SDL_Event& event) {
     ImGuiContext* previous = ImGui::GetCurrentContext();
     ImGui::SetCurrentContext(imgui_);
-    ImGui_ImplSDL2_ProcessEvent(&event);
+    // Keys go to the form and its controls, not to ImGui's own navigation, so that every press
+    // counts once however many arrive between two frames.
+    if (event.type != SDL_KEYDOWN && event.type != SDL_KEYUP && event.type != SDL_TEXTINPUT)
+        ImGui_ImplSDL2_ProcessEvent(&event);
     ImGui::SetCurrentContext(previous);
 
     if (event.type == SDL_WINDOWEVENT) {
@@ -191,6 +252,7 @@ void Form::HandleEvent(const SDL_Event& event) {
     } else if (event.type == SDL_KEYDOWN) {
         const int key = VirtualKeyFromSdl(event.key.keysym.sym);
         if (key != 0 && OnKeyDown) OnKeyDown(key);
+        if (key != 0 && !closed_) ControlKey(key, (event.key.keysym.mod & KMOD_SHIFT) != 0);
         Invalidate();
     } else if (event.type == SDL_MOUSEBUTTONDOWN || event.type == SDL_MOUSEBUTTONUP || event.type == SDL_MOUSEMOTION) {
         Invalidate();

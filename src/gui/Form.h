@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "gui/VirtualKeys.h"
 
 struct SDL_Window;
 struct SDL_Renderer;
@@ -14,12 +17,7 @@ union SDL_Event;
 namespace gui {
 
 class Application;
-
-// Windows virtual-key codes used by the forms.
-constexpr int VK_RETURN = 13;
-constexpr int VK_ESCAPE = 27;
-constexpr int VK_SPACE = 32;
-constexpr int VK_F4 = 115;
+class TWinControl;
 
 // Maps an SDL keycode to a Windows virtual-key code (0 when there is none).
 int VirtualKeyFromSdl(int32_t sdlKeycode);
@@ -60,6 +58,17 @@ public:
 
     // Key-down events reach the form before any control (KeyPreview); `key` is a virtual-key code.
     std::function<void(int key)> OnKeyDown;
+    // The controls that take the keyboard focus, in tab order. After OnKeyDown, Tab and
+    // Shift+Tab move the focus through them (skipping those that cannot take it), the focused
+    // control gets the other keys, the arrow keys that it does not use move the focus like Tab,
+    // and Enter that no focused button takes presses the default button.
+    void SetTabOrder(std::vector<TWinControl*> controls) { tabOrder_ = std::move(controls); }
+    TWinControl* FocusedControl() const;
+    // Focuses the next control after the focused one that can take the focus, wrapping around
+    // (the first one when none has it); backwards for `forward` false.
+    void SelectNext(bool forward);
+    // Focuses the first control that can take the focus.
+    void SelectFirst();
     std::function<void()> OnClose;
     // Draws the form's ImGui content; called by Repaint inside an ImGui frame.
     std::function<void()> OnPaint;
@@ -79,6 +88,8 @@ public:
     void HandleEvent(const SDL_Event& event);
 
 private:
+    void ControlKey(int key, bool shift);
+
     Application& application_;
     std::string caption_;
     int clientWidth_;
@@ -95,6 +106,7 @@ private:
     bool invalid_ = true;
     bool interactive_ = false;
     uint32_t lastPaint_ = 0;
+    std::vector<TWinControl*> tabOrder_;
 };
 
 }  // namespace gui
