@@ -93,19 +93,24 @@ void Bitmap::LoadFromMemory(const uint8_t* data, size_t size) {
 
     Layout layout;
     const uint32_t headerSize = in.U32();
+    const bool os2 = headerSize == kOs2ShortHeader || headerSize == kOs2Header;
     if (headerSize != 12 && headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 108 &&
-        headerSize != 124)
+        headerSize != 124 && !os2)
         ThrowInvalid();
     const HeaderFields fields = ReadHeaderFields(in, headerSize, layout);
     const bool core = fields.core;
     int64_t height = fields.height;
     bool headerMasks = false;
-    if (headerSize >= 52) {
+    if (headerSize == kOs2Header) {
+        in.Skip(kOs2Header - 40);
+    } else if (headerSize >= 52) {
         layout.masks = {in.U32(), in.U32(), in.U32()};
         headerMasks = true;
         in.Skip(headerSize - 52);
     }
     if (fields.planes != 1 || !ValidBitCount(layout.bitCount)) ThrowInvalid();
+    // OS/2 has no bit fields: its compression 3 is Huffman coding, which no reader here takes.
+    if (os2 && layout.compression == BI_BITFIELDS) ThrowInvalid();
     switch (layout.compression) {
         case BI_RGB: layout.masks = DefaultMasks(layout.bitCount); break;
         case BI_RLE8: if (layout.bitCount != 8) ThrowInvalid(); break;

@@ -65,6 +65,8 @@ HeaderFields ReadHeaderFields(Reader& in, uint32_t headerSize, Layout& layout) {
     h.height = in.S32();
     h.planes = in.U16();
     layout.bitCount = in.U16();
+    // The short OS/2 2.x header stops here; what it leaves out is zero.
+    if (headerSize == kOs2ShortHeader) return h;
     layout.compression = in.U32();
     h.imageSize = in.U32();
     in.Skip(8);

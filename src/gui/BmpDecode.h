@@ -61,8 +61,14 @@ struct Layout {
     size_t RowBytes() const { return ((static_cast<size_t>(bitCount) * width + 31) / 32) * 4; }
 };
 
-// The fields of a 12-byte core header, or of the first 40 bytes of an info header, after its
-// size (already read). Width, bit count and compression go into the layout.
+// OS/2 2.x headers: 16 bytes (the info header's first fields) and 64 (the info header's 40
+// bytes and 24 of OS/2's own).
+constexpr uint32_t kOs2ShortHeader = 16;
+constexpr uint32_t kOs2Header = 64;
+
+// The fields of a 12-byte core header, of a 16-byte OS/2 header, or of the first 40 bytes of an
+// info header, after its size (already read). Width, bit count and compression go into the
+// layout.
 struct HeaderFields {
     bool core = false;
     int planes = 0;

@@ -37,7 +37,8 @@ std::string MessageOf(const std::vector<uint8_t>& file) {
 }  // namespace
 
 TEST(BitmapFile, ReadsEveryHeaderSize) {
-    for (uint32_t header : {12u, 40u, 52u, 56u, 108u, 124u}) {
+    // 16 and 64 are the OS/2 2.x headers, read as the info header they extend.
+    for (uint32_t header : {12u, 16u, 40u, 52u, 56u, 64u, 108u, 124u}) {
         BmpLayout layout;
         layout.headerSize = header;
         EXPECT_TRUE(SameAs(Load(MakeBmpFile(SamplePicture(), layout)), SamplePicture())) << header;
@@ -45,6 +46,26 @@ TEST(BitmapFile, ReadsEveryHeaderSize) {
         layout.palette = kSamplePalette;
         EXPECT_TRUE(SameAs(Load(MakeBmpFile(SamplePicture(), layout)), SamplePicture())) << header << " 8-bit";
     }
+}
+
+TEST(BitmapFile, Os2HeadersReadRunLengthsButNotHuffmanOrRle24) {
+    BmpLayout rle;
+    rle.headerSize = 64;
+    rle.bitCount = 8;
+    rle.compression = 1;
+    rle.palette = kSamplePalette;
+    EXPECT_TRUE(SameAs(Load(MakeBmpFile(SamplePicture(), rle)), SamplePicture()));
+    // OS/2's compression 3 is Huffman coding (no bit fields there) and 4 is RLE24.
+    for (const uint32_t compression : {3u, 4u}) {
+        BmpLayout layout;
+        layout.headerSize = 64;
+        std::vector<uint8_t> file = MakeBmpFile(SamplePicture(), layout);
+        file[30] = static_cast<uint8_t>(compression);
+        EXPECT_EQ("ビットマップイメージが不正です", MessageOf(file)) << compression;
+    }
+    // A short header that ends inside the file's own data.
+    EXPECT_EQ("ストリームからの読み込みエラー",
+              MessageOf({'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0, 3, 0, 0, 0, 2}));
 }
 
 TEST(BitmapFile, ReadsEveryBitCountAndBitFields) {
@@ -125,9 +146,12 @@ TEST(BitmapFile, RefusesWithTheFrameworksMessages) {
     BmpLayout twoPlanes;
     twoPlanes.planes = 2;
     EXPECT_EQ(invalid, MessageOf(MakeBmpFile(SamplePicture(), twoPlanes)));
-    std::vector<uint8_t> oddHeader = file;
-    oddHeader[14] = 64;
-    EXPECT_EQ(invalid, MessageOf(oddHeader));
+    // Header sizes that no format uses.
+    for (const uint8_t size : {0, 11, 20, 41, 60, 100, 125}) {
+        std::vector<uint8_t> oddHeader = file;
+        oddHeader[14] = size;
+        EXPECT_EQ(invalid, MessageOf(oddHeader)) << int{size};
+    }
     std::vector<uint8_t> badBits = file;
     badBits[28] = 7;
     EXPECT_EQ(invalid, MessageOf(badBits));

@@ -92,15 +92,20 @@ std::vector<uint8_t> MakeDib(const Picture& picture, const BmpLayout& layout) {
         gui::PutU32(out, static_cast<uint32_t>(layout.topDown ? -picture.height : picture.height));
         gui::PutU16(out, layout.planes);
         gui::PutU16(out, static_cast<uint32_t>(bits));
+    }
+    // OS/2 2.x headers: 16 bytes end here; 64 bytes carry the info header's fields and 24 of
+    // their own (units, rendering, colour encoding), left zero.
+    const bool os2 = layout.headerSize == 16 || layout.headerSize == 64;
+    if (!core && layout.headerSize != 16) {
         gui::PutU32(out, layout.compression);
         gui::PutU32(out, static_cast<uint32_t>(pixels.size()));
         gui::PutU32(out, 2835);
         gui::PutU32(out, 2835);
         gui::PutU32(out, layout.colorsUsed);
         gui::PutU32(out, 0);
-        if (layout.headerSize >= 52 || layout.compression == 3)
+        if (!os2 && (layout.headerSize >= 52 || layout.compression == 3))
             for (uint32_t m : masks) gui::PutU32(out, m);
-        if (layout.headerSize >= 56) gui::PutU32(out, 0);
+        if (!os2 && layout.headerSize >= 56) gui::PutU32(out, 0);
         while (out.size() < layout.headerSize) out.push_back(0);
     }
     if (bits <= 8) {

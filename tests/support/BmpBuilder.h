@@ -19,7 +19,7 @@ struct Picture {
 };
 
 struct BmpLayout {
-    uint32_t headerSize = 40;  // 12, 40, 52, 56, 108 or 124
+    uint32_t headerSize = 40;  // 12, 16, 40, 52, 56, 64, 108 or 124
     int bitCount = 24;
     uint32_t compression = 0;  // 0 none, 1 RLE8, 2 RLE4, 3 bit fields
     bool topDown = false;
