@@ -317,16 +317,51 @@ bool TButton::KeyDown(int key) {
     return true;
 }
 
+namespace {
+
+// Bold made from a regular face, as a system without the bold face makes it: every glyph drawn
+// twice, one pixel apart, and one pixel wider.
+float SynthesisedBoldWidth(const ImFont* font, const std::string& text) {
+    float width = 0;
+    for (const char* p = text.c_str(); *p != '\0';) {
+        unsigned int c = 0;
+        p += ImTextCharFromUtf8(&c, p, nullptr);
+        width += font->GetCharAdvance(static_cast<ImWchar>(c)) + 1;
+    }
+    return width;
+}
+
+void DrawSynthesisedBold(const ImFont* font, ImVec2 pos, ImU32 color, const std::string& text) {
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    const float size = ImGui::GetFontSize();
+    for (const char* p = text.c_str(); *p != '\0';) {
+        unsigned int c = 0;
+        p += ImTextCharFromUtf8(&c, p, nullptr);
+        const auto glyph = static_cast<ImWchar>(c);
+        font->RenderChar(draw, size, pos, color, glyph);
+        font->RenderChar(draw, size, ImVec2(pos.x + 1, pos.y), color, glyph);
+        pos.x += font->GetCharAdvance(glyph) + 1;
+    }
+}
+
+}  // namespace
+
 void TLabel::Draw() const {
     ImGui::PushFont(GetFormFont(font));
-    const float textWidth = ImGui::CalcTextSize(caption.c_str()).x;
+    const bool bold = SynthesisedBold(font);
+    const float textWidth = bold ? SynthesisedBoldWidth(ImGui::GetFont(), caption) : ImGui::CalcTextSize(caption.c_str()).x;
     float x = static_cast<float>(left);
     if (alignment == TAlignment::RightJustify) x = static_cast<float>(left + width) - textWidth;
     if (alignment == TAlignment::Center) x = static_cast<float>(left) + (static_cast<float>(width) - textWidth) / 2;
     ImGui::SetCursorPos(ImVec2(x, static_cast<float>(top)));
-    ImGui::PushStyleColor(ImGuiCol_Text, ImGui::ColorConvertU32ToFloat4(ImColorFromRgb(color)));
-    ImGui::TextUnformatted(caption.c_str());
-    ImGui::PopStyleColor();
+    if (bold) {
+        DrawSynthesisedBold(ImGui::GetFont(), ImGui::GetCursorScreenPos(), ImColorFromRgb(color), caption);
+        ImGui::Dummy(ImVec2(textWidth, ImGui::GetTextLineHeight()));
+    } else {
+        ImGui::PushStyleColor(ImGuiCol_Text, ImGui::ColorConvertU32ToFloat4(ImColorFromRgb(color)));
+        ImGui::TextUnformatted(caption.c_str());
+        ImGui::PopStyleColor();
+    }
     ImGui::PopFont();
 }
 

@@ -17,7 +17,7 @@ bool HasNonAscii(const std::string& text) {
     return false;
 }
 
-std::string Lookup(const FontRequest& request) {
+FontMatch Lookup(const FontRequest& request) {
     static std::once_flag initOnce;
     std::call_once(initOnce, [] { FcInit(); });
 
@@ -34,27 +34,39 @@ std::string Lookup(const FontRequest& request) {
     FcDefaultSubstitute(pat);
     FcResult result = FcResultNoMatch;
     FcPattern* match = FcFontMatch(nullptr, pat, &result);
-    std::string path;
+    FontMatch found;
     if (match != nullptr) {
         FcChar8* file = nullptr;
         if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file != nullptr)
-            path = reinterpret_cast<const char*>(file);
+            found.file = reinterpret_cast<const char*>(file);
+        // fontconfig's own rule for a bold request that only a regular face answers.
+        FcBool embolden = FcFalse;
+        found.boldMissing = request.bold && FcPatternGetBool(match, FC_EMBOLDEN, 0, &embolden) == FcResultMatch &&
+                            embolden == FcTrue;
         FcPatternDestroy(match);
     }
     FcPatternDestroy(pat);
-    return path;
+    return found;
 }
 
 }  // namespace
 
-std::string FindFontFile(const FontRequest& request) {
+FontMatch FindFont(const FontRequest& request) {
     static std::mutex mutex;
-    static std::map<std::tuple<std::string, bool, bool>, std::string> cache;
+    static std::map<std::tuple<std::string, bool, bool>, FontMatch> cache;
     std::lock_guard lock(mutex);
     const auto key = std::make_tuple(request.family, request.bold, request.italic);
     auto it = cache.find(key);
-    if (it == cache.end()) it = cache.emplace(key, Lookup(request)).first;
+    if (it == cache.end()) {
+        FontMatch found = Lookup(request);
+        // Without fontconfig's rule: the bold request found the very file of the regular one.
+        if (request.bold && !found.file.empty() && !found.boldMissing)
+            found.boldMissing = Lookup({request.family, false, request.italic}).file == found.file;
+        it = cache.emplace(key, found).first;
+    }
     return it->second;
 }
+
+std::string FindFontFile(const FontRequest& request) { return FindFont(request).file; }
 
 }  // namespace gui

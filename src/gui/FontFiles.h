@@ -12,9 +12,15 @@ struct FontRequest {
     bool italic = false;
 };
 
-// The path of the best matching font file, or empty when fontconfig finds nothing.
-// Japanese family names resolve to a Japanese proportional gothic (asked for with lang=ja);
-// Arial resolves to a metric-compatible sans.
+struct FontMatch {
+    std::string file;       // empty when fontconfig finds nothing
+    bool boldMissing = false;  // bold was asked for and the family has no bold face
+};
+
+// The best matching font file. Japanese family names resolve to a Japanese proportional gothic
+// (asked for with lang=ja); Arial resolves to a metric-compatible sans.
+FontMatch FindFont(const FontRequest& request);
+// FindFont's file, or empty when fontconfig finds nothing.
 std::string FindFontFile(const FontRequest& request);
 
 }  // namespace gui

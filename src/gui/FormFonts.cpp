@@ -43,6 +43,11 @@ void AddFormFonts(ImGuiIO& io) {
     }
 }
 
+bool SynthesisedBold(FormFont font) {
+    const FaceSpec& face = kFaces[static_cast<size_t>(font)];
+    return face.bold && FindFont({face.family, face.bold, face.italic}).boldMissing;
+}
+
 ImFont* GetFormFont(FormFont font) {
     ImFontAtlas* atlas = ImGui::GetIO().Fonts;
     const int index = static_cast<int>(font);

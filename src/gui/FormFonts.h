@@ -21,5 +21,7 @@ enum class FormFont {
 void AddFormFonts(ImGuiIO& io);
 // The font of the current ImGui context.
 ImFont* GetFormFont(FormFont font);
+// True for a bold face that the system lacks: the regular face stands in and is drawn bolder.
+bool SynthesisedBold(FormFont font);
 
 }  // namespace gui
