@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "EngineFixture.h"
 
@@ -15,9 +17,17 @@ TEST_F(ClockTest, SongTimeStartsTwoSecondsAfterStartClockScaledByPlaySpeed) {
     EXPECT_EQ(bms.SongTime(), -4000);
     gui::Clock::Advance(3000);
     EXPECT_EQ(bms.SongTime(), 2000);
-    bms.PlaySpeed = 75;
-    gui::Clock::Set(bms.ClockBase - 1999);
-    EXPECT_EQ(bms.SongTime(), -1499);  // -1499.25, truncated toward zero
+    // Truncated toward zero: neither rounded nor floored.
+    const struct {
+        int32_t elapsed;
+        int32_t speed;
+        int32_t songTime;
+    } truncated[] = {{-1999, 75, -1499}, {3, 25, 0}, {-3, 25, 0}, {2, 75, 1}, {-2, 75, -1}, {1999, 75, 1499}};
+    for (const auto& c : truncated) {
+        bms.PlaySpeed = c.speed;
+        gui::Clock::Set(bms.ClockBase + static_cast<uint32_t>(c.elapsed));
+        EXPECT_EQ(bms.SongTime(), c.songTime) << c.elapsed << " ms at " << c.speed;
+    }
     bms.PlaySpeed = 100;
     gui::Clock::Set(bms.ClockBase + 3);
     EXPECT_EQ(bms.SongTime(), 3);
@@ -90,8 +100,22 @@ TEST_F(ClockTest, SongPositionBeforeAnyLoadIsZero) {
 }
 
 TEST_F(ClockTest, PlaySoundIgnoresSlotsOutsideTheTableAndEmptySlots) {
-    ASSERT_TRUE(Load("#00111:01\n"));
-    for (int index : {-1, 0, 1, 255, 256, 100000, INT32_MIN}) bms.PlaySound(index);
+    sound.SetOffline(true);
+    sound.Initialize();
+    testsupport::WriteFile(dir / "tone.wav", Wav(44100, std::vector<int16_t>(4410, 8000)));
+    // Slot 01 has a sound; 02 names a file that is not there; the others name nothing.
+    ASSERT_TRUE(Load("#WAV01 tone.wav\n#WAV02 missing.wav\n#00111:01\n"));
+    auto heard = [&] {
+        std::vector<int16_t> out(2 * 512);
+        sound.Render(out.data(), 512);
+        return std::any_of(out.begin(), out.end(), [](int16_t s) { return s != 0; });
+    };
+    for (int index : {-1, 0, 2, 3, 255, 256, 100000, INT32_MIN}) EXPECT_NO_THROW(bms.PlaySound(index)) << index;
+    EXPECT_EQ(sound.Mixer().ActiveVoices(), 0);
+    EXPECT_FALSE(heard());
+    // The slot that has a sound does sound: the silence above was not the mixer's.
+    bms.PlaySound(1);
+    EXPECT_TRUE(heard());
 }
 
 }  // namespace

@@ -72,10 +72,13 @@ TEST_F(MediaSlotsTest, SoundsPlayAtTheChosenSpeedAndRestartWhenTriggeredAgain) {
     sound.SetOffline(true);
     sound.Initialize();
     testsupport::WriteFile(dir / "Kick.wav", Wav(22050, std::vector<int16_t>(22050, 1000)));
+    testsupport::WriteFile(dir / "snare.wav", Wav(11025, std::vector<int16_t>(100, 1000)));
     bms.PlaySpeed = 150;
-    ASSERT_TRUE(Load("#WAV01 kick.WAV\n#00111:01\n"));
+    ASSERT_TRUE(Load("#WAV01 kick.WAV\n#WAV02 snare.wav\n#00111:01\n"));
     EXPECT_EQ(bms.SoundState[1], 1);
     EXPECT_EQ(bms.Sounds[1]->Frequency(), 33075);
+    // 11025 × 150 / 100 = 16537.5: truncated, not rounded.
+    EXPECT_EQ(bms.Sounds[2]->Frequency(), 16537);
     bms.PlaySound(1);
     bms.PlaySound(1);
     ASSERT_EQ(bms.Sounds[1]->CopyCount(), 1);
@@ -107,7 +110,11 @@ TEST_F(MediaSlotsTest, WithoutASoundDeviceTheChartStillLoads) {
     ASSERT_TRUE(Load("#WAV01 ok.wav\n#00111:01\n"));
     // The file was found, so the slot counts as loaded; it just cannot sound.
     EXPECT_EQ(bms.SoundState[1], 1);
-    bms.PlaySound(1);
+    EXPECT_EQ(bms.LastObject, 1);
+    EXPECT_FALSE(sound.Initialized());
+    EXPECT_NO_THROW(bms.PlaySound(1));
+    EXPECT_EQ(bms.Sounds[1]->CopyCount(), 0);
+    EXPECT_FALSE(bms.Sounds[1]->Buffer()->Created());
 }
 
 }  // namespace

@@ -64,6 +64,23 @@ TEST_F(ParserTest, NumbersAreStoredOnlyWhenTheyConvert) {
     EXPECT_EQ(bms.LastObject, 0);
 }
 
+TEST_F(ParserTest, ASecondLoadStartsFromTheDefaultsAgain) {
+    ASSERT_TRUE(Load("#TOTAL 350\n#PLAYLEVEL 7\n#RANK 3\n#TITLE First\n#00111:01\n#00911:01\n"));
+    ASSERT_EQ(bms.Total, 350);
+    ASSERT_EQ(bms.PlayLevel, 7);
+    ASSERT_EQ(bms.Rank, 3);
+    ASSERT_EQ(bms.EndPosition, 9 * 128 + 4 * 128);
+    // Where the play screen leaves it after scrolling past the first objects.
+    bms.ScanIndex = 2;
+
+    ASSERT_TRUE(Load("#00111:01\n"));
+    EXPECT_EQ(bms.Total, 200);
+    EXPECT_EQ(bms.PlayLevel, 2);
+    EXPECT_EQ(bms.Rank, 0);
+    EXPECT_EQ(bms.ScanIndex, 0);
+    EXPECT_EQ(bms.EndPosition, 1 * 128 + 4 * 128);
+}
+
 TEST_F(ParserTest, PlayerModes) {
     ASSERT_TRUE(Load("#PLAYER1\n"));
     EXPECT_EQ(bms.PlayerMode, 1);
