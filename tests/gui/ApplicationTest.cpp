@@ -75,21 +75,37 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-TEST(ApplicationDisplay, ADisplayThatIsNotThereIsTriedAgainThenReportedAndTheProgramGoesOnWithout) {
+struct StartUp {
+    bool hasDisplay = false;
+    std::string err;
+    std::chrono::steady_clock::duration took{};
+};
+
+// Initialises an application with DISPLAY set to `display` (unset for nullptr), SDL left to pick
+// its driver.
+StartUp StartWithDisplay(gui::Application& application, const char* display, const char* drops = nullptr) {
     Environment env;
     env.Set("SDL_VIDEODRIVER", nullptr);
     env.Set("WAYLAND_DISPLAY", nullptr);
-    env.Set("DISPLAY", ":4711");
-    gui::Application application;
+    env.Set("DISPLAY", display);
+    env.Set("GLIMSTEP_TEST_DISPLAY_DROPS", drops);
     testing::internal::CaptureStderr();
     const auto start = std::chrono::steady_clock::now();
     application.Initialize();
-    const auto took = std::chrono::steady_clock::now() - start;
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(application.HasDisplay());
-    EXPECT_NE(err.find("cannot open display \":4711\""), std::string::npos) << err;
+    StartUp result;
+    result.took = std::chrono::steady_clock::now() - start;
+    result.err = testing::internal::GetCapturedStderr();
+    result.hasDisplay = application.HasDisplay();
+    return result;
+}
+
+TEST(ApplicationDisplay, ADisplayThatIsNotThereIsTriedAgainThenReportedAndTheProgramGoesOnWithout) {
+    gui::Application application;
+    const StartUp started = StartWithDisplay(application, ":4711");
+    EXPECT_FALSE(started.hasDisplay);
+    EXPECT_NE(started.err.find("cannot open display \":4711\""), std::string::npos) << started.err;
     // Four pauses of 100 ms between five attempts.
-    EXPECT_GE(took, std::chrono::milliseconds(400));
+    EXPECT_GE(started.took, std::chrono::milliseconds(400));
     // Windows still work, drawn into memory.
     gui::Form form(application, "form", 100, 100);
     form.Show();
@@ -97,20 +113,11 @@ TEST(ApplicationDisplay, ADisplayThatIsNotThereIsTriedAgainThenReportedAndThePro
 }
 
 TEST(ApplicationDisplay, WithoutANamedDisplayNothingIsTriedAgainOrReported) {
-    Environment env;
-    env.Set("SDL_VIDEODRIVER", nullptr);
-    env.Set("WAYLAND_DISPLAY", nullptr);
-    env.Set("DISPLAY", nullptr);
-    env.Set("GLIMSTEP_TEST_DISPLAY_DROPS", "3");
     gui::Application application;
-    testing::internal::CaptureStderr();
-    const auto start = std::chrono::steady_clock::now();
-    application.Initialize();
-    const auto took = std::chrono::steady_clock::now() - start;
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(application.HasDisplay());
-    EXPECT_EQ(err.find("cannot open display"), std::string::npos) << err;
-    EXPECT_LT(took, std::chrono::milliseconds(300));
+    const StartUp started = StartWithDisplay(application, nullptr, "3");
+    EXPECT_FALSE(started.hasDisplay);
+    EXPECT_EQ(started.err.find("cannot open display"), std::string::npos) << started.err;
+    EXPECT_LT(started.took, std::chrono::milliseconds(300));
 }
 
 }  // namespace
