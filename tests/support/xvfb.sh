@@ -54,14 +54,15 @@ wait_for_player() {
   return "$status"
 }
 
-# Sets `window` to the id of the player's visible window titled $1 once it is there. Fails at once, with
-# the player's stderr, when the player ends or runs without a display instead. (xdotool's own
-# name search does not match non-ASCII titles, so titles are compared here.)
+# Sets `window` to the id of the player's visible window titled $1 once it is there (its own
+# window: SDL marks its windows with its process id). Fails at once, with the player's stderr,
+# when the player ends or runs without a display instead. (xdotool's own name search does not
+# match non-ASCII titles, so titles are compared here.)
 find_window() {
   local w i
   window=""
   for ((i = 0; i < 300; i++)); do
-    for w in $(xdotool search --onlyvisible --classname glimstep 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --pid "$player" 2>/dev/null); do
       if [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ]; then
         window=$w
         return 0
