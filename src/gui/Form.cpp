@@ -188,28 +188,26 @@ TWinControl* Form::FocusedControl() const {
 
 void Form::SelectNext(bool forward) {
     const int count = static_cast<int>(tabOrder_.size());
-    if (count == 0) return;
     const TWinControl* focused = FocusedControl();
     int current = -1;
     for (int i = 0; i < count; ++i)
         if (tabOrder_[static_cast<size_t>(i)] == focused) current = i;
     if (current < 0) current = forward ? count - 1 : 0;
+    FocusAfter(current, forward);
+}
+
+void Form::SelectFirst() { FocusAfter(static_cast<int>(tabOrder_.size()) - 1, true); }
+
+void Form::FocusAfter(int index, bool forward) {
+    const int count = static_cast<int>(tabOrder_.size());
     for (int step = 1; step <= count; ++step) {
-        const int i = ((forward ? current + step : current - step) % count + count) % count;
+        const int i = ((forward ? index + step : index - step) % count + count) % count;
         TWinControl* control = tabOrder_[static_cast<size_t>(i)];
         if (control->CanFocus(clientWidth_, clientHeight_)) {
             control->SetFocus();
             return;
         }
     }
-}
-
-void Form::SelectFirst() {
-    for (TWinControl* control : tabOrder_)
-        if (control->CanFocus(clientWidth_, clientHeight_)) {
-            control->SetFocus();
-            return;
-        }
 }
 
 void Form::ControlKey(int key, bool shift) {

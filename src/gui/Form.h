@@ -89,6 +89,9 @@ public:
 
 private:
     void ControlKey(int key, bool shift);
+    // Focuses the first control that can take the focus after tab position `index` (before it
+    // for `forward` false), wrapping around.
+    void FocusAfter(int index, bool forward);
 
     Application& application_;
     std::string caption_;
