@@ -185,6 +185,10 @@ void TBMS::LoadSound(int slot, std::string_view name) {
     if (path.empty()) return;
     media::TWaveCollectionItem& item = *Sounds[slot];
     SoundState[slot] = 1;
+    // A slot defined again drops the buffer made from its earlier file, so that the rate read
+    // below is the new file's own.
+    item.Finalize();
+    item.SetFrequency(media::DSBFREQUENCY_ORIGINAL);
     try {
         item.Wave().LoadFromFile(path.string());
     } catch (const gui::Exception&) {
