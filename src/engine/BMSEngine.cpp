@@ -2,6 +2,7 @@
 // song clock and sound triggering.
 #include "engine/BMSEngine.h"
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 
@@ -9,10 +10,12 @@
 #include "gui/Clock.h"
 #include "gui/Convert.h"
 #include "gui/FileNames.h"
+#include "gui/PictureFile.h"
 #include "gui/TextEncoding.h"
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
 #include "media/MPlayer.h"
+#include "media/SoundFile.h"
 
 namespace engine {
 namespace {
@@ -21,6 +24,11 @@ constexpr int kScreenWidth = 320;
 constexpr int kScreenHeight = 240;
 constexpr int kTickerPitch = 16;
 constexpr char kCtrlZ = 26;
+
+// What a chart's file name also finds when the file it names is not there: charts name WAV and
+// BMP files that are often shipped in other formats beside them.
+constexpr std::array<std::string_view, 5> kSoundExtensions = {".wav", ".ogg", ".flac", ".opus", ".mp3"};
+constexpr std::array<std::string_view, 5> kPictureExtensions = {".bmp", ".png", ".jpg", ".jpeg", ".gif"};
 
 // The destination of a picture of w×h pixels on the 320×240 screen for a fit mode; false for
 // a mode that copies nothing.
@@ -181,7 +189,8 @@ void TBMS::LoadMidiFile(std::string_view name) {
 
 void TBMS::LoadSound(int slot, std::string_view name) {
     if (Sounds[slot] == nullptr) return;  // no slots before the first LoadChart
-    const std::filesystem::path path = gui::FindChartFile(std::filesystem::path(ChartFileName).parent_path(), name);
+    const std::filesystem::path path = gui::FindChartFileOrAlternative(
+        std::filesystem::path(ChartFileName).parent_path(), name, kSoundExtensions);
     if (path.empty()) return;
     media::TWaveCollectionItem& item = *Sounds[slot];
     SoundState[slot] = 1;
@@ -190,7 +199,7 @@ void TBMS::LoadSound(int slot, std::string_view name) {
     item.Finalize();
     item.SetFrequency(media::DSBFREQUENCY_ORIGINAL);
     try {
-        item.Wave().LoadFromFile(path.string());
+        media::LoadSoundFile(path.string(), item.Wave());
     } catch (const gui::Exception&) {
         // A file that is not a sound we can read leaves its slot silent.
         SoundState[slot] = -1;
@@ -202,10 +211,11 @@ void TBMS::LoadSound(int slot, std::string_view name) {
 
 void TBMS::LoadPicture(int slot, std::string_view name) {
     if (!BgaImages[slot]) return;  // no slots before the first LoadChart
-    const std::filesystem::path path = gui::FindChartFile(std::filesystem::path(ChartFileName).parent_path(), name);
+    const std::filesystem::path path = gui::FindChartFileOrAlternative(
+        std::filesystem::path(ChartFileName).parent_path(), name, kPictureExtensions);
     if (path.empty()) return;
     gui::Bitmap picture;
-    picture.LoadFromFile(path.string());
+    gui::LoadPictureFile(picture, path.string());
     gui::Bitmap screen;
     screen.Canvas().Brush().Color = gui::clBlack;
     screen.SetSize(kScreenWidth, kScreenHeight);
