@@ -5,17 +5,20 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <numeric>
+#include <optional>
 
+#include "engine/SoundLoader.h"
 #include "gui/BmpDecode.h"
 #include "gui/Clock.h"
 #include "gui/Convert.h"
 #include "gui/FileNames.h"
 #include "gui/PictureFile.h"
+#include "gui/ThreadPool.h"
 #include "gui/TextEncoding.h"
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
 #include "media/MPlayer.h"
-#include "media/SoundFile.h"
 
 namespace engine {
 namespace {
@@ -144,12 +147,20 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     chartEncoding_ = gui::IsValidUtf8(text) ? 1 : -1;
-    size_t start = 0;
-    for (size_t i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
-        if (i > start) ParseLine(std::string_view(text).substr(start, i - start));
-        start = i + 1;
+    soundLoader_ = std::make_unique<SoundLoader>(LoadThreads > 0 ? LoadThreads : gui::ThreadPool::MachineThreads());
+    try {
+        size_t start = 0;
+        for (size_t i = 0; i <= text.size(); ++i) {
+            if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
+            if (i > start) ParseLine(std::string_view(text).substr(start, i - start));
+            start = i + 1;
+        }
+        ApplyDecodedSounds(true);
+    } catch (...) {
+        soundLoader_.reset();
+        throw;
     }
+    soundLoader_.reset();
     chartEncoding_ = 0;
 
     RestoreSounds();
@@ -168,6 +179,7 @@ void TBMS::CreateSlots() {
     WaveList->Items().Clear();
     for (int i = 0; i < kSlotCount; ++i) {
         SoundState[i] = -1;
+        SoundFiles[i].clear();
         Sounds[i] = &WaveList->Items().Add();
         if (BgaDisplayMode < 2) {
             BgaImages[i] = std::make_unique<media::TDirectDrawSurface>(DirectDrawOwner());
@@ -189,22 +201,49 @@ void TBMS::LoadMidiFile(std::string_view name) {
 
 void TBMS::LoadSound(int slot, std::string_view name) {
     if (Sounds[slot] == nullptr) return;  // no slots before the first LoadChart
-    const std::filesystem::path path = gui::FindChartFileOrAlternative(
-        std::filesystem::path(ChartFileName).parent_path(), name, kSoundExtensions);
+    std::filesystem::path path = gui::FindChartFileOrAlternative(std::filesystem::path(ChartFileName).parent_path(),
+                                                                 name, kSoundExtensions);
     if (path.empty()) return;
+    if (soundLoader_) {
+        soundLoader_->Add(slot, std::move(path));
+        ApplyDecodedSounds(false);
+        return;
+    }
+    DecodedSound sound = DecodeSound(slot, std::move(path));
+    ApplySound(sound);
+}
+
+void TBMS::ApplyDecodedSounds(bool all) {
+    while (std::optional<DecodedSound> sound = soundLoader_->Next(all)) {
+        try {
+            ApplySound(*sound);
+        } catch (const gui::Exception&) {
+            // As when its line is read: the rest of that line is abandoned, and it has no more.
+        }
+    }
+}
+
+void TBMS::ApplySound(DecodedSound& sound) {
+    const int slot = sound.slot;
     media::TWaveCollectionItem& item = *Sounds[slot];
     SoundState[slot] = 1;
+    SoundFiles[slot].clear();
+    const int64_t others = std::accumulate(Sounds.begin(), Sounds.end(), int64_t{0}, [&](int64_t sum, auto* other) {
+        return sum + (other != nullptr && other != &item ? static_cast<int64_t>(other->Wave().Size()) : 0);
+    });
+    if (sound.error || others + static_cast<int64_t>(sound.wave.Size()) > MaxSoundBytes) {
+        // A file that is not a sound we can read, or one too many, leaves its slot silent.
+        SoundState[slot] = -1;
+        item.Wave().Clear();
+        if (sound.error) std::rethrow_exception(sound.error);
+        return;
+    }
     // A slot defined again drops the buffer made from its earlier file, so that the rate read
     // below is the new file's own.
     item.Finalize();
     item.SetFrequency(media::DSBFREQUENCY_ORIGINAL);
-    try {
-        media::LoadSoundFile(path.string(), item.Wave());
-    } catch (const gui::Exception&) {
-        // A file that is not a sound we can read leaves its slot silent.
-        SoundState[slot] = -1;
-        throw;
-    }
+    item.Wave() = std::move(sound.wave);
+    SoundFiles[slot] = sound.path;
     const int64_t rate = item.Buffer()->Frequency();
     item.SetFrequency(static_cast<int32_t>(rate * PlaySpeed / 100));
 }
