@@ -25,7 +25,9 @@ DecodedSound DecodeSound(int slot, std::filesystem::path path) {
 SoundLoader::SoundLoader(unsigned threads) {
     if (threads > 1) {
         pool_ = std::make_unique<gui::ThreadPool>(threads);
-        window_ = 4 * static_cast<size_t>(threads);
+        // Every worker busy and one more sound waiting: the decoded sounds not yet applied never
+        // take more than a few sounds' worth of memory, whatever the chart.
+        window_ = static_cast<size_t>(threads) + 2;
     }
 }
 

@@ -84,8 +84,11 @@ bool DecodeCompressedSound(const uint8_t* bytes, size_t size, TWave& wave) {
     const sf_count_t maxFrames = static_cast<sf_count_t>(info.samplerate) * kMaxSoundSeconds;
     constexpr sf_count_t kChunkFrames = 16384;
     std::vector<int16_t> samples;
-    // The frame count a file states may be wrong or missing; it only sizes the first block.
-    if (info.frames > 0) samples.reserve(static_cast<size_t>(std::min(info.frames, maxFrames) * info.channels));
+    // The frame count a file states may be wrong or missing: it only sizes the first block, and
+    // only up to a minute at CD rate, so that a header alone cannot claim much memory.
+    constexpr sf_count_t kMaxReservedFrames = sf_count_t{44100} * 60;
+    if (info.frames > 0)
+        samples.reserve(static_cast<size_t>(std::min({info.frames, maxFrames, kMaxReservedFrames}) * info.channels));
     sf_count_t frames = 0;
     while (frames < maxFrames) {
         const sf_count_t want = std::min(kChunkFrames, maxFrames - frames);
