@@ -14,8 +14,10 @@
 namespace gui {
 namespace {
 
+// The decoder is called by name: SDL2_image's generic loader guesses the format from the
+// content, so a file that looks like one format here could reach another decoder there.
 struct PictureHeader {
-    const char* type = nullptr;  // SDL2_image's name of the format
+    SDL_Surface* (*load)(SDL_RWops*) = nullptr;
     int64_t width = 0;
     int64_t height = 0;
 };
@@ -34,7 +36,7 @@ bool StartsWith(const uint8_t* data, size_t size, const char* magic, size_t offs
 // own size, and for a GIF also the size of its first frame, which its decoder allocates.
 bool ReadPng(const uint8_t* d, size_t n, PictureHeader& h) {
     if (!StartsWith(d, n, "\x89PNG\r\n\x1a\n") || !StartsWith(d, n, "IHDR", 12) || n < 24) return false;
-    h = {"PNG", Be32(d + 16), Be32(d + 20)};
+    h = {&IMG_LoadPNG_RW, Be32(d + 16), Be32(d + 20)};
     return true;
 }
 
@@ -56,7 +58,7 @@ bool ReadJpeg(const uint8_t* d, size_t n, PictureHeader& h) {
         const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
             if (pos + 9 > n) return false;
-            h = {"JPG", Be16(d + pos + 7), Be16(d + pos + 5)};
+            h = {&IMG_LoadJPG_RW, Be16(d + pos + 7), Be16(d + pos + 5)};
             return true;
         }
         pos += 2 + Be16(d + pos + 2);
@@ -74,7 +76,7 @@ bool ReadGif(const uint8_t* d, size_t n, PictureHeader& h) {
             if (pos + 9 > n) return false;
             width = std::max<int64_t>(width, Le16(d + pos + 5));
             height = std::max<int64_t>(height, Le16(d + pos + 7));
-            h = {"GIF", width, height};
+            h = {&IMG_LoadGIF_RW, width, height};
             return true;
         }
         if (d[pos] != 0x21) return false;
@@ -88,12 +90,12 @@ bool ReadGif(const uint8_t* d, size_t n, PictureHeader& h) {
 bool ReadWebp(const uint8_t* d, size_t n, PictureHeader& h) {
     if (!StartsWith(d, n, "RIFF") || !StartsWith(d, n, "WEBP", 8) || n < 30) return false;
     if (StartsWith(d, n, "VP8X", 12)) {
-        h = {"WEBP", int64_t{Le24(d + 24)} + 1, int64_t{Le24(d + 27)} + 1};
+        h = {&IMG_LoadWEBP_RW, int64_t{Le24(d + 24)} + 1, int64_t{Le24(d + 27)} + 1};
     } else if (StartsWith(d, n, "VP8L", 12)) {
         const uint32_t bits = Le16(d + 21) | Le16(d + 23) << 16;
-        h = {"WEBP", int64_t{bits & 0x3FFF} + 1, int64_t{(bits >> 14) & 0x3FFF} + 1};
+        h = {&IMG_LoadWEBP_RW, int64_t{bits & 0x3FFF} + 1, int64_t{(bits >> 14) & 0x3FFF} + 1};
     } else if (StartsWith(d, n, "VP8 ", 12)) {
-        h = {"WEBP", Le16(d + 26) & 0x3FFF, Le16(d + 28) & 0x3FFF};
+        h = {&IMG_LoadWEBP_RW, Le16(d + 26) & 0x3FFF, Le16(d + 28) & 0x3FFF};
     } else {
         return false;
     }
@@ -108,7 +110,7 @@ bool ReadTga(const uint8_t* d, size_t n, PictureHeader& h) {
                            imageType == 11;
     const bool knownDepth = depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
     if (mapType > 1 || !knownType || !knownDepth) return false;
-    h = {"TGA", Le16(d + 12), Le16(d + 14)};
+    h = {&IMG_LoadTGA_RW, Le16(d + 12), Le16(d + 14)};
     return true;
 }
 
@@ -127,7 +129,8 @@ bool DecodeOtherPicture(Bitmap& bitmap, const uint8_t* data, size_t size) {
     if (!WithinLimits(header)) return false;
     SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(std::min<size_t>(size, INT32_MAX)));
     if (rw == nullptr) return false;
-    SDL_Surface* decoded = IMG_LoadTyped_RW(rw, 1, header.type);
+    SDL_Surface* decoded = header.load(rw);
+    SDL_RWclose(rw);
     if (decoded == nullptr) return false;
     SDL_Surface* argb = SDL_ConvertSurfaceFormat(decoded, SDL_PIXELFORMAT_ARGB8888, 0);
     SDL_FreeSurface(decoded);

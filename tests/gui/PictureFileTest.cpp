@@ -107,6 +107,13 @@ TEST(PictureFile, OversizedOrBrokenPicturesAreRefusedWithTheBmpReadersMessage) {
     png.Text("\x89PNG\r\n\x1a\n").U32(0x0D000000).Text("IHDR");
     png.U8(0).U8(0).U8(0x9C).U8(0x40).U8(0).U8(0).U8(0x9C).U8(0x40).Zeros(20);  // 40000 × 40000
     EXPECT_EQ(MessageOf(png.Data()), invalid);
+    // Each format goes to its own decoder: a WebP header that passes the size check (8225×2057)
+    // in front of an SVG picture is not drawn as that picture, at whatever size it asks.
+    testsupport::Bytes webp;
+    webp.Text("RIFF    WEBPVP8L    /     ");
+    webp.Text("<svg xmlns='http://www.w3.org/2000/svg' width='4000' height='3000'><rect width='4000' "
+              "height='3000' fill='red'/></svg>");
+    EXPECT_EQ(MessageOf(webp.Data()), invalid);
     // A PNG cut short after its header.
     TempDir dir;
     SavePicture(dir / "p.png", false);
