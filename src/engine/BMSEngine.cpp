@@ -2,13 +2,19 @@
 // song clock and sound triggering.
 #include "engine/BMSEngine.h"
 
+#include <array>
 #include <cmath>
 #include <filesystem>
+#include <numeric>
+#include <optional>
 
+#include "engine/SoundLoader.h"
 #include "gui/BmpDecode.h"
 #include "gui/Clock.h"
 #include "gui/Convert.h"
 #include "gui/FileNames.h"
+#include "gui/PictureFile.h"
+#include "gui/ThreadPool.h"
 #include "gui/TextEncoding.h"
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
@@ -21,6 +27,11 @@ constexpr int kScreenWidth = 320;
 constexpr int kScreenHeight = 240;
 constexpr int kTickerPitch = 16;
 constexpr char kCtrlZ = 26;
+
+// What a chart's file name also finds when the file it names is not there: charts name WAV and
+// BMP files that are often shipped in other formats beside them.
+constexpr std::array<std::string_view, 5> kSoundExtensions = {".wav", ".ogg", ".flac", ".opus", ".mp3"};
+constexpr std::array<std::string_view, 5> kPictureExtensions = {".bmp", ".png", ".jpg", ".jpeg", ".gif"};
 
 // The destination of a picture of w×h pixels on the 320×240 screen for a fit mode; false for
 // a mode that copies nothing.
@@ -136,12 +147,20 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     chartEncoding_ = gui::IsValidUtf8(text) ? 1 : -1;
-    size_t start = 0;
-    for (size_t i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
-        if (i > start) ParseLine(std::string_view(text).substr(start, i - start));
-        start = i + 1;
+    soundLoader_ = std::make_unique<SoundLoader>(LoadThreads > 0 ? LoadThreads : gui::ThreadPool::MachineThreads());
+    try {
+        size_t start = 0;
+        for (size_t i = 0; i <= text.size(); ++i) {
+            if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
+            if (i > start) ParseLine(std::string_view(text).substr(start, i - start));
+            start = i + 1;
+        }
+        ApplyDecodedSounds(true);
+    } catch (...) {
+        soundLoader_.reset();
+        throw;
     }
+    soundLoader_.reset();
     chartEncoding_ = 0;
 
     RestoreSounds();
@@ -160,6 +179,7 @@ void TBMS::CreateSlots() {
     WaveList->Items().Clear();
     for (int i = 0; i < kSlotCount; ++i) {
         SoundState[i] = -1;
+        SoundFiles[i].clear();
         Sounds[i] = &WaveList->Items().Add();
         if (BgaDisplayMode < 2) {
             BgaImages[i] = std::make_unique<media::TDirectDrawSurface>(DirectDrawOwner());
@@ -181,27 +201,60 @@ void TBMS::LoadMidiFile(std::string_view name) {
 
 void TBMS::LoadSound(int slot, std::string_view name) {
     if (Sounds[slot] == nullptr) return;  // no slots before the first LoadChart
-    const std::filesystem::path path = gui::FindChartFile(std::filesystem::path(ChartFileName).parent_path(), name);
+    std::filesystem::path path = gui::FindChartFileOrAlternative(std::filesystem::path(ChartFileName).parent_path(),
+                                                                 name, kSoundExtensions);
     if (path.empty()) return;
+    if (soundLoader_) {
+        soundLoader_->Add(slot, std::move(path));
+        ApplyDecodedSounds(false);
+        return;
+    }
+    DecodedSound sound = DecodeSound(slot, std::move(path));
+    ApplySound(sound);
+}
+
+void TBMS::ApplyDecodedSounds(bool all) {
+    while (std::optional<DecodedSound> sound = soundLoader_->Next(all)) {
+        try {
+            ApplySound(*sound);
+        } catch (const gui::Exception&) {
+            // As when its line is read: the rest of that line is abandoned, and it has no more.
+        }
+    }
+}
+
+void TBMS::ApplySound(DecodedSound& sound) {
+    const int slot = sound.slot;
     media::TWaveCollectionItem& item = *Sounds[slot];
     SoundState[slot] = 1;
-    try {
-        item.Wave().LoadFromFile(path.string());
-    } catch (const gui::Exception&) {
-        // A file that is not a sound we can read leaves its slot silent.
+    SoundFiles[slot].clear();
+    const int64_t others = std::accumulate(Sounds.begin(), Sounds.end(), int64_t{0}, [&](int64_t sum, auto* other) {
+        return sum + (other != nullptr && other != &item ? static_cast<int64_t>(other->Wave().Size()) : 0);
+    });
+    if (sound.error || others + static_cast<int64_t>(sound.wave.Size()) > MaxSoundBytes) {
+        // A file that is not a sound we can read, or one too many, leaves its slot silent.
         SoundState[slot] = -1;
-        throw;
+        item.Wave().Clear();
+        if (sound.error) std::rethrow_exception(sound.error);
+        return;
     }
+    // A slot defined again drops the buffer made from its earlier file, so that the rate read
+    // below is the new file's own.
+    item.Finalize();
+    item.SetFrequency(media::DSBFREQUENCY_ORIGINAL);
+    item.Wave() = std::move(sound.wave);
+    SoundFiles[slot] = sound.path;
     const int64_t rate = item.Buffer()->Frequency();
     item.SetFrequency(static_cast<int32_t>(rate * PlaySpeed / 100));
 }
 
 void TBMS::LoadPicture(int slot, std::string_view name) {
     if (!BgaImages[slot]) return;  // no slots before the first LoadChart
-    const std::filesystem::path path = gui::FindChartFile(std::filesystem::path(ChartFileName).parent_path(), name);
+    const std::filesystem::path path = gui::FindChartFileOrAlternative(
+        std::filesystem::path(ChartFileName).parent_path(), name, kPictureExtensions);
     if (path.empty()) return;
     gui::Bitmap picture;
-    picture.LoadFromFile(path.string());
+    gui::LoadPictureFile(picture, path.string());
     gui::Bitmap screen;
     screen.Canvas().Brush().Color = gui::clBlack;
     screen.SetSize(kScreenWidth, kScreenHeight);

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,6 +26,9 @@ class TDirectDrawSurface;
 
 namespace engine {
 
+struct DecodedSound;
+class SoundLoader;
+
 struct TChartObject {
     int32_t Kind = 0;
     int32_t Position = 0;
@@ -41,6 +45,8 @@ constexpr int32_t kTempoChange = 200;
 constexpr int32_t kMeasureLength = 201;
 
 constexpr int kSlotCount = 256;
+// The most decoded sound one chart may hold; a sound that would go past it is refused.
+constexpr int64_t kMaxChartSoundBytes = int64_t{2} << 30;
 // Points of the tempo map as first allocated; a chart with more tempo changes enlarges it.
 constexpr int kTempoMapPoints = 501;
 
@@ -96,6 +102,12 @@ public:
     std::array<bool, kSlotCount> BgaLoaded{};
     std::array<media::TWaveCollectionItem*, kSlotCount> Sounds{};
     std::array<int32_t, kSlotCount> SoundState{};
+    // The file each loaded sound slot was read from (empty for the others).
+    std::array<std::filesystem::path, kSlotCount> SoundFiles;
+    // Threads that decode the sounds while a chart loads; 0 = one per hardware thread, 1 = none
+    // beside the loading one.
+    unsigned LoadThreads = 0;
+    int64_t MaxSoundBytes = kMaxChartSoundBytes;
     int32_t EndPosition = 0;
     int32_t ScanIndex = 0;
     bool HasBga = false;
@@ -115,6 +127,10 @@ private:
     void ParseChannelLine(std::string_view line);
     void LoadMidiFile(std::string_view name);
     void LoadSound(int slot, std::string_view name);
+    // Puts decoded sounds into their slots in the order their lines came: all that are ready,
+    // or with `all` every one still being decoded.
+    void ApplyDecodedSounds(bool all);
+    void ApplySound(DecodedSound& sound);
     void LoadPicture(int slot, std::string_view name);
     void CreateSlots();
     media::TDirectDraw* DirectDrawOwner() const;
@@ -125,6 +141,8 @@ private:
     // Whether the chart being loaded is UTF-8 (decided once for the whole file); unset while no
     // file is being loaded, when each text decides for itself.
     int chartEncoding_ = 0;
+    // Decodes the sound files while LoadChart reads the lines; absent otherwise.
+    std::unique_ptr<SoundLoader> soundLoader_;
     // The tempo that starts at each map point, and for each segment the segment whose line
     // stands in for it when it lasts no time (see SongPosition).
     std::vector<float> tempoValue_;

@@ -89,7 +89,27 @@ std::string_view WithoutTrailingBlanksAndDots(std::string_view name) {
     return name;
 }
 
+// The name without its extension: up to its last dot, unless a folder separator follows it.
+std::string_view Stem(std::string_view name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || name.find_first_of("\\/", dot) != std::string_view::npos) return name;
+    return name.substr(0, dot);
+}
+
 }  // namespace
+
+fs::path FindChartFileOrAlternative(const fs::path& folder, std::string_view name,
+                                    std::span<const std::string_view> extensions) {
+    fs::path found = FindChartFile(folder, name);
+    if (!found.empty()) return found;
+    const std::string_view stem = Stem(WithoutTrailingBlanksAndDots(name));
+    if (stem.empty()) return {};
+    for (const std::string_view extension : extensions) {
+        found = FindChartFile(folder, std::string(stem) + std::string(extension));
+        if (!found.empty()) return found;
+    }
+    return {};
+}
 
 fs::path FindChartFile(const fs::path& folder, std::string_view name) {
     struct Candidate {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <span>
 #include <string_view>
 
 namespace gui {
@@ -14,5 +15,11 @@ namespace gui {
 // without them, as Windows ignores those. Returns the path of an existing regular file, or an
 // empty path when there is none.
 std::filesystem::path FindChartFile(const std::filesystem::path& folder, std::string_view name);
+
+// FindChartFile, and when that finds nothing, the same name with its extension (from its last
+// dot; a name without one gets it added) replaced by each of `extensions` in turn, written with
+// their dot. Every try follows FindChartFile's rules, so letter case is ignored throughout.
+std::filesystem::path FindChartFileOrAlternative(const std::filesystem::path& folder, std::string_view name,
+                                                 std::span<const std::string_view> extensions);
 
 }  // namespace gui

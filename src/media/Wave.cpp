@@ -84,6 +84,18 @@ void TWave::Assign(const TWave* source) {
     SetData(source->Data(), source->Size());
 }
 
+TWave& TWave::operator=(TWave&& other) noexcept {
+    if (&other == this) return *this;
+    format_ = std::move(other.format_);
+    data_ = std::move(other.data_);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+    other.format_.clear();
+    other.Touch();
+    Touch();
+    return *this;
+}
+
 void TWave::Clear() {
     Touch();
     format_.clear();

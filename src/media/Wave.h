@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gui/Exception.h"
@@ -54,6 +55,9 @@ public:
         Assign(&other);
         return *this;
     }
+    // Takes both blocks without copying them; `other` is left empty.
+    TWave(TWave&& other) noexcept { *this = std::move(other); }
+    TWave& operator=(TWave&& other) noexcept;
 
     // Copies both blocks of `source`; nullptr empties this wave.
     void Assign(const TWave* source);

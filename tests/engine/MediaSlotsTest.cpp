@@ -85,6 +85,32 @@ TEST_F(MediaSlotsTest, SoundsPlayAtTheChosenSpeedAndRestartWhenTriggeredAgain) {
     EXPECT_NE(bms.Sounds[1]->Copy(0)->Status() & media::DSBSTATUS_PLAYING, 0u);
 }
 
+TEST_F(MediaSlotsTest, ASlotDefinedAgainPlaysTheLaterFileAtItsOwnRate) {
+    sound.SetOffline(true);
+    sound.Initialize();
+    testsupport::WriteFile(dir / "low.wav", Wav(22050, std::vector<int16_t>(100, 1000)));
+    testsupport::WriteFile(dir / "high.wav", Wav(44100, std::vector<int16_t>(300, -2000)));
+    bms.PlaySpeed = 150;
+    ASSERT_TRUE(Load("#WAV04 low.wav\n#WAV04 high.wav\n#WAV05 high.wav\n#WAV05 low.wav\n#00111:0405\n"));
+    EXPECT_EQ(bms.Sounds[4]->Frequency(), 66150);
+    EXPECT_EQ(bms.Sounds[5]->Frequency(), 33075);
+    bms.PlaySound(4);
+    ASSERT_EQ(bms.Sounds[4]->CopyCount(), 1);
+    const media::SampleData* played = bms.Sounds[4]->Copy(0)->Samples();
+    ASSERT_NE(played, nullptr);
+    EXPECT_EQ(played->sourceRate, 44100);
+    ASSERT_EQ(played->Frames(), 300u);
+    EXPECT_EQ(played->samples[0], -2000);
+
+    // A later line whose file cannot be read silences the slot; a later line whose file is
+    // missing leaves the earlier sound.
+    testsupport::WriteFile(dir / "junk.wav", "no wave");
+    ASSERT_TRUE(Load("#WAV04 low.wav\n#WAV04 junk.wav\n#WAV05 low.wav\n#WAV05 gone.wav\n#00111:0405\n"));
+    EXPECT_EQ(bms.SoundState[4], -1);
+    EXPECT_EQ(bms.SoundState[5], 1);
+    EXPECT_EQ(bms.Sounds[5]->Frequency(), 33075);
+}
+
 TEST_F(MediaSlotsTest, ASoundThatCannotBeReadOrPlayedLeavesItsSlotSilentAndTheChartLoads) {
     sound.SetOffline(true);
     sound.Initialize();
@@ -100,7 +126,9 @@ TEST_F(MediaSlotsTest, ASoundThatCannotBeReadOrPlayedLeavesItsSlotSilentAndTheCh
     EXPECT_EQ(bms.SoundState[1], 1);
     EXPECT_EQ(bms.SoundState[2], -1);
     EXPECT_EQ(bms.SoundState[3], -1);
-    EXPECT_EQ(bms.SoundState[4], -1);
+    // Our reader refuses a file that ends inside its data; libsndfile plays the sample that is there.
+    EXPECT_EQ(bms.SoundState[4], 1);
+    EXPECT_EQ(bms.Sounds[4]->Wave().Size(), 2u);
     for (int slot = 1; slot <= 4; ++slot) bms.PlaySound(slot);
     EXPECT_EQ(bms.LastObject, 4);
 }

@@ -47,3 +47,33 @@ TEST(FileNames, TrailingBlanksAndDotsAreIgnoredLikeOnWindows) {
     EXPECT_EQ(FindChartFile(dir.Path(), "bgm.wav\t"), dir / "bgm.wav");
     EXPECT_EQ(FindChartFile(dir.Path(), "BGM.wav."), dir / "bgm.wav");
 }
+
+TEST(FileNames, AMissingFileIsLookedForUnderTheOtherExtensionsInTheirOrder) {
+    TempDir dir;
+    const auto find = [&](std::string_view name) {
+        static constexpr std::string_view kSounds[] = {".wav", ".ogg", ".flac", ".opus", ".mp3"};
+        return gui::FindChartFileOrAlternative(dir.Path(), name, kSounds);
+    };
+    WriteFile(dir / "kick.ogg", "o");
+    WriteFile(dir / "kick.MP3", "m");
+    WriteFile(dir / "Snd" / "Snare.FLAC", "f");
+    WriteFile(dir / "hat.wav", "w");
+    WriteFile(dir / "hat.ogg", "o");
+    WriteFile(dir / "v1.0" / "tom.opus", "t");
+    // The name as written wins; then .wav, .ogg, .flac, .opus, .mp3, letter case ignored.
+    EXPECT_EQ(find("kick.mp3"), dir / "kick.MP3");
+    EXPECT_EQ(find("kick.wav"), dir / "kick.ogg");
+    EXPECT_EQ(find("KICK.WAV"), dir / "kick.ogg");
+    EXPECT_EQ(find("hat.mp3"), dir / "hat.wav");
+    EXPECT_EQ(find("snd\\snare.wav"), dir / "Snd/Snare.FLAC");
+    // Only the last dot starts the extension, and only in the file's own name; a name without
+    // one, or with trailing blanks, gets the extensions added.
+    EXPECT_EQ(find("v1.0\\tom"), dir / "v1.0/tom.opus");
+    EXPECT_EQ(find("kick"), dir / "kick.ogg");
+    EXPECT_EQ(find("kick.wav  "), dir / "kick.ogg");
+    EXPECT_TRUE(find("crash.wav").empty());
+    EXPECT_TRUE(find(".wav").empty());
+    // Only the extensions asked for.
+    static constexpr std::string_view kPictures[] = {".bmp", ".png"};
+    EXPECT_TRUE(gui::FindChartFileOrAlternative(dir.Path(), "kick.bmp", kPictures).empty());
+}

@@ -29,7 +29,8 @@ TEST(GlimstepInfo, PrintsTheLoadedChartAsOneLineOfJson) {
     EXPECT_EQ(run.out,
               "{\"loaded\":true,\"title\":\"\\\"曲\\\\\",\"artist\":\"me\",\"genre\":\"g\",\"chartType\":\"t\","
               "\"bpm\":133.5,\"playLevel\":4,\"rank\":1,\"total\":250,\"volWav\":90,\"playerMode\":2,"
-              "\"midiFile\":\"\",\"sounds\":[1],\"objects\":[[11,128,1],[200,128,240],[200,384,120]],"
+              "\"midiFile\":\"\",\"sounds\":[1],\"soundFiles\":{\"1\":\"Sound/Kick.wav\"},"
+              "\"objects\":[[11,128,1],[200,128,240],[200,384,120]],"
               "\"tempoMap\":[[0,0],[1798,128],[3798,384]],\"endPosition\":640}\n");
 }
 

@@ -3,6 +3,7 @@
 // one line of JSON.
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "engine/BMSEngine.h"
@@ -67,7 +68,19 @@ std::string ChartJson(const engine::TBMS& bms) {
         first = false;
         out += std::to_string(slot);
     }
-    out += "],\"objects\":[";
+    // The file each of those slots was read from, relative to the chart, after any fallback.
+    out += "],\"soundFiles\":{";
+    std::filesystem::path folder = std::filesystem::path(bms.ChartFileName).parent_path();
+    if (folder.empty()) folder = ".";
+    first = true;
+    for (int slot = 0; slot < engine::kSlotCount; ++slot) {
+        if (bms.SoundState[slot] < 0 || bms.SoundFiles[slot].empty()) continue;
+        if (!first) out += ',';
+        first = false;
+        out += '"' + std::to_string(slot) + "\":";
+        AppendString(out, bms.SoundFiles[slot].lexically_relative(folder).generic_string());
+    }
+    out += "},\"objects\":[";
     for (int32_t i = 0; i <= bms.LastObject; ++i) {
         const engine::TChartObject& o = bms.Objects[i];
         if (i > 0) out += ',';

@@ -1,0 +1,30 @@
+// Reads the sound files that charts name. A WAV file that our reader accepts, in a format the
+// mixer plays, is read exactly as the wave reader reads it; every other file (Ogg Vorbis, Opus,
+// FLAC, MP3, AIFF, ADPCM and other WAV encodings) is decoded with libsndfile into a wave of
+// 16-bit PCM at the file's own rate, so that everything after loading treats both alike.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "media/Wave.h"
+
+namespace media {
+
+// The longest sound one file may give; what lasts longer is cut here.
+constexpr int64_t kMaxSoundSeconds = 600;
+
+// Replaces `wave` with the sound of the file. Raises gui::EFOpenError when the file cannot be
+// opened, and what the wave reader raised when neither it nor libsndfile can read the file (a
+// refused file leaves `wave` empty).
+void LoadSoundFile(const std::string& fileName, TWave& wave);
+// The same for a whole file held in memory.
+void LoadSoundFromMemory(const uint8_t* bytes, size_t size, TWave& wave);
+
+// Decodes a file with libsndfile alone into 16-bit PCM at its own rate, mono or stereo, cut at
+// kMaxSoundSeconds. False (and `wave` untouched) when libsndfile cannot read it, it has more
+// than two channels, or its rate is one the mixer cannot play.
+bool DecodeCompressedSound(const uint8_t* bytes, size_t size, TWave& wave);
+
+}  // namespace media

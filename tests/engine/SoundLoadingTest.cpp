@@ -1,0 +1,167 @@
+// Sounds in the formats charts ship them in, found under the names charts give them, decoded on
+// several threads with the same outcome as one after the other.
+#include <sndfile.h>
+
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "EngineFixture.h"
+#include "support/SoundFiles.h"
+
+namespace enginetest {
+namespace {
+
+using SoundLoadingTest = EngineTest;
+
+constexpr int kOgg = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+constexpr int kFlac = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+
+// Everything a load leaves that play or the tools can see.
+struct LoadedState {
+    std::array<int32_t, engine::kSlotCount> soundState{};
+    std::array<std::string, engine::kSlotCount> files;
+    std::array<int, engine::kSlotCount> frequency{};
+    std::array<std::vector<uint8_t>, engine::kSlotCount> waves;
+    std::vector<Triple> objects;
+    std::vector<uint32_t> console;
+    bool operator==(const LoadedState&) const = default;
+};
+
+LoadedState LoadWith(const std::filesystem::path& chart, unsigned threads, bool device) {
+    media::TDXDraw display(nullptr);
+    media::TDXSound sound(nullptr);
+    if (device) {
+        sound.SetOffline(true);
+        sound.Initialize();
+    }
+    engine::TBMS bms(&display, &sound);
+    bms.BgaDisplayMode = 2;
+    bms.PlaySpeed = 75;
+    bms.LoadThreads = threads;
+    EXPECT_TRUE(bms.LoadChart(chart.string(), 128));
+    LoadedState s;
+    for (int i = 0; i < engine::kSlotCount; ++i) {
+        s.soundState[i] = bms.SoundState[i];
+        s.files[i] = bms.SoundFiles[i].filename().string();
+        s.frequency[i] = bms.Sounds[i]->Frequency();
+        media::TWave& wave = bms.Sounds[i]->Wave();
+        s.waves[i] = wave.FormatBlock();
+        s.waves[i].insert(s.waves[i].end(), wave.Data(), wave.Data() + wave.Size());
+    }
+    for (int32_t i = 0; i <= bms.LastObject; ++i)
+        s.objects.emplace_back(bms.Objects[i].Kind, bms.Objects[i].Position, bms.Objects[i].Value);
+    for (int y = 0; y < bms.ConsoleBitmap.Height(); ++y)
+        for (int x = 0; x < bms.ConsoleBitmap.Width(); ++x) s.console.push_back(bms.ConsoleBitmap.Pixel(x, y));
+    return s;
+}
+
+TEST_F(SoundLoadingTest, DecodingOnManyThreadsGivesExactlyWhatOneThreadGives) {
+    // Sixty slots of every kind: sounds in several formats and rates, names that need the
+    // fallback, missing and broken files, and slots defined again by a later line that loads,
+    // fails or finds nothing; with title lines between them, which the console shows.
+    std::string chart = "#BPM 130\n";
+    for (int i = 1; i <= 60; ++i) {
+        char slot[3];
+        std::snprintf(slot, sizeof slot, "%02X", i);
+        const std::string name = "s" + std::to_string(i);
+        switch (i % 6) {
+            case 0:
+                testsupport::WriteSoundFile(dir / (name + ".ogg"), kOgg, 22050 + 1000 * i, 1 + i % 2,
+                                            testsupport::Tone(22050 + 1000 * i, 1 + i % 2, 100 + 10 * i, 50 + i));
+                chart += "#WAV" + std::string(slot) + " " + name + ".wav\n";
+                break;
+            case 1:
+                testsupport::WriteFile(dir / (name + ".wav"), Wav(11025 * (1 + i % 4), std::vector<int16_t>(200 + i, 300)));
+                chart += "#WAV" + std::string(slot) + " " + name + ".wav\n";
+                break;
+            case 2:
+                testsupport::WriteSoundFile(dir / (name + ".flac"), kFlac, 44100, 2, testsupport::Tone(44100, 2, 300, 30 + i));
+                chart += "#WAV" + std::string(slot) + " " + name + ".flac\n#TITLE after " + name + "\n";
+                break;
+            case 3:
+                testsupport::WriteFile(dir / (name + ".wav"), "broken " + name);
+                chart += "#WAV" + std::string(slot) + " " + name + ".wav\n";
+                break;
+            case 4:
+                chart += "#WAV" + std::string(slot) + " missing" + name + ".wav\n";
+                break;
+            case 5:
+                testsupport::WriteFile(dir / (name + ".wav"), Wav(8000, std::vector<int16_t>(50, -100)));
+                testsupport::WriteSoundFile(dir / (name + "b.ogg"), kOgg, 48000, 2, testsupport::Tone(48000, 2, 500, 40));
+                chart += "#WAV" + std::string(slot) + " " + name + ".wav\n";
+                break;
+        }
+        chart += "#001" + std::string(i % 2 ? "11" : "13") + ":" + slot + "\n";
+    }
+    // Later definitions: a good one replaces, a broken one silences, a missing one leaves be.
+    chart += "#WAV05 s11b.wav\n#WAV0B s5.wav\n#WAV11 s3.wav\n#WAV17 missing.wav\n#WAV06 s5b.ogg\n";
+    testsupport::WriteFile(dir / "song.bms", chart);
+
+    for (const bool device : {true, false}) {
+        SCOPED_TRACE(device ? "with a sound device" : "without a sound device");
+        const LoadedState one = LoadWith(dir / "song.bms", 1, device);
+        const LoadedState many = LoadWith(dir / "song.bms", 4, device);
+        EXPECT_TRUE(one == many);
+        for (int slot = 1; slot <= 60; ++slot) {
+            EXPECT_EQ(one.soundState[slot], many.soundState[slot]) << slot;
+            EXPECT_EQ(one.files[slot], many.files[slot]) << slot;
+            EXPECT_EQ(one.frequency[slot], many.frequency[slot]) << slot;
+            EXPECT_TRUE(one.waves[slot] == many.waves[slot]) << slot;
+        }
+        EXPECT_TRUE(one.console == many.console);
+        // And what that is: the fallback found s6.ogg, s3 is silent, the later lines counted.
+        EXPECT_EQ(one.files[6], "s5b.ogg");
+        EXPECT_EQ(one.files[12], "s12.ogg");
+        EXPECT_EQ(one.soundState[3], -1);
+        EXPECT_EQ(one.soundState[4], -1);
+        EXPECT_EQ(one.soundState[5], 1);
+        EXPECT_EQ(one.files[5], "s11b.ogg");
+        EXPECT_EQ(one.soundState[0x0B], 1);
+        EXPECT_EQ(one.files[0x0B], "s5.wav");
+        EXPECT_EQ(one.soundState[0x11], -1);
+        EXPECT_EQ(one.files[0x17], "s23.wav");
+        EXPECT_EQ(one.frequency[12], device ? (22050 + 12000) * 75 / 100 : 0);
+        EXPECT_EQ(one.frequency[6], device ? 48000 * 75 / 100 : 0);
+    }
+}
+
+TEST_F(SoundLoadingTest, ChartsNamingWavFilesPlayTheOggFlacOrMp3FilesBesideThem) {
+    sound.SetOffline(true);
+    sound.Initialize();
+    testsupport::WriteSoundFile(dir / "Kick.OGG", kOgg, 44100, 2, testsupport::Tone(44100, 2, 200, 100));
+    testsupport::WriteSoundFile(dir / "snare.flac", kFlac, 22050, 1, testsupport::Tone(22050, 1, 400, 100));
+    testsupport::WriteSoundFile(dir / "hat.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 32000, 1,
+                                testsupport::Tone(32000, 1, 800, 100));
+    ASSERT_TRUE(Load("#WAV01 kick.wav\n#WAV02 snare.wav\n#WAV03 hat.wav\n#WAV04 hat.ogg\n#00111:01020304\n"));
+    const int rates[] = {0, 44100, 22050, 32000, 32000};
+    for (int slot = 1; slot <= 4; ++slot) {
+        EXPECT_EQ(bms.SoundState[slot], 1) << slot;
+        EXPECT_EQ(bms.Sounds[slot]->Frequency(), rates[slot]) << slot;
+        bms.PlaySound(slot);
+        ASSERT_EQ(bms.Sounds[slot]->CopyCount(), 1) << slot;
+        EXPECT_GT(bms.Sounds[slot]->Copy(0)->Samples()->Frames(), 4000u) << slot;
+    }
+    EXPECT_EQ(bms.SoundFiles[1], dir / "Kick.OGG");
+    EXPECT_EQ(bms.SoundFiles[4], dir / "hat.mp3");
+}
+
+TEST_F(SoundLoadingTest, SoundsPastTheChartsLimitAreRefusedAndARedefinedSlotFreesItsShare) {
+    sound.SetOffline(true);
+    sound.Initialize();
+    testsupport::WriteFile(dir / "a.wav", Wav(44100, std::vector<int16_t>(1000, 1)));  // 2000 bytes
+    testsupport::WriteFile(dir / "b.wav", Wav(44100, std::vector<int16_t>(1500, 2)));  // 3000 bytes
+    bms.MaxSoundBytes = 5000;
+    ASSERT_TRUE(Load("#WAV01 a.wav\n#WAV02 b.wav\n#WAV03 a.wav\n#WAV02 a.wav\n#WAV04 a.wav\n#WAV05 a.wav\n"));
+    EXPECT_EQ(bms.SoundState[1], 1);
+    EXPECT_EQ(bms.SoundState[2], 1);   // 3000 bytes, then 2000 in place of them
+    EXPECT_EQ(bms.SoundState[3], -1);  // 2000 + 3000 + 2000 would pass 5000
+    EXPECT_EQ(bms.SoundState[4], -1);  // 2000 + 2000 + 2000
+    EXPECT_EQ(bms.SoundState[5], -1);
+    EXPECT_EQ(bms.Sounds[2]->Wave().Size(), 2000u);
+    EXPECT_EQ(bms.Sounds[3]->Wave().Size(), 0u);
+    EXPECT_TRUE(bms.SoundFiles[3].empty());
+}
+
+}  // namespace
+}  // namespace enginetest

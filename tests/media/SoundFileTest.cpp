@@ -1,0 +1,151 @@
+#include "media/SoundFile.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "media/Mixer.h"
+#include "support/SoundFiles.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+using media::TWave;
+using testsupport::TempDir;
+
+struct Decoded {
+    TWave wave;
+    media::TWaveFormatEx format;
+    std::vector<int16_t> samples;
+};
+
+Decoded LoadFile(const std::filesystem::path& path) {
+    Decoded d;
+    media::LoadSoundFile(path.string(), d.wave);
+    d.format = d.wave.Format();
+    d.samples.resize(d.wave.Size() / 2);
+    if (d.wave.Size() > 0) std::memcpy(d.samples.data(), d.wave.Data(), d.samples.size() * 2);
+    return d;
+}
+
+// The largest sample of the first channel, and the frame where it first passes 3000.
+std::pair<int, size_t> PeakAndOnset(const Decoded& d) {
+    int peak = 0;
+    size_t onset = SIZE_MAX;
+    const size_t channels = d.format.nChannels;
+    for (size_t i = 0; i < d.samples.size(); i += channels) {
+        peak = std::max(peak, std::abs(static_cast<int>(d.samples[i])));
+        if (onset == SIZE_MAX && std::abs(d.samples[i]) > 3000) onset = i / channels;
+    }
+    return {peak, onset};
+}
+
+std::string MessageOf(const std::filesystem::path& path) {
+    try {
+        LoadFile(path);
+    } catch (const gui::Exception& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+struct Compressed {
+    const char* name;
+    int format;
+    int rate;
+    int channels;
+};
+
+TEST(SoundFile, CompressedFilesBecome16BitPcmAtTheirOwnRate) {
+    TempDir dir;
+    const Compressed kinds[] = {
+        {"a.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2},
+        {"b.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 22050, 1},
+        {"c.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 48000, 2},
+        {"d.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000, 1},
+        {"e.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 32000, 2},
+        {"f.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 11025, 1},
+    };
+    for (const Compressed& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        // 300 ms of silence, then 200 ms of tone, then silence to 1 s.
+        std::vector<float> samples(static_cast<size_t>(kind.rate * kind.channels) * 3 / 10, 0.0f);
+        const std::vector<float> tone = testsupport::Tone(kind.rate, kind.channels, 440, 200, 700);
+        samples.insert(samples.end(), tone.begin(), tone.end());
+        testsupport::WriteSoundFile(dir / kind.name, kind.format, kind.rate, kind.channels, samples);
+
+        const Decoded d = LoadFile(dir / kind.name);
+        EXPECT_EQ(d.format.wFormatTag, media::WAVE_FORMAT_PCM);
+        EXPECT_EQ(d.format.wBitsPerSample, 16);
+        EXPECT_EQ(d.format.nChannels, kind.channels);
+        EXPECT_EQ(d.format.nSamplesPerSec, static_cast<uint32_t>(kind.rate));
+        EXPECT_TRUE(media::IsPlayableFormat(d.wave.FormatBlock()));
+        // Lossy coders may add a little lead-in and padding; the sound is where it was.
+        const double seconds = static_cast<double>(d.samples.size()) / kind.channels / kind.rate;
+        EXPECT_NEAR(seconds, 1.0, 0.1);
+        const auto [peak, onset] = PeakAndOnset(d);
+        EXPECT_NEAR(peak, 0.6 * 32767, 0.15 * 32767);
+        EXPECT_NEAR(static_cast<double>(onset) / kind.rate, 0.3, 0.01);
+    }
+}
+
+TEST(SoundFile, AWavFileThatTheMixerPlaysIsReadByOurReaderByteForByte) {
+    TempDir dir;
+    // 8-bit stereo with an extra chunk: libsndfile would turn it into 16-bit; our reader keeps it.
+    testsupport::Bytes b;
+    b.Text("RIFF").U32(0).Text("WAVE").Text("LIST").U32(3).Text("abc");
+    b.Text("fmt ").U32(16).U16(1).U16(2).U32(22050).U32(44100).U16(2).U16(8);
+    b.Text("data").U32(6).U8(1).U8(2).U8(3).U8(4).U8(5).U8(6);
+    testsupport::WriteFile(dir / "plain.wav", b.Data());
+    TWave expected;
+    expected.LoadFromFile((dir / "plain.wav").string());
+    const Decoded d = LoadFile(dir / "plain.wav");
+    EXPECT_EQ(d.wave.FormatBlock(), expected.FormatBlock());
+    ASSERT_EQ(d.wave.Size(), 6u);
+    EXPECT_EQ(std::memcmp(d.wave.Data(), expected.Data(), 6), 0);
+
+    // A float WAV is one the mixer plays: it stays float too.
+    testsupport::WriteSoundFile(dir / "float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 1,
+                                testsupport::Tone(44100, 1, 1000, 10));
+    EXPECT_EQ(LoadFile(dir / "float.wav").format.wFormatTag, media::WAVE_FORMAT_IEEE_FLOAT);
+}
+
+TEST(SoundFile, WhatNothingReadsKeepsTheWaveReadersVerdict) {
+    TempDir dir;
+    testsupport::WriteFile(dir / "junk.wav", "this is no sound at all, in any format");
+    EXPECT_EQ(MessageOf(dir / "junk.wav"), media::kInvalidWaveMessage);
+    testsupport::WriteFile(dir / "empty.wav", "");
+    EXPECT_EQ(MessageOf(dir / "empty.wav"), "(no error)");
+    EXPECT_TRUE(LoadFile(dir / "empty.wav").wave.Empty());
+    EXPECT_EQ(MessageOf(dir / "none.wav").find("ファイル"), 0u);
+
+    // A RIFF WAVE in a format nobody plays stays as our reader read it (and will play silence).
+    testsupport::Bytes b;
+    b.Text("RIFF").U32(0).Text("WAVE").Text("fmt ").U32(16).U16(0x55AA).U16(1).U32(8000).U32(8000).U16(1).U16(8);
+    b.Text("data").U32(4).U32(0x01020304);
+    testsupport::WriteFile(dir / "odd.wav", b.Data());
+    const Decoded odd = LoadFile(dir / "odd.wav");
+    EXPECT_EQ(odd.format.wFormatTag, 0x55AA);
+    EXPECT_EQ(odd.wave.Size(), 4u);
+
+    // More than two channels is refused.
+    testsupport::WriteSoundFile(dir / "six.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 8000, 6,
+                                std::vector<float>(6 * 800, 0.1f));
+    EXPECT_EQ(MessageOf(dir / "six.flac"), media::kInvalidWaveMessage);
+}
+
+TEST(SoundFile, ASoundIsCutAtTenMinutes) {
+    TempDir dir;
+    constexpr int kRate = 1000;
+    std::vector<float> samples(static_cast<size_t>(kRate) * 610, 0.25f);
+    testsupport::WriteSoundFile(dir / "long.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kRate, 1, samples);
+    const Decoded d = LoadFile(dir / "long.flac");
+    EXPECT_EQ(d.samples.size(), static_cast<size_t>(kRate) * media::kMaxSoundSeconds);
+    EXPECT_NEAR(d.samples.back(), 0.25 * 32767, 2);
+}
+
+}  // namespace
