@@ -2,12 +2,14 @@
 // song clock and sound triggering.
 #include "engine/BMSEngine.h"
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 
 #include "gui/BmpDecode.h"
 #include "gui/Clock.h"
 #include "gui/Convert.h"
+#include "gui/Exception.h"
 #include "gui/FileNames.h"
 #include "gui/TextEncoding.h"
 #include "media/DXDraws.h"
@@ -21,6 +23,18 @@ constexpr int kScreenWidth = 320;
 constexpr int kScreenHeight = 240;
 constexpr int kTickerPitch = 16;
 constexpr char kCtrlZ = 26;
+// The least time between two calls of the load-progress hook.
+constexpr int64_t kProgressIntervalNs = 5'000'000;
+// Chart lines read between two looks at the clock.
+constexpr size_t kLinesPerProgressCheck = 1024;
+
+using gui::Exception;
+GUI_DECLARE_EXCEPTION(ELoadAbandoned, Exception);
+
+int64_t SteadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // The destination of a picture of w×h pixels on the 320×240 screen for a fit mode; false for
 // a mode that copies nothing.
@@ -136,11 +150,19 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     chartEncoding_ = gui::IsValidUtf8(text) ? 1 : -1;
+    lastProgress_ = SteadyNanoseconds();
     size_t start = 0;
-    for (size_t i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
-        if (i > start) ParseLine(std::string_view(text).substr(start, i - start));
-        start = i + 1;
+    size_t lines = 0;
+    try {
+        for (size_t i = 0; i <= text.size(); ++i) {
+            if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
+            if (i > start) ParseLine(std::string_view(text).substr(start, i - start));
+            start = i + 1;
+            if (++lines % kLinesPerProgressCheck == 0) ReportLoadProgress();
+        }
+    } catch (const ELoadAbandoned&) {
+        chartEncoding_ = 0;
+        return false;
     }
     chartEncoding_ = 0;
 
@@ -154,6 +176,14 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     }
     ConsoleLine("Play Start!!", gui::clYellow);
     return true;
+}
+
+void TBMS::ReportLoadProgress() {
+    if (!OnLoadProgress) return;
+    const int64_t now = SteadyNanoseconds();
+    if (now - lastProgress_ < kProgressIntervalNs) return;
+    lastProgress_ = now;
+    if (!OnLoadProgress()) throw ELoadAbandoned("読み込みを中止しました");
 }
 
 void TBMS::CreateSlots() {

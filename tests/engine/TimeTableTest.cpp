@@ -2,55 +2,12 @@
 #include <string>
 
 #include "EngineFixture.h"
-#include "engine/ObjectSort.h"
 
 namespace enginetest {
 namespace {
 
 using TimeTableTest = EngineTest;
 using engine::TChartObject;
-
-TEST(ObjectSort, EqualPositionsFollowTheExchangeSort) {
-    // X, Y, Z at 5, 5, 3 end as Z, Y, X.
-    std::vector<TChartObject> objects{{1, 5, 0, true}, {2, 5, 0, true}, {3, 3, 0, true}};
-    engine::SortByPosition(objects);
-    EXPECT_EQ(objects[0].Kind, 3);
-    EXPECT_EQ(objects[1].Kind, 2);
-    EXPECT_EQ(objects[2].Kind, 1);
-}
-
-// The fast sort must leave every table exactly as the exchange sort does, also in the order of
-// records with equal positions (told apart by Value), and also when it falls back to the plain
-// passes after many exchanges.
-TEST(ObjectSort, MatchesTheExchangeSortOnRandomTables) {
-    std::mt19937 random(12345);
-    for (int round = 0; round < 3000; ++round) {
-        const int n = static_cast<int>(random() % 200);
-        const int range = 1 + static_cast<int>(random() % (round % 3 == 0 ? 4 : 1000));
-        const int layout = round % 4;
-        std::vector<TChartObject> objects(static_cast<size_t>(n));
-        for (int i = 0; i < n; ++i) {
-            int32_t position = static_cast<int32_t>(random() % static_cast<uint32_t>(range));
-            if (layout == 1) position = i * 3 + static_cast<int32_t>(random() % 8);   // nearly in order
-            if (layout == 2) position = (n - i) * 2 + static_cast<int32_t>(random() % 3);  // backwards
-            objects[static_cast<size_t>(i)] = {static_cast<int32_t>(random() % 30), position, i, (random() & 1) != 0};
-        }
-        std::vector<TChartObject> expected = objects;
-        engine::ExchangeSort(expected);
-        engine::SortByPosition(objects);
-        ASSERT_EQ(objects, expected) << "round " << round << ", " << n << " records";
-    }
-}
-
-TEST(ObjectSort, MatchesTheExchangeSortOnALargeBackwardsTable) {
-    std::mt19937 random(7);
-    std::vector<TChartObject> objects(3000);
-    for (int i = 0; i < 3000; ++i) objects[static_cast<size_t>(i)] = {0, (3000 - i) / 3 + static_cast<int32_t>(random() % 5), i, true};
-    std::vector<TChartObject> expected = objects;
-    engine::ExchangeSort(expected);
-    engine::SortByPosition(objects);
-    EXPECT_EQ(objects, expected);
-}
 
 TEST_F(TimeTableTest, SingleTempoChart) {
     ASSERT_TRUE(Load("#BPM 120\n#00311:01\n"));
