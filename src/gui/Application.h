@@ -55,6 +55,9 @@ public:
     void Run();
     // Processes pending events once, then the idle handler once; returns false once terminated.
     bool ProcessMessages();
+    // Processes pending events and repaints, without the idle handler: for long work that runs
+    // inside the idle handler and must keep the windows answering. True when there were events.
+    bool DispatchEvents();
     // Runs a nested loop until `done` returns true (modal dialogs and message boxes).
     void RunModal(const std::function<bool()>& done);
     void Terminate() { terminated_ = true; }
