@@ -4,12 +4,24 @@
 // channel (all measures of one channel, then the next), which leaves the sort more to do.
 // The same chart with 1,000 small WAV files (its 255 slots named four times over, as long
 // charts that reuse slots do) measures reading and decoding the sounds, alone and in the load.
+//
+// Big charts (BM_Big*): 20,000, 200,000 and 1,000,000 objects over 1,000 measures with 999
+// measure-length changes and 10,000 tempo changes, written in measure order, channel by channel
+// (16 or 64 channel lines a measure, the measure lengths and tempo changes first) or in random
+// line order; and a look-alike of a real 7-key chart of 28,498 objects (53 measures, 2,180
+// lines in blocks, most of them background sounds, 4,428 tempo changes, 23 measure lengths).
+// Each phase of the load is timed apart (parse, sort, measure-length pass, tempo map) and
+// whole; the literal procedures are timed where they finish within a minute.
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -17,6 +29,7 @@
 #include "engine/ObjectSort.h"
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
+#include "support/LiteralTimeTable.h"
 
 namespace {
 
@@ -164,6 +177,8 @@ void BM_Parse(benchmark::State& state) {
     state.counters["objects"] = e.bms.LastObject + 1;
 }
 
+void FastSort(std::span<engine::TChartObject> objects) { engine::SortByPosition(objects); }
+
 template <void (*Sort)(std::span<engine::TChartObject>)>
 void BM_Sort(benchmark::State& state) {
     Engine e;
@@ -223,11 +238,250 @@ void BM_ReadAndDecodeSounds(benchmark::State& state) {
     state.counters["files"] = kSoundFiles;
 }
 
+
+enum BigLayout { kMeasureOrder, kChannels16, kChannels64, kRandomLines, kRealLookAlike };
+
+std::string Hex2(int value) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", value);
+    return text;
+}
+
+std::string ChannelLine(int m, int channel, const std::string& data) {
+    char head[8];
+    std::snprintf(head, sizeof head, "%02d:", channel);
+    return MeasurePrefix(m) + head + data;
+}
+
+// `count` objects on a line of `slots` slots, spread evenly; values 01-FF.
+std::string NoteData(int slots, int count, int seed) {
+    std::string data(static_cast<size_t>(slots) * 2, '0');
+    for (int k = 0; k < count; ++k) {
+        const int slot = static_cast<int>(int64_t{k} * slots / count);
+        const std::string value = Hex2(1 + (seed + 37 * k) % 255);
+        data[2 * static_cast<size_t>(slot)] = value[0];
+        data[2 * static_cast<size_t>(slot) + 1] = value[1];
+    }
+    return data;
+}
+
+// Key channels first, then background-sound lines (channel 01 may appear any number of times).
+int StreamChannel(int stream) {
+    static const int kKeys[] = {11, 12, 13, 14, 15, 16, 21, 22, 23, 24, 25, 26};
+    return stream < 12 ? kKeys[stream] : 1;
+}
+
+std::vector<std::string> BigChartLines(int layout, int objects) {
+    std::vector<std::string> lines{"#TITLE big", "#BPM 150"};
+    for (int i = 1; i <= 255; ++i) lines.push_back("#WAV" + Hex2(i) + " s" + Hex2(i) + ".wav");
+    std::vector<std::string> lengths, tempos;
+    std::vector<std::vector<std::string>> streams;
+    if (layout == kRealLookAlike) {
+        constexpr int kMeasuresHere = 53;
+        static const char* const kLengths[] = {"0.75", "1.5", "0.5", "1.25", "0.875"};
+        for (int k = 0; k < 23; ++k) lengths.push_back(ChannelLine(2 + 2 * k, 2, kLengths[k % 5]));
+        for (int m = 0; m < kMeasuresHere; ++m) {
+            const int count = 4428 / kMeasuresHere + (m < 4428 % kMeasuresHere ? 1 : 0);
+            std::string data = NoteData(128, count, m);
+            for (size_t k = 0; k < data.size(); k += 2)
+                if (data.substr(k, 2) != "00") data.replace(k, 2, Hex2(60 + (static_cast<int>(k) + m) % 180));
+            tempos.push_back(ChannelLine(m, 3, data));
+        }
+        // 430 key lines and 1,674 background lines carry the remaining 24,047 objects.
+        int left = 28498 - 4428 - 23;
+        int linesLeft = 430 + 1674;
+        for (int stream = 0; linesLeft > 0; ++stream) {
+            streams.emplace_back();
+            const int channel = stream < 8 ? StreamChannel(stream) : 1;
+            for (int m = 0; m < kMeasuresHere && linesLeft > 0; ++m) {
+                if (stream < 8 && static_cast<int>(streams.back().size()) >= 430 / 8 + (stream < 430 % 8 ? 1 : 0)) break;
+                const int count = (left + linesLeft - 1) / linesLeft;
+                streams.back().push_back(ChannelLine(m, channel, NoteData(16, count, stream + m)));
+                left -= count;
+                --linesLeft;
+            }
+        }
+    } else {
+        static const char* const kLengths[] = {"0.75", "1.25", "0.5", "1.5", "0.875", "2"};
+        for (int m = 1; m < 1000; ++m) lengths.push_back(ChannelLine(m, 2, kLengths[m % 6]));
+        for (int m = 0; m < 1000; ++m) {
+            std::string data;
+            for (int k = 0; k < 16; ++k) data += k < 10 ? Hex2(60 + (m * 10 + k) % 180) : "00";
+            tempos.push_back(ChannelLine(m, 3, data));
+        }
+        const int channels = layout == kChannels64 ? 64 : 16;
+        int left = std::max(0, objects - 999 - 10000);
+        const int perLine = std::max(1, (left + channels * 1000 - 1) / (channels * 1000));
+        for (int stream = 0; stream < channels; ++stream) {
+            streams.emplace_back();
+            for (int m = 0; m < 1000; ++m) {
+                const int count = std::min(perLine, left);
+                if (count <= 0) break;
+                streams.back().push_back(ChannelLine(m, StreamChannel(stream), NoteData(64, count, stream + m)));
+                left -= count;
+            }
+        }
+    }
+    if (layout == kMeasureOrder) {
+        // Line by line: each measure's length, tempo changes and channels together.
+        for (int m = 0; m < 1000; ++m) {
+            if (m >= 1) lines.push_back(lengths[static_cast<size_t>(m - 1)]);
+            lines.push_back(tempos[static_cast<size_t>(m)]);
+            for (const auto& stream : streams)
+                if (static_cast<size_t>(m) < stream.size()) lines.push_back(stream[static_cast<size_t>(m)]);
+        }
+        return lines;
+    }
+    const size_t header = lines.size();
+    lines.insert(lines.end(), lengths.begin(), lengths.end());
+    lines.insert(lines.end(), tempos.begin(), tempos.end());
+    for (const auto& stream : streams) lines.insert(lines.end(), stream.begin(), stream.end());
+    if (layout == kRandomLines) std::shuffle(lines.begin() + static_cast<std::ptrdiff_t>(header), lines.end(), std::mt19937(1));
+    return lines;
+}
+
+std::filesystem::path WriteBigChart(int layout, int objects) {
+    const auto dir = std::filesystem::temp_directory_path() / "glimstep-chart-bench";
+    std::filesystem::create_directories(dir);
+    const auto file = dir / ("big-" + std::to_string(layout) + "-" + std::to_string(objects) + ".bms");
+    if (!std::filesystem::exists(file)) {
+        std::ofstream out(file, std::ios::binary);
+        for (const std::string& line : BigChartLines(layout, objects)) out << line << "\r\n";
+    }
+    return file;
+}
+
+const std::vector<std::string>& CachedBigChart(int layout, int objects) {
+    static std::vector<std::string> lines;
+    static int64_t key = -1;
+    if (key != int64_t{layout} * 100000000 + objects) {
+        lines = BigChartLines(layout, objects);
+        key = int64_t{layout} * 100000000 + objects;
+    }
+    return lines;
+}
+
+// The table as parsed, sorted, and with the measure lengths applied.
+struct BigTables {
+    std::vector<engine::TChartObject> parsed, sorted, measured;
+};
+
+const BigTables& CachedTables(int layout, int objects) {
+    static BigTables tables;
+    static int64_t key = -1;
+    if (key != int64_t{layout} * 100000000 + objects) {
+        Engine e;
+        e.Parse(CachedBigChart(layout, objects));
+        tables.parsed = e.bms.Objects;
+        e.bms.SortObjects();
+        tables.sorted = e.bms.Objects;
+        e.bms.ApplyMeasureLengths();
+        tables.measured = e.bms.Objects;
+        key = int64_t{layout} * 100000000 + objects;
+    }
+    return tables;
+}
+
+// Runs `phase` on a fresh engine holding `table` in every iteration, timing only the phase.
+template <typename Phase>
+void TimePhase(benchmark::State& state, const std::vector<engine::TChartObject>& table, Phase phase) {
+    Engine e;
+    e.bms.TicksPerMeasure = 128;
+    e.bms.Bpm = 150;
+    for (auto _ : state) {
+        state.PauseTiming();
+        e.bms.Objects = table;
+        e.bms.LastObject = static_cast<int32_t>(table.size()) - 1;
+        state.ResumeTiming();
+        phase(e.bms);
+    }
+    state.counters["objects"] = static_cast<double>(table.size());
+}
+
+void BM_BigParse(benchmark::State& state) {
+    const auto& lines = CachedBigChart(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    Engine e;
+    for (auto _ : state) e.Parse(lines);
+    state.counters["objects"] = e.bms.LastObject + 1;
+}
+
+void BM_BigSort(benchmark::State& state) {
+    TimePhase(state, CachedTables(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).parsed,
+              [](engine::TBMS& bms) { bms.SortObjects(); });
+}
+
+void BM_BigPass(benchmark::State& state) {
+    TimePhase(state, CachedTables(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).sorted,
+              [](engine::TBMS& bms) { bms.ApplyMeasureLengths(); });
+}
+
+void BM_BigTempoMap(benchmark::State& state) {
+    TimePhase(state, CachedTables(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).measured,
+              [](engine::TBMS& bms) { bms.BuildTempoMap(); });
+}
+
+void BM_LiteralSort(benchmark::State& state) {
+    TimePhase(state, CachedTables(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).parsed,
+              [](engine::TBMS& bms) { testsupport::LiteralExchangeSort(bms.Objects); });
+}
+
+void BM_LiteralPass(benchmark::State& state) {
+    TimePhase(state, CachedTables(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).sorted,
+              [](engine::TBMS& bms) { testsupport::LiteralMeasureLengths(bms.Objects, 128); });
+}
+
+// The whole LoadChart from the file, with the hook that the player sets (it pumps no events
+// here) when `hook` is 1; and the peak memory of the process.
+void BM_BigLoad(benchmark::State& state) {
+    const std::filesystem::path file = WriteBigChart(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    Engine e;
+    int64_t calls = 0;
+    if (state.range(2) != 0) e.bms.OnLoadProgress = [&calls] { return ++calls > 0; };
+    for (auto _ : state)
+        if (!e.bms.LoadChart(file.string(), 128)) state.SkipWithError("load failed");
+    Counters(state, e.bms);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peakMB"] = static_cast<double>(usage.ru_maxrss) / 1024;
+    state.counters["hookCalls"] = static_cast<double>(calls);
+}
+
+void BigArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"layout", "objects"});
+    for (int objects : {20000, 200000, 1000000})
+        for (int layout : {kMeasureOrder, kChannels16, kChannels64, kRandomLines}) b->Args({layout, objects});
+    b->Args({kRealLookAlike, 28498});
+    b->Unit(benchmark::kMillisecond);
+}
+
+void LiteralArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"layout", "objects"});
+    for (int layout : {kMeasureOrder, kChannels16, kChannels64, kRandomLines}) b->Args({layout, 20000});
+    b->Args({kRealLookAlike, 28498});
+    b->Unit(benchmark::kMillisecond)->Iterations(1);
+}
+
+void LoadArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"layout", "objects", "hook"});
+    for (int objects : {20000, 200000, 1000000})
+        for (int layout : {kMeasureOrder, kChannels16, kChannels64, kRandomLines})
+            for (int hook : {0, 1}) b->Args({layout, objects, hook});
+    for (int hook : {0, 1}) b->Args({kRealLookAlike, 28498, hook});
+    b->Unit(benchmark::kMillisecond);
+}
+
 }  // namespace
 
 BENCHMARK(BM_Parse)->Arg(0)->Arg(1)->ArgName("grouped")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Sort<engine::SortByPosition>)->Name("BM_Sort")->Arg(0)->Arg(1)->ArgName("grouped")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Sort<engine::ExchangeSort>)->Name("BM_ExchangeSort")->Arg(0)->Arg(1)->ArgName("grouped")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sort<FastSort>)->Name("BM_Sort")->Arg(0)->Arg(1)->ArgName("grouped")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sort<testsupport::LiteralExchangeSort>)->Name("BM_ExchangeSort")->Arg(0)->Arg(1)->ArgName("grouped")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Build)->Arg(0)->Arg(1)->ArgName("grouped")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadChart)->ArgNames({"grouped", "wavs"})->Args({0, 0})->Args({1, 0})->Args({0, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadAndDecodeSounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BigParse)->Apply(BigArgs);
+BENCHMARK(BM_BigSort)->Apply(BigArgs);
+BENCHMARK(BM_BigPass)->Apply(BigArgs);
+BENCHMARK(BM_BigTempoMap)->Apply(BigArgs);
+BENCHMARK(BM_BigLoad)->Apply(LoadArgs);
+BENCHMARK(BM_LiteralSort)->Apply(LiteralArgs);
+BENCHMARK(BM_LiteralPass)->Apply(BigArgs)->Iterations(1);

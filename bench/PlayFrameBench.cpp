@@ -1,6 +1,8 @@
 // One play frame on a dense chart: eight lanes of sixteenth notes (#PLAYER 3), so that about 270
 // arrows are on the screen at once, with Hidden on (the fading arrows use the software blend),
 // for each pixel format of the back surface. A variant adds the Show Params line.
+// BM_PlayFrameChart compares a frame of the demo chart with one of a chart of 1,000,000 objects
+// (written channel by channel, nearly all of them background sounds), in a window.
 #include "gui/Controls.h"
 
 #include <benchmark/benchmark.h>
@@ -38,10 +40,11 @@ std::filesystem::path WriteChart() {
     return dir / "dense.bms";
 }
 
-// 0 = window (XRGB8888), 1 = full screen 65536 colours, 2 = full screen 256 colours.
-void BM_PlayFrame(benchmark::State& st) {
-    const int screen = static_cast<int>(st.range(0));
-    const bool showParams = st.range(1) != 0;
+// Frames of the chart in `file` at every position from `first` to `last`, over and over;
+// wrapping back starts the object pass afresh. 0 = window (XRGB8888), 1 = full screen 65536
+// colours, 2 = full screen 256 colours.
+void RunFrames(benchmark::State& st, const std::filesystem::path& file, int screen, bool showParams, int32_t first,
+               int32_t lastMeasure) {
     gui::Clock::UseManual(100000);
     play::CreateDM();
     gui::Application app;
@@ -56,15 +59,15 @@ void BM_PlayFrame(benchmark::State& st) {
     media::TDXDraw display(nullptr);
     media::TDXSound sound(nullptr);
     engine::TBMS bms(&display, &sound);
-    if (!play::SetupAndLoad(app, display, bms, WriteChart().string())) {
+    if (!play::SetupAndLoad(app, display, bms, file.string())) {
         st.SkipWithError("chart not loaded");
+        play::Bind({});
+        gui::Clock::UseSystem();
         return;
     }
     bms.StartClock();
 
-    // Positions where the screen is full; wrapping back starts the object pass afresh.
-    const int32_t first = 256;
-    const int32_t last = (kMeasures - 3) * 128;
+    const int32_t last = lastMeasure * 128;
     int32_t p = first;
     int arrows = 0;
     for (auto _ : st) {
@@ -84,8 +87,48 @@ void BM_PlayFrame(benchmark::State& st) {
         if (bms.Objects[i].Kind > 10 && bms.Objects[i].Kind < 30 && y >= -32 && y <= 240) ++arrows;
     }
     st.counters["arrows_on_screen"] = arrows;
+    st.counters["objects"] = bms.LastObject + 1;
     play::Bind({});
     gui::Clock::UseSystem();
+}
+
+void BM_PlayFrame(benchmark::State& st) {
+    RunFrames(st, WriteChart(), static_cast<int>(st.range(0)), st.range(1) != 0, 256, kMeasures - 3);
+}
+
+// 1,000 measures; per measure 8 lanes of 2 arrows (about as many on the screen as in the demo)
+// and 16 background lines of 62 sounds.
+std::filesystem::path WriteMillionObjectChart() {
+    const auto dir = std::filesystem::temp_directory_path() / "glimstep-playframe-bench";
+    std::filesystem::create_directories(dir);
+    const auto file = dir / "million-2.bms";
+    if (std::filesystem::exists(file)) return file;
+    std::ofstream out(file, std::ios::binary);
+    out << "#PLAYER 3\n#BPM 150\n";
+    std::string arrows, sounds;
+    for (int k = 0; k < 16; ++k) arrows += k % 8 == 0 ? "01" : "00";
+    for (int k = 0; k < 64; ++k) sounds += k < 62 ? "02" : "00";
+    for (int lane : kLanes)
+        for (int m = 0; m < 1000; ++m) {
+            char head[16];
+            std::snprintf(head, sizeof head, "#%03d%02d:", m, lane);
+            out << head << arrows << "\n";
+        }
+    for (int line = 0; line < 16; ++line)
+        for (int m = 0; m < 1000; ++m) {
+            char head[16];
+            std::snprintf(head, sizeof head, "#%03d01:", m);
+            out << head << sounds << "\n";
+        }
+    return file;
+}
+
+// 0 = the demo chart, 1 = the chart of a million objects.
+void BM_PlayFrameChart(benchmark::State& st) {
+    if (st.range(0) == 0)
+        RunFrames(st, GLIMSTEP_DEMO_CHART, 0, false, 256, 33);
+    else
+        RunFrames(st, WriteMillionObjectChart(), 0, false, 256, 990);
 }
 
 BENCHMARK(BM_PlayFrame)
@@ -95,5 +138,6 @@ BENCHMARK(BM_PlayFrame)
     ->Args({2, 0})
     ->Args({0, 1})
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlayFrameChart)->ArgName("million")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "engine/BMSEngine.h"
 
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <numeric>
@@ -12,6 +13,7 @@
 #include "gui/BmpDecode.h"
 #include "gui/Clock.h"
 #include "gui/Convert.h"
+#include "gui/Exception.h"
 #include "gui/FileNames.h"
 #include "gui/PictureFile.h"
 #include "gui/ThreadPool.h"
@@ -27,6 +29,18 @@ constexpr int kScreenWidth = 320;
 constexpr int kScreenHeight = 240;
 constexpr int kTickerPitch = 16;
 constexpr char kCtrlZ = 26;
+// The least time between two calls of the load-progress hook.
+constexpr int64_t kProgressIntervalNs = 5'000'000;
+// Chart lines read between two looks at the clock.
+constexpr size_t kLinesPerProgressCheck = 1024;
+
+using gui::Exception;
+GUI_DECLARE_EXCEPTION(ELoadAbandoned, Exception);
+
+int64_t SteadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // What a chart's file name also finds when the file it names is not there: charts name WAV and
 // BMP files that are often shipped in other formats beside them.
@@ -147,15 +161,22 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     chartEncoding_ = gui::IsValidUtf8(text) ? 1 : -1;
+    lastProgress_ = SteadyNanoseconds();
     soundLoader_ = std::make_unique<SoundLoader>(LoadThreads > 0 ? LoadThreads : gui::ThreadPool::MachineThreads());
+    size_t start = 0;
+    size_t lines = 0;
     try {
-        size_t start = 0;
         for (size_t i = 0; i <= text.size(); ++i) {
             if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
             if (i > start) ParseLine(std::string_view(text).substr(start, i - start));
             start = i + 1;
+            if (++lines % kLinesPerProgressCheck == 0) ReportLoadProgress();
         }
         ApplyDecodedSounds(true);
+    } catch (const ELoadAbandoned&) {
+        soundLoader_.reset();
+        chartEncoding_ = 0;
+        return false;
     } catch (...) {
         soundLoader_.reset();
         throw;
@@ -173,6 +194,14 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     }
     ConsoleLine("Play Start!!", gui::clYellow);
     return true;
+}
+
+void TBMS::ReportLoadProgress() {
+    if (!OnLoadProgress) return;
+    const int64_t now = SteadyNanoseconds();
+    if (now - lastProgress_ < kProgressIntervalNs) return;
+    lastProgress_ = now;
+    if (!OnLoadProgress()) throw ELoadAbandoned("読み込みを中止しました");
 }
 
 void TBMS::CreateSlots() {
@@ -215,6 +244,9 @@ void TBMS::LoadSound(int slot, std::string_view name) {
 
 void TBMS::ApplyDecodedSounds(bool all) {
     while (std::optional<DecodedSound> sound = soundLoader_->Next(all)) {
+        // Waiting for the last decodes may take a while: the window keeps answering meanwhile.
+        // (Not while a line is read: its guard would swallow an abandoned load.)
+        if (all) ReportLoadProgress();
         try {
             ApplySound(*sound);
         } catch (const gui::Exception&) {

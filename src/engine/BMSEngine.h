@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -74,6 +75,10 @@ public:
     // The last step of LoadChart: sort, measure lengths, end marker, tempo map, end position.
     // Raises when the chart cannot be timed (no tempo, values beyond 32 bits).
     void BuildTimeTable();
+    // Its steps after the sort: the measure lengths; then the end marker, the tempo map, the
+    // second sort and the end position.
+    void ApplyMeasureLengths();
+    void BuildTempoMap();
 
     void StartClock();
     int32_t SongTime();
@@ -121,6 +126,10 @@ public:
     std::vector<int32_t> TempoPosition;
     int32_t TempoCount = 0;
     int32_t TempoSegment = 1;
+    // Called every few milliseconds of work while a chart is read and its time table built, so
+    // that the caller can keep its window answering. Returning false abandons the load:
+    // LoadChart then returns false.
+    std::function<bool()> OnLoadProgress;
 
 private:
     bool ParseHeader(std::string_view line, std::string_view upper);
@@ -137,6 +146,9 @@ private:
     void RestoreSounds();
     std::string ChartText(std::string_view raw) const;
     std::string_view CutText(std::string_view raw, size_t maxLength) const;
+    // Calls OnLoadProgress when a few milliseconds have passed since the last call; raises when
+    // it asks to abandon the load.
+    void ReportLoadProgress();
 
     // Whether the chart being loaded is UTF-8 (decided once for the whole file); unset while no
     // file is being loaded, when each text decides for itself.
@@ -147,6 +159,8 @@ private:
     // stands in for it when it lasts no time (see SongPosition).
     std::vector<float> tempoValue_;
     std::vector<int32_t> lineSegment_;
+    // Steady-clock time of the last progress call, in nanoseconds.
+    int64_t lastProgress_ = 0;
 };
 
 }  // namespace engine

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <vector>
 
 #include "engine/BMSEngine.h"
 #include "engine/ObjectSort.h"
@@ -34,37 +35,124 @@ int32_t ClampRound(long double value) {
     return static_cast<int32_t>(gui::RoundHalfEven(value));
 }
 
+// Pending moves of table suffixes: adding d from index s on, and the sum in force at an index.
+class SuffixShifts {
+public:
+    explicit SuffixShifts(size_t size) : tree_(size + 1, 0), steps_(size, 0) {}
+    void Add(size_t from, int64_t delta) {
+        steps_[from] += delta;
+        for (size_t i = from + 1; i < tree_.size(); i += i & (~i + 1)) tree_[i] += delta;
+    }
+    int64_t At(size_t index) const {
+        int64_t sum = 0;
+        for (size_t i = index + 1; i > 0; i -= i & (~i + 1)) sum += tree_[i];
+        return sum;
+    }
+    // The sum at every index, in one sweep.
+    std::vector<int64_t> All() const {
+        std::vector<int64_t> sums(steps_.size());
+        int64_t sum = 0;
+        for (size_t i = 0; i < steps_.size(); ++i) sums[i] = sum += steps_[i];
+        return sums;
+    }
+
+private:
+    std::vector<int64_t> tree_;
+    std::vector<int64_t> steps_;
+};
+
 }  // namespace
 
 void TBMS::SortObjects() {
     if (LastObject < 1) return;
-    SortByPosition(std::span<TChartObject>(Objects.data(), static_cast<size_t>(LastObject) + 1));
+    SortByPosition(std::span<TChartObject>(Objects.data(), static_cast<size_t>(LastObject) + 1),
+                   [this] { ReportLoadProgress(); });
 }
 
 void TBMS::BuildTimeTable() {
+    if (TicksPerMeasure <= 0) throw ETimeTableError("小節の分解能が不正です");
+    if (!(Bpm > 0)) throw ETimeTableError("BPM が不正です");
+    SortObjects();
+    ApplyMeasureLengths();
+    BuildTempoMap();
+}
+
+// Measure lengths, the last measure first; each record's measure is taken from its position as
+// already rewritten by the later measures. Every rewrite keeps the table in order (a measure's
+// records stay within its new length, later records all move by one amount), so the records of a
+// measure are a contiguous range found by binary search, each rewritten as the format says, and
+// the move of everything after it is one pending suffix shift. With 128 ticks a measure and
+// lengths in thousandths, the move P − P × r is never a half tick, so rounding it once for all
+// records is exact; where it could be (other resolutions), every later record is rounded on its own.
+void TBMS::ApplyMeasureLengths() {
     const int32_t p = TicksPerMeasure;
     if (p <= 0) throw ETimeTableError("小節の分解能が不正です");
-    if (!(Bpm > 0)) throw ETimeTableError("BPM が不正です");
+    const size_t n = static_cast<size_t>(LastObject + 1);
+    bool any = false;
+    for (size_t j = 0; j < n; ++j) {
+        // Charts give neither; both would let the pass put the table out of order.
+        if (Objects[j].Position < 0) throw ETimeTableError("位置が負です");
+        if (Objects[j].Kind == kMeasureLength) {
+            if (Objects[j].Value < 0) throw ETimeTableError("小節長が負です");
+            any = true;
+        }
+    }
+    if (!any) return;
 
-    SortObjects();
+    std::vector<int64_t> position(n);
+    for (size_t j = 0; j < n; ++j) position[j] = Objects[j].Position;
+    SuffixShifts shifts(n);
+    auto current = [&](size_t j) { return position[j] + shifts.At(j); };
+    // The first index from which the measure of every record is at least `measure`.
+    auto firstFrom = [&](int64_t measure) {
+        size_t lo = 0, hi = n;
+        while (lo < hi) {
+            const size_t mid = lo + (hi - lo) / 2;
+            if (current(mid) / p >= measure)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        return lo;
+    };
+    auto set = [&](size_t j, int32_t value) { position[j] = value - shifts.At(j); };
 
-    // Measure lengths, the last measure first; each record's measure is taken from its position
-    // as already rewritten by the later measures.
-    for (int32_t i = LastObject; i >= 0; --i) {
+    size_t rewritten = 0;
+    for (size_t i = n; i-- > 0;) {
         if (Objects[i].Kind != kMeasureLength) continue;
-        const int32_t measure = Objects[i].Position / p;
+        ReportLoadProgress();
+        const int32_t measure = static_cast<int32_t>(current(i)) / p;
         const int64_t base = int64_t{measure} * p;
         const long double ratio = static_cast<long double>(Objects[i].Value) / 1000;
-        for (int32_t j = LastObject; j >= 0; --j) {
-            const int32_t pj = Objects[j].Position;
-            const int32_t mj = pj / p;
-            if (mj == measure)
-                Objects[j].Position = RoundToInt32(static_cast<long double>(pj - base) * ratio + base);
-            else if (mj > measure)
-                Objects[j].Position = RoundToInt32(pj - (p - p * ratio));
+        const size_t first = firstFrom(measure);
+        const size_t later = firstFrom(int64_t{measure} + 1);
+        for (size_t j = first; j < later; ++j) {
+            const int64_t pj = current(j);
+            set(j, RoundToInt32(static_cast<long double>(pj - base) * ratio + base));
+            if (++rewritten % 65536 == 0) ReportLoadProgress();
+        }
+        if (later == n) continue;
+
+        const long double shrink = p - p * ratio;
+        const long double fraction = shrink - std::floor(shrink);
+        if (std::fabs(fraction - 0.5L) > 1e-6L) {
+            const int64_t front = current(later);
+            const int64_t shift = RoundToInt32(static_cast<long double>(front) - shrink) - front;
+            // The last record has the highest position: if it stays in range, all do.
+            ToInt32(current(n - 1) + shift);
+            shifts.Add(later, shift);
+        } else {
+            for (size_t j = later; j < n; ++j) set(j, RoundToInt32(static_cast<long double>(current(j)) - shrink));
         }
     }
 
+    const std::vector<int64_t> moved = shifts.All();
+    for (size_t j = 0; j < n; ++j) Objects[j].Position = ToInt32(position[j] + moved[j]);
+}
+
+void TBMS::BuildTempoMap() {
+    const int32_t p = TicksPerMeasure;
+    if (p <= 0) throw ETimeTableError("小節の分解能が不正です");
     // The end marker starts the second measure after the last object's measure. A chart
     // without objects gets it two measures after the start.
     const int64_t lastMeasure = LastObject >= 0 ? Objects[LastObject].Position / p : 0;
@@ -77,6 +165,7 @@ void TBMS::BuildTimeTable() {
     TempoCount = 0;
     float tempo = Bpm;
     for (int32_t j = 0; j <= LastObject; ++j) {
+        if (j % 65536 == 65535) ReportLoadProgress();
         if (Objects[j].Kind != kTempoChange) continue;
         if (!(tempo > 0)) throw ETimeTableError("BPM が不正です");
         const size_t k = static_cast<size_t>(++TempoCount);

@@ -180,18 +180,24 @@ bool Application::Idle() {
     return handler();
 }
 
-bool Application::ProcessMessages(const std::function<bool()>& stop) {
+bool Application::DispatchEvents(const std::function<bool()>& stop) {
     SDL_Event event;
     bool any = false;
     while (!terminated_ && !(stop && stop()) && SDL_PollEvent(&event)) {
         any = true;
         Dispatch(event);
     }
-    if (terminated_) return false;
+    if (terminated_) return any;
     // By index, without a copy: this runs on every pass of the loop, and painting neither
     // adds nor removes forms.
     for (size_t i = 0; i < forms_.size(); ++i)
         if (forms_[i]->NeedsPaint()) forms_[i]->Repaint();
+    return any;
+}
+
+bool Application::ProcessMessages(const std::function<bool()>& stop) {
+    const bool any = DispatchEvents(stop);
+    if (terminated_) return false;
     const bool idleDone = Idle();
     if (idleDone && !any && !terminated_) SDL_WaitEventTimeout(nullptr, 15);
     return !terminated_;

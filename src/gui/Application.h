@@ -60,6 +60,10 @@ public:
     // Processes pending events (until `stop` returns true, when given), then the idle handler
     // once; returns false once terminated.
     bool ProcessMessages(const std::function<bool()>& stop = {});
+    // Processes pending events (until `stop` returns true, when given) and repaints, without the
+    // idle handler: for long work that runs inside the idle handler and must keep the windows
+    // answering. True when there were events.
+    bool DispatchEvents(const std::function<bool()>& stop = {});
     // Runs a nested loop for the modal form `form` until `done` returns true (dialogs and message
     // boxes). Meanwhile the other forms take no input: keys, mouse buttons and close boxes of
     // their windows are ignored, and activating one of them brings the modal form to the front.

@@ -192,14 +192,17 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
                 state.LayerImage = object.Value;
             }
         }
-        const int lane = LaneOf(object.Kind);
-        if (lane < 0) continue;
-
-        const int x = (lane < 4 ? layout.firstX : layout.secondX) + kLaneSpacing * (lane % 4);
+        // Objects without a lane move the scan on and end it too (a later object lies no
+        // higher, and one below the screen is not due), so that a frame only visits the
+        // objects near the screen however many sounds a chart has.
         const int64_t offset = int64_t{object.Position} - p;
         const int64_t y = offset + kReceptorY;
         if (y < -32) engine.ScanIndex = i + 1;
         if (y > kScreenHeight) break;
+        const int lane = LaneOf(object.Kind);
+        if (lane < 0) continue;
+
+        const int x = (lane < 4 ? layout.firstX : layout.secondX) + kLaneSpacing * (lane % 4);
 
         if (spacePressed && offset > -kHitWindow && offset < kHitWindow) object.Pending = false;
         if (drawing) DrawArrow(*surface, x, y, ArrowCell(lane % 4, phase), object.Pending, hidden);

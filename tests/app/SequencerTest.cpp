@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include "app/BMCore.h"
 #include "app/Setting.h"
 #include "engine/BMSEngine.h"
@@ -164,6 +167,41 @@ TEST_F(Sequencer, EscClosesAtOnceAndF4TogglesTheStoredScreenMode) {
     EXPECT_TRUE(form->Closed());
     EXPECT_FALSE(form->Failed());
 }
+
+// A chart of 255,744 objects, long enough to load that the engine reports progress.
+std::string LongChart() {
+    std::string chart = "#BPM 120\n";
+    for (int lane : {11, 13, 15, 16, 21, 23, 25, 26})
+        for (int m = 0; m < 999; ++m) {
+            char head[16];
+            std::snprintf(head, sizeof head, "#%03d%02d:", m, lane);
+            chart += head + std::string(64, '1') + "\n";
+        }
+    return chart;
+}
+
+// Starts a long load with a key press or a click on the close box waiting in the queue.
+void LoadWithEventQueued(Sequencer& t, bool closeBox) {
+    WriteFile(t.dir / "long.bms", LongChart());
+    t.Start({(t.dir / "long.bms").string()}, "[Screen]\nShowBGA=2\n");
+    t.Tick();
+    ASSERT_EQ(t.form->Step, 20);
+    if (closeBox)
+        testsupport::PushClose(*t.form);
+    else
+        testsupport::PushKeyDown(*t.form, SDLK_ESCAPE);
+    t.Tick();
+    // The load was abandoned at its first report; the run ends without a message.
+    EXPECT_TRUE(t.form->Closed());
+    EXPECT_TRUE(t.application.Terminated());
+    EXPECT_EQ(t.form->Step, 999);
+    EXPECT_FALSE(t.form->Failed());
+    EXPECT_EQ(t.form->Engine->TempoCount, 0);
+}
+
+TEST_F(Sequencer, EscEndsTheRunDuringALongLoad) { LoadWithEventQueued(*this, false); }
+
+TEST_F(Sequencer, TheCloseBoxEndsTheRunDuringALongLoad) { LoadWithEventQueued(*this, true); }
 
 TEST_F(Sequencer, AnUnwritableSettingsFileEndsStep900WithItsMessage) {
     Start({});

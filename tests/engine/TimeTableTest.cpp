@@ -1,56 +1,17 @@
+#include <cmath>
+#include <cstdio>
 #include <random>
 #include <string>
 
 #include "EngineFixture.h"
-#include "engine/ObjectSort.h"
+#include "gui/Convert.h"
+#include "support/LiteralTimeTable.h"
 
 namespace enginetest {
 namespace {
 
 using TimeTableTest = EngineTest;
 using engine::TChartObject;
-
-TEST(ObjectSort, EqualPositionsFollowTheExchangeSort) {
-    // X, Y, Z at 5, 5, 3 end as Z, Y, X.
-    std::vector<TChartObject> objects{{1, 5, 0, true}, {2, 5, 0, true}, {3, 3, 0, true}};
-    engine::SortByPosition(objects);
-    EXPECT_EQ(objects[0].Kind, 3);
-    EXPECT_EQ(objects[1].Kind, 2);
-    EXPECT_EQ(objects[2].Kind, 1);
-}
-
-// The fast sort must leave every table exactly as the exchange sort does, also in the order of
-// records with equal positions (told apart by Value), and also when it falls back to the plain
-// passes after many exchanges.
-TEST(ObjectSort, MatchesTheExchangeSortOnRandomTables) {
-    std::mt19937 random(12345);
-    for (int round = 0; round < 3000; ++round) {
-        const int n = static_cast<int>(random() % 200);
-        const int range = 1 + static_cast<int>(random() % (round % 3 == 0 ? 4 : 1000));
-        const int layout = round % 4;
-        std::vector<TChartObject> objects(static_cast<size_t>(n));
-        for (int i = 0; i < n; ++i) {
-            int32_t position = static_cast<int32_t>(random() % static_cast<uint32_t>(range));
-            if (layout == 1) position = i * 3 + static_cast<int32_t>(random() % 8);   // nearly in order
-            if (layout == 2) position = (n - i) * 2 + static_cast<int32_t>(random() % 3);  // backwards
-            objects[static_cast<size_t>(i)] = {static_cast<int32_t>(random() % 30), position, i, (random() & 1) != 0};
-        }
-        std::vector<TChartObject> expected = objects;
-        engine::ExchangeSort(expected);
-        engine::SortByPosition(objects);
-        ASSERT_EQ(objects, expected) << "round " << round << ", " << n << " records";
-    }
-}
-
-TEST(ObjectSort, MatchesTheExchangeSortOnALargeBackwardsTable) {
-    std::mt19937 random(7);
-    std::vector<TChartObject> objects(3000);
-    for (int i = 0; i < 3000; ++i) objects[static_cast<size_t>(i)] = {0, (3000 - i) / 3 + static_cast<int32_t>(random() % 5), i, true};
-    std::vector<TChartObject> expected = objects;
-    engine::ExchangeSort(expected);
-    engine::SortByPosition(objects);
-    EXPECT_EQ(objects, expected);
-}
 
 TEST_F(TimeTableTest, SingleTempoChart) {
     ASSERT_TRUE(Load("#BPM 120\n#00311:01\n"));
@@ -158,6 +119,133 @@ TEST_F(TimeTableTest, HugeMeasureLengthsFailTheLoadInsteadOfWrapping) {
     std::string chart;
     for (int m = 100; m < 200; ++m) chart += "#" + std::to_string(m) + "02:2000000\n";
     EXPECT_FALSE(Load(chart + "#99911:01\n"));
+}
+
+// The engine's build against the literal procedures on random tables: the same records in the
+// same order, the same tempo map and end position, and failure exactly where they fail.
+class TimeTableMatch : public EngineTest {
+protected:
+    // Returns whether the table could be built.
+    bool ExpectSameAsLiteral(const std::vector<TChartObject>& objects, float tempo, int32_t ticks, const std::string& what) {
+        const auto expected = testsupport::BuildLiteralTimeTable(objects, tempo, ticks);
+        bms.Objects = objects;
+        bms.LastObject = static_cast<int32_t>(objects.size()) - 1;
+        bms.Bpm = tempo;
+        bms.TicksPerMeasure = ticks;
+        bool built = true;
+        try {
+            bms.BuildTimeTable();
+        } catch (const gui::Exception&) {
+            built = false;
+        }
+        EXPECT_EQ(built, expected.has_value()) << what;
+        if (!built || !expected) return built;
+        EXPECT_EQ(std::vector<TChartObject>(bms.Objects.begin(), bms.Objects.begin() + bms.LastObject + 1), expected->Objects)
+            << what;
+        EXPECT_EQ(TempoMap(), expected->TempoMap) << what;
+        EXPECT_EQ(bms.EndPosition, expected->EndPosition) << what;
+        return built;
+    }
+};
+
+TEST_F(TimeTableMatch, RandomTablesWithMeasureLengthsAndTempoChanges) {
+    std::mt19937 random(4242);
+    const int32_t lengths[] = {0, 1, 250, 333, 500, 667, 750, 999, 1000, 1001, 1125, 1500, 2000, 3141, 12345};
+    for (int round = 0; round < 1500; ++round) {
+        // Other resolutions than 128 make some measure-length moves half ticks.
+        const int32_t ticks = round % 5 == 4 ? (round % 2 == 0 ? 125 : 192) : 128;
+        const size_t n = round % 100 == 0 ? 3000 : random() % 300;
+        const int32_t measures = 1 + static_cast<int32_t>(random() % 40);
+        const bool channelByChannel = round % 2 == 0;
+        std::vector<TChartObject> objects;
+        for (size_t i = 0; i < n; ++i) {
+            const int32_t measure = channelByChannel ? static_cast<int32_t>(i * 7 % static_cast<size_t>(measures))
+                                                     : static_cast<int32_t>(random() % static_cast<uint32_t>(measures));
+            const uint32_t pick = random() % 20;
+            if (pick == 0) {
+                const int32_t value = round % 3 == 0 ? static_cast<int32_t>(random() % 4000) : lengths[random() % 15];
+                objects.push_back({engine::kMeasureLength, measure * ticks, value, true});
+            } else if (pick == 1) {
+                objects.push_back({engine::kTempoChange, measure * ticks + static_cast<int32_t>(random() % 16) * ticks / 16,
+                                   static_cast<int32_t>(1 + random() % 255), true});
+            } else {
+                const int32_t slots = 1 << (random() % 6);
+                objects.push_back({static_cast<int32_t>(random() % 27), measure * ticks + static_cast<int32_t>(random() % static_cast<uint32_t>(slots)) * ticks / slots,
+                                   static_cast<int32_t>(i), true});
+            }
+        }
+        ExpectSameAsLiteral(objects, 60.0f + static_cast<float>(random() % 200) / 3, ticks,
+                            "round " + std::to_string(round) + ", " + std::to_string(n) + " records");
+        if (HasFailure()) return;
+    }
+}
+
+TEST_F(TimeTableMatch, LengthsThatOverflowFailLikeTheLiteralPass) {
+    // Each measure of length 2,000,000 moves what follows by 255,999,872 ticks: eight of them
+    // still fit in 32 bits, nine do not.
+    for (int32_t longMeasures : {8, 9}) {
+        std::vector<TChartObject> objects;
+        for (int32_t m = 1; m <= longMeasures; ++m) objects.push_back({engine::kMeasureLength, m * 128, 2000000000, true});
+        objects.push_back({11, 128 * 12 + 5, 1, true});
+        EXPECT_EQ(ExpectSameAsLiteral(objects, 1e6f, 128, std::to_string(longMeasures) + " long measures"), longMeasures == 8);
+    }
+}
+
+// With 128 ticks a measure the move P − P × r of a length r in thousandths is never a half tick,
+// so one rounded move serves every later record. Checked for every length up to 4,000.000 and
+// a sample of the rest of the 32-bit range, on records near the start and near the end of it.
+TEST(MeasureLengthRounding, TheMoveIsNeverAHalfTickAt128TicksAMeasure) {
+    const int32_t records[] = {128, 129, 1000001, 123456789, 2000000001};
+    auto check = [&records](int64_t value) {
+        const long double ratio = static_cast<long double>(value) / 1000;
+        const long double shrink = 128 - 128 * ratio;
+        const long double fraction = shrink - std::floor(shrink);
+        if (std::fabs(fraction - 0.5L) < 1.0L / 251) return testing::AssertionFailure() << "length " << value;
+        const int64_t move = gui::RoundHalfEven(static_cast<long double>(records[0]) - shrink) - records[0];
+        for (const int32_t pj : records) {
+            const long double moved = static_cast<long double>(pj) - shrink;
+            if (std::fabs(moved) >= 2147483647.0L) continue;
+            if (gui::RoundHalfEven(moved) - pj != move) return testing::AssertionFailure() << "length " << value << " at " << pj;
+        }
+        return testing::AssertionSuccess();
+    };
+    for (int64_t value = 0; value <= 4000000; ++value) ASSERT_TRUE(check(value));
+    for (int64_t value = 4000000; value <= INT32_MAX; value += 7919) ASSERT_TRUE(check(value));
+    ASSERT_TRUE(check(INT32_MAX));
+}
+
+TEST_F(TimeTableTest, HandBuiltTablesWithNegativePositionsOrLengthsAreRefused) {
+    bms.TicksPerMeasure = 128;
+    bms.AddObject(11, -5, 1);
+    EXPECT_THROW(bms.BuildTimeTable(), gui::Exception);
+    bms.Objects.clear();
+    bms.LastObject = -1;
+    bms.AddObject(engine::kMeasureLength, 128, -500);
+    EXPECT_THROW(bms.BuildTimeTable(), gui::Exception);
+}
+
+TEST_F(TimeTableTest, ProgressHookCanAbandonTheLoad) {
+    std::string chart = "#BPM 120\n";
+    for (int m = 0; m < 999; ++m) {
+        char line[16];
+        std::snprintf(line, sizeof line, "#%03d02:0.75\n", m);
+        chart += line;
+    }
+    for (int channel : {11, 13, 15, 16, 21, 23, 25, 26})
+        for (int m = 0; m < 999; ++m) {
+            char line[32];
+            std::snprintf(line, sizeof line, "#%03d%02d:", m, channel);
+            chart += line + std::string(64, '1') + "\n";
+        }
+    int calls = 0;
+    bms.OnLoadProgress = [&calls] { return ++calls < 2; };
+    EXPECT_FALSE(Load(chart));
+    EXPECT_EQ(calls, 2);
+    calls = -1000000;
+    EXPECT_TRUE(Load(chart));
+    EXPECT_GT(calls, -1000000 + 1);
+    bms.OnLoadProgress = nullptr;
+    EXPECT_TRUE(Load(chart));
 }
 
 }  // namespace

@@ -1,6 +1,13 @@
 // Runs glimstep-info on charts the tests write and checks its exit status and JSON.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -48,3 +55,57 @@ TEST(GlimstepInfo, FailedLoadsAndUsageErrors) {
 }
 
 }  // namespace
+
+// Ctrl+C ends glimstep-info at once, killed by SIGINT as programs are, also in the middle of
+// loading a huge chart. The chart comes through a pipe, so that the program is sure to be
+// reading it when the signal arrives.
+TEST(GlimstepInfo, CtrlCEndsItWhileItLoads) {
+    testsupport::TempDir dir;
+    const std::filesystem::path chart = dir / "huge.bms";
+    ASSERT_EQ(mkfifo(chart.c_str(), 0600), 0);
+    const std::string program = std::string(GLIMSTEP_BINARY_DIR) + "/glimstep-info";
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // As from a terminal: SIGINT at its default, whatever the test runner left.
+        signal(SIGINT, SIG_DFL);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execl(program.c_str(), program.c_str(), chart.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const auto previousPipe = signal(SIGPIPE, SIG_IGN);
+    // Opening waits for the program to open the chart; every write after the pipe's buffer
+    // waits for it to read.
+    const int fd = open(chart.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    std::string lines;
+    for (int m = 0; m < 1000; ++m)
+        for (int channel : {11, 13, 15, 16}) {
+            char head[16];
+            std::snprintf(head, sizeof head, "#%03d%02d:", m, channel);
+            lines += head + std::string(128, '1') + "\n";
+        }
+    size_t written = 0;
+    while (written < 4 * lines.size()) {
+        const ssize_t n = write(fd, lines.data() + written % lines.size(), lines.size() - written % lines.size());
+        ASSERT_GT(n, 0);
+        written += static_cast<size_t>(n);
+    }
+    ASSERT_EQ(kill(pid, SIGINT), 0);
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 2000 && done == 0; ++i) {
+        done = waitpid(pid, &status, WNOHANG);
+        if (done == 0) usleep(5000);
+    }
+    close(fd);
+    signal(SIGPIPE, previousPipe);
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "glimstep-info went on after SIGINT";
+    }
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+}

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <cstdlib>
 #include <string>
 
 #include "engine/BMSEngine.h"
@@ -98,6 +99,9 @@ std::string ChartJson(const engine::TBMS& bms) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Ctrl+C must end the program at once, as it does today: should any component start SDL,
+    // SDL would otherwise turn SIGINT into a quit event that nothing here reads.
+    setenv("SDL_NO_SIGNAL_HANDLERS", "1", 0);
     if (argc != 2 || argv[1][0] == '\0') {
         std::fprintf(stderr, "usage: glimstep-info CHART\n");
         return 2;
