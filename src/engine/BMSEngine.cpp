@@ -4,7 +4,10 @@
 
 #include <cmath>
 #include <filesystem>
+#include <optional>
+#include <random>
 
+#include "engine/ExtendedReader.h"
 #include "gui/BmpDecode.h"
 #include "gui/Clock.h"
 #include "gui/Convert.h"
@@ -50,7 +53,10 @@ TBMS::TBMS(media::TDXDraw* displayControl, media::TDXSound* sound) : DisplayCont
     MediaPlayer = std::make_unique<media::TMediaPlayer>(sound);
     WaveList = std::make_unique<media::TDXWaveList>();
     WaveList->SetDXSound(sound);
-    SoundState.fill(-1);
+    SoundState.assign(kSlotCount, -1);
+    Sounds.assign(kSlotCount, nullptr);
+    BgaImages.resize(kSlotCount);
+    BgaLoaded.assign(kSlotCount, false);
     ConsoleBitmap.Canvas().Brush().Color = gui::clBlack;
     ConsoleBitmap.SetSize(kScreenWidth, kScreenHeight);
     ConsoleLine("Welcome to Glimstep Player!", gui::clWhite);
@@ -108,7 +114,7 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
                 gui::clWhite);
     ChartFileName = fileName;
     HasBga = false;
-    CreateSlots();
+    CreateSlots(Extended ? kBase36SlotCount : kSlotCount);
 
     TicksPerMeasure = ticksPerMeasure;
     Title.clear();
@@ -124,6 +130,8 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     ScanIndex = 0;
     Bpm = 120.0f;
     PlayerMode = 1;
+    ObjectTimes.clear();
+    ExactMap.Clear();
 
     std::string text;
     try {
@@ -136,10 +144,18 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     chartEncoding_ = gui::IsValidUtf8(text) ? 1 : -1;
+    std::optional<ExtendedReader> extended;
+    if (Extended) extended.emplace(*this, DrawRandom ? DrawRandom : SeededDraw(std::random_device{}()));
     size_t start = 0;
     for (size_t i = 0; i <= text.size(); ++i) {
         if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
-        if (i > start) ParseLine(std::string_view(text).substr(start, i - start));
+        if (i > start) {
+            const std::string_view line = std::string_view(text).substr(start, i - start);
+            if (extended)
+                extended->ReadLine(line);
+            else
+                ParseLine(line);
+        }
         start = i + 1;
     }
     chartEncoding_ = 0;
@@ -148,7 +164,10 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     ConsoleLine("Load Complete!", gui::clWhite);
     ConsoleLine("Making time table..", gui::clWhite);
     try {
-        BuildTimeTable();
+        if (extended)
+            extended->Build();
+        else
+            BuildTimeTable();
     } catch (const gui::Exception&) {
         return false;
     }
@@ -156,15 +175,21 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     return true;
 }
 
-void TBMS::CreateSlots() {
+void TBMS::CreateSlots(int count) {
     WaveList->Items().Clear();
-    for (int i = 0; i < kSlotCount; ++i) {
-        SoundState[i] = -1;
-        Sounds[i] = &WaveList->Items().Add();
-        if (BgaDisplayMode < 2) {
-            BgaImages[i] = std::make_unique<media::TDirectDrawSurface>(DirectDrawOwner());
-            BgaLoaded[i] = false;
-        }
+    SoundState.clear();
+    Sounds.clear();
+    BgaImages.clear();
+    BgaLoaded.clear();
+    AddSlots(count);
+}
+
+void TBMS::AddSlots(int count) {
+    for (size_t i = Sounds.size(); i < static_cast<size_t>(count); ++i) {
+        SoundState.push_back(-1);
+        Sounds.push_back(&WaveList->Items().Add());
+        BgaImages.push_back(BgaDisplayMode < 2 ? std::make_unique<media::TDirectDrawSurface>(DirectDrawOwner()) : nullptr);
+        BgaLoaded.push_back(false);
     }
 }
 
@@ -180,7 +205,7 @@ void TBMS::LoadMidiFile(std::string_view name) {
 }
 
 void TBMS::LoadSound(int slot, std::string_view name) {
-    if (Sounds[slot] == nullptr) return;  // no slots before the first LoadChart
+    if (slot < 0 || slot >= SlotCount() || Sounds[slot] == nullptr) return;  // no slots before the first LoadChart
     const std::filesystem::path path = gui::FindChartFile(std::filesystem::path(ChartFileName).parent_path(), name);
     if (path.empty()) return;
     media::TWaveCollectionItem& item = *Sounds[slot];
@@ -197,7 +222,7 @@ void TBMS::LoadSound(int slot, std::string_view name) {
 }
 
 void TBMS::LoadPicture(int slot, std::string_view name) {
-    if (!BgaImages[slot]) return;  // no slots before the first LoadChart
+    if (slot < 0 || slot >= SlotCount() || !BgaImages[slot]) return;  // no slots before the first LoadChart
     const std::filesystem::path path = gui::FindChartFile(std::filesystem::path(ChartFileName).parent_path(), name);
     if (path.empty()) return;
     gui::Bitmap picture;
@@ -214,7 +239,7 @@ void TBMS::LoadPicture(int slot, std::string_view name) {
 }
 
 void TBMS::RestoreSounds() {
-    for (int i = 0; i < kSlotCount; ++i) {
+    for (int i = 0; i < SlotCount(); ++i) {
         if (SoundState[i] < 0) continue;
         try {
             Sounds[i]->Restore();
@@ -238,7 +263,7 @@ int32_t TBMS::SongTime() {
 }
 
 void TBMS::PlaySound(int index) {
-    if (index < 0 || index >= kSlotCount || SoundState[index] < 0 || Sounds[index] == nullptr) return;
+    if (index < 0 || index >= SlotCount() || SoundState[index] < 0 || Sounds[index] == nullptr) return;
     try {
         Sounds[index]->Stop();
         Sounds[index]->Play(false);

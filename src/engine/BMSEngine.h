@@ -3,13 +3,14 @@
 // scrolling console, overlays the in-play ticker, and maps the song clock to chart positions.
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/ExactTempoMap.h"
 #include "gui/Bitmap.h"
 #include "gui/Graphics.h"
 
@@ -40,7 +41,11 @@ constexpr int32_t kLayerImage = 105;
 constexpr int32_t kTempoChange = 200;
 constexpr int32_t kMeasureLength = 201;
 
+// Sound and picture slots: two hexadecimal digits in the fixed dialect; two base-36 digits in
+// the extended reading, or two base-62 digits after #BASE 62.
 constexpr int kSlotCount = 256;
+constexpr int kBase36SlotCount = 36 * 36;
+constexpr int kBase62SlotCount = 62 * 62;
 // Points of the tempo map as first allocated; a chart with more tempo changes enlarges it.
 constexpr int kTempoMapPoints = 501;
 
@@ -73,6 +78,11 @@ public:
     int32_t SongTime();
     int32_t SongPosition();
     void PlaySound(int index);
+    // The song time of object `index`: ObjectTimes[index] when ObjectTimes covers the table, else
+    // the time at which the tempo map's line (the one SongPosition uses) reaches its position.
+    double ObjectTime(int32_t index) const;
+    // Slots that the loaded chart can name (kSlotCount before the first load).
+    int32_t SlotCount() const { return static_cast<int32_t>(Sounds.size()); }
 
     std::unique_ptr<media::TMediaPlayer> MediaPlayer;
     std::unique_ptr<media::TDXWaveList> WaveList;
@@ -92,10 +102,11 @@ public:
     uint32_t ClockBase = 0;
     float Bpm = 120.0f;
     std::string MidiFileName;
-    std::array<std::unique_ptr<media::TDirectDrawSurface>, kSlotCount> BgaImages;
-    std::array<bool, kSlotCount> BgaLoaded{};
-    std::array<media::TWaveCollectionItem*, kSlotCount> Sounds{};
-    std::array<int32_t, kSlotCount> SoundState{};
+    // One entry per slot, sized by each load.
+    std::vector<std::unique_ptr<media::TDirectDrawSurface>> BgaImages;
+    std::vector<bool> BgaLoaded;
+    std::vector<media::TWaveCollectionItem*> Sounds;
+    std::vector<int32_t> SoundState;
     int32_t EndPosition = 0;
     int32_t ScanIndex = 0;
     bool HasBga = false;
@@ -109,14 +120,29 @@ public:
     std::vector<int32_t> TempoPosition;
     int32_t TempoCount = 0;
     int32_t TempoSegment = 1;
+    // Read the chart in the extended dialect (ExtendedReader) instead of the fixed one; set
+    // before LoadChart.
+    bool Extended = false;
+    // Draws the value of each #RANDOM and #SWITCH of the extended reading, 1 to n; when empty,
+    // the load seeds a generator from the system's entropy.
+    std::function<int32_t(int32_t)> DrawRandom;
+    // Song time in milliseconds (the tempo map's scale, before play speed) at which each object of
+    // the table sounds, by index; empty when the times come from the tempo map (the fixed dialect).
+    std::vector<double> ObjectTimes;
+    // The extended reading's exact tempo map, through which SongPosition then runs; empty in the
+    // fixed dialect.
+    ExactTempoMap ExactMap;
 
 private:
+    friend class ExtendedReader;
+
     bool ParseHeader(std::string_view line, std::string_view upper);
     void ParseChannelLine(std::string_view line);
     void LoadMidiFile(std::string_view name);
     void LoadSound(int slot, std::string_view name);
     void LoadPicture(int slot, std::string_view name);
-    void CreateSlots();
+    void CreateSlots(int count);
+    void AddSlots(int count);
     media::TDirectDraw* DirectDrawOwner() const;
     void RestoreSounds();
     std::string ChartText(std::string_view raw) const;
