@@ -105,30 +105,30 @@ void ExtendedReader::Interpret(std::string_view line) {
     if (ControlFlow(keyword, argument)) return;
     if (!Active()) return;
 
-    // Slot definitions take base-36 (or base-62) indices; the file name starts after one
-    // separator, as in the fixed dialect.
-    const auto fileName = [&] { return engine_.CutText(line.size() > 7 ? line.substr(7) : std::string_view(), 100); };
-    const auto definedSlot = [&] {
-        const int slot = Slot(line[keywordEnd - 2], line[keywordEnd - 1]);
+    // Slot definitions: the two characters after the keyword are a base-36 (or base-62) index;
+    // the value starts after one separator, as in the fixed dialect.
+    const auto definedSlot = [&](size_t at) {
+        const int slot = line.size() > at + 1 ? Slot(line[at], line[at + 1]) : -1;
         if (slot < 0) throw EExtendedChartError("スロット番号が不正です");
         return slot;
     };
-    if (keyword.size() == 6 && keyword.starts_with("#WAV")) {
-        engine_.LoadSound(definedSlot(), fileName());
+    const auto value = [&](size_t at) { return line.size() > at ? line.substr(at) : std::string_view(); };
+    if (upper.starts_with("#WAV")) {
+        engine_.LoadSound(definedSlot(4), engine_.CutText(value(7), 100));
         return;
     }
-    if (keyword.size() == 6 && keyword.starts_with("#BMP")) {
-        if (engine_.BgaDisplayMode == 0) engine_.LoadPicture(definedSlot(), fileName());
+    if (upper.starts_with("#BMP")) {
+        if (engine_.BgaDisplayMode == 0) engine_.LoadPicture(definedSlot(4), engine_.CutText(value(7), 100));
         return;
     }
-    if (keyword.size() == 6 && keyword.starts_with("#BPM")) {
-        const long double value = gui::StrToFloat(argument);
-        if (std::isfinite(value) && value > 0) tempoDefinitions_[definedSlot()] = static_cast<double>(value);
+    if (upper.starts_with("#BPM") && keyword.size() > 4) {
+        const long double tempo = gui::StrToFloat(Trim(value(7)));
+        if (std::isfinite(tempo) && tempo > 0) tempoDefinitions_[definedSlot(4)] = static_cast<double>(tempo);
         return;
     }
-    if (keyword.size() == 7 && keyword.starts_with("#STOP")) {
-        const long double value = gui::StrToFloat(argument);
-        if (std::isfinite(value) && value >= 0) stopDefinitions_[definedSlot()] = static_cast<double>(value);
+    if (upper.starts_with("#STOP")) {
+        const long double length = gui::StrToFloat(Trim(value(8)));
+        if (std::isfinite(length) && length >= 0) stopDefinitions_[definedSlot(5)] = static_cast<double>(length);
         return;
     }
     if (keyword == "#LNOBJ") {

@@ -69,11 +69,12 @@ TEST_F(ExtendedTest, SlotsAreBase36IgnoringLetterCaseUpToZZ) {
     sound.SetOffline(true);
     sound.Initialize();
     testsupport::WriteFile(dir / "kick.wav", Wav(22050, std::vector<int16_t>(100, 1000)));
-    const std::string chart = "#WAV0G kick.wav\n#wavzz kick.wav\n#WAV0a kick.wav\n#00111:0g0AZz00\n";
+    // Any one character separates the index from the file name, as in the fixed dialect.
+    const std::string chart = "#WAV0G kick.wav\n#wavzz kick.wav\n#WAV0a kick.wav\n#WAV0H:kick.wav\n#00111:0g0AZz00\n";
     ASSERT_TRUE(LoadExtended(chart));
     EXPECT_EQ(bms.SlotCount(), 1296);
     for (int slot = 0; slot < bms.SlotCount(); ++slot)
-        EXPECT_EQ(bms.SoundState[slot], slot == 16 || slot == 10 || slot == 1295 ? 1 : -1) << slot;
+        EXPECT_EQ(bms.SoundState[slot], slot == 16 || slot == 10 || slot == 17 || slot == 1295 ? 1 : -1) << slot;
     EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 16}, {11, 160, 10}, {11, 192, 1295}}));
     bms.PlaySound(1295);
     ASSERT_EQ(bms.Sounds[1295]->CopyCount(), 1);
