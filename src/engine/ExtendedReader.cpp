@@ -159,7 +159,7 @@ void ExtendedReader::PopThrough(Block::Type type) {
 
 bool ExtendedReader::ControlFlow(std::string_view keyword, std::string_view argument) {
     if (keyword == "#RANDOM" || keyword == "#SETRANDOM") {
-        // A new #RANDOM right inside another one replaces its value.
+        // A #RANDOM at the level of an open one (no #IF opened since) replaces its value.
         if (blocks_.empty() || blocks_.back().type != Block::Random) {
             const bool active = Active();
             blocks_.push_back({Block::Random, active, active});

@@ -32,10 +32,9 @@ public:
     // position. Raises when the chart cannot be timed.
     void Build();
 
+private:
     // What an object of a channel does.
     enum class Role : uint8_t { Background, Note, LongNote, BaseImage, LayerImage, HexTempo, DefinedTempo, Stop };
-
-private:
     // An object as the chart places it: a fraction of a measure on a channel.
     struct Placed {
         int32_t measure;
@@ -49,10 +48,10 @@ private:
     // An open #RANDOM, #IF or #SWITCH block.
     struct Block {
         enum Type : uint8_t { Random, If, Switch } type;
-        bool outerActive;  // whether the lines around the block count
-        bool active;       // whether the lines inside it count now
-        int32_t value = 0; // the drawn value of a #RANDOM or #SWITCH
-        bool taken = false;  // an #IF branch or a #SWITCH case has been entered
+        bool outerActive;      // whether the lines around the block count
+        bool active;           // whether the lines inside it count now
+        int32_t value = 0;     // the drawn value of a #RANDOM or #SWITCH
+        bool taken = false;    // an #IF branch or a #SWITCH case has been entered
         bool skipped = false;  // a #SWITCH that has met #SKIP after its case
     };
 
