@@ -2,10 +2,11 @@
 // bmspec feature files in tests/data/bmspec, its chart loaded and each expected beat, second
 // and count compared with the engine's table and times.
 #include <cmath>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <ostream>
 #include <sstream>
 
 #include "EngineFixture.h"
@@ -20,6 +21,8 @@ struct Scenario {
     std::vector<std::string> expectations;
 };
 
+void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
+
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t\r");
     if (first == std::string::npos) return {};
@@ -32,15 +35,13 @@ std::vector<Scenario> ReadScenarios() {
     for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(GLIMSTEP_TEST_DATA) / "bmspec"))
         if (entry.path().extension() == ".feature") files.push_back(entry.path());
     std::sort(files.begin(), files.end());
-    const std::regex yields(R"(Given the random number generator yields (.*))");
-    const std::regex step(R"((Then|And|But) (.*))");
+    const std::string yields = "Given the random number generator yields ";
     for (const auto& file : files) {
         std::ifstream in(file);
         std::string line;
         bool inChart = false;
         while (std::getline(in, line)) {
             const std::string text = Trimmed(line);
-            std::smatch match;
             if (text == "\"\"\"") {
                 inChart = !inChart;
             } else if (inChart) {
@@ -49,11 +50,13 @@ std::vector<Scenario> ReadScenarios() {
                 scenarios.push_back({file.stem().string() + ": " + Trimmed(text.substr(9)), "", {}, {}});
             } else if (scenarios.empty()) {
                 continue;
-            } else if (std::regex_match(text, match, yields)) {
-                std::stringstream values(match[1].str());
+            } else if (text.starts_with(yields)) {
+                std::stringstream values(text.substr(yields.size()));
                 for (std::string value; std::getline(values, value, ',');) scenarios.back().draws.push_back(std::stoi(value));
-            } else if (std::regex_match(text, match, step)) {
-                scenarios.back().expectations.push_back(match[2].str());
+            } else {
+                for (const char* keyword : {"Then ", "And ", "But "})
+                    if (text.starts_with(keyword))
+                        scenarios.back().expectations.push_back(text.substr(std::string_view(keyword).size()));
             }
         }
     }
@@ -85,43 +88,44 @@ protected:
     }
 
     ::testing::AssertionResult Holds(const std::string& expectation) {
-        std::smatch m;
-        static const std::regex count(R"(there should be (\d+) objects)");
-        static const std::regex notes(R"(there should be (\d+) playable notes)");
-        static const std::regex onChannel(R"(object (\w\w) should be on channel (\w\w) at beat ([\d.]+))");
-        static const std::regex atBeat(R"(object (\w\w) should be at beat ([\d.]+))");
-        static const std::regex atSeconds(R"(object (\w\w) should be at ([\d.]+) seconds)");
-        static const std::regex longNote(R"(object (\w\w) should be a long note from beat ([\d.]+) to ([\d.]+))");
+        const char* e = expectation.c_str();
+        const int length = static_cast<int>(expectation.size());
         const auto result = [&](bool ok) {
             return ok ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "not so: " << expectation;
         };
-        if (std::regex_match(expectation, m, count)) return result(Count(false) == std::stoi(m[1]));
-        if (std::regex_match(expectation, m, notes)) return result(Count(true) == std::stoi(m[1]));
-        if (std::regex_match(expectation, m, onChannel)) {
-            const int32_t kind = m[2] == "01" ? engine::kBackgroundSound : std::stoi(m[2]);
+        // Each form must match the whole step: %n stores how far the match went.
+        int end = -1, count = 0;
+        char slot[3] = {}, channel[3] = {};
+        double a = 0, b = 0;
+        if (std::sscanf(e, "there should be %d objects%n", &count, &end) == 1 && end == length)
+            return result(Count(false) == count);
+        if (std::sscanf(e, "there should be %d playable notes%n", &count, &end) == 1 && end == length)
+            return result(Count(true) == count);
+        if (std::sscanf(e, "object %2s should be on channel %2s at beat %lf%n", slot, channel, &a, &end) == 3 &&
+            end == length) {
+            const int32_t kind = std::string(channel) == "01" ? engine::kBackgroundSound : std::stoi(channel);
             bool found = false;
-            for (int32_t i : ObjectsOf(Base36(m[1])))
-                found = found || (bms.Objects[i].Kind == kind && AtBeat(bms.Objects[i], std::stod(m[3])));
+            for (int32_t i : ObjectsOf(Base36(slot))) found = found || (bms.Objects[i].Kind == kind && AtBeat(bms.Objects[i], a));
             return result(found);
         }
-        if (std::regex_match(expectation, m, atBeat)) {
+        if (std::sscanf(e, "object %2s should be at beat %lf%n", slot, &a, &end) == 2 && end == length) {
             bool found = false;
-            for (int32_t i : ObjectsOf(Base36(m[1]))) found = found || AtBeat(bms.Objects[i], std::stod(m[2]));
+            for (int32_t i : ObjectsOf(Base36(slot))) found = found || AtBeat(bms.Objects[i], a);
             return result(found);
         }
-        if (std::regex_match(expectation, m, atSeconds)) {
+        if (std::sscanf(e, "object %2s should be at %lf seconds%n", slot, &a, &end) == 2 && end == length) {
             // The expected seconds have six decimals.
             bool found = false;
-            for (int32_t i : ObjectsOf(Base36(m[1]))) found = found || std::abs(bms.ObjectTime(i) - std::stod(m[2]) * 1000) < 1e-3;
+            for (int32_t i : ObjectsOf(Base36(slot))) found = found || std::abs(bms.ObjectTime(i) - a * 1000) < 1e-3;
             return result(found);
         }
-        if (std::regex_match(expectation, m, longNote)) {
+        if (std::sscanf(e, "object %2s should be a long note from beat %lf to %lf%n", slot, &a, &b, &end) == 3 &&
+            end == length) {
             // The player draws no long-note bodies and sounds no ends: the start is an arrow
             // with its sound, and at the end there is nothing at all.
             bool started = false, endFree = true;
-            for (int32_t i : ObjectsOf(Base36(m[1])))
-                started = started || (bms.Objects[i].Kind >= 11 && AtBeat(bms.Objects[i], std::stod(m[2])));
-            for (int32_t i = 0; i < bms.LastObject; ++i) endFree = endFree && !AtBeat(bms.Objects[i], std::stod(m[3]));
+            for (int32_t i : ObjectsOf(Base36(slot))) started = started || (bms.Objects[i].Kind >= 11 && AtBeat(bms.Objects[i], a));
+            for (int32_t i = 0; i < bms.LastObject; ++i) endFree = endFree && !AtBeat(bms.Objects[i], b);
             return result(started && endFree);
         }
         return ::testing::AssertionFailure() << "no check for: " << expectation;
