@@ -185,16 +185,6 @@ TEST_F(ExtendedTest, EverySoundChannelSoundsAndOnlyItsOwnKindsAreAdded) {
     EXPECT_EQ(Chart(), expected);
 }
 
-TEST_F(ExtendedTest, LaterObjectsReplaceEarlierOnesAtOnePlaceExceptBackgroundLayers) {
-    ASSERT_TRUE(LoadExtended("#00113:11111111\n#00113:0022332255224400\n#00113:0066\n"
-                             "#00101:11111111\n#00101:0022332255224400\n#00101:0066\n"));
-    std::vector<int32_t> notes, layers;
-    for (const auto& [kind, position, value] : Chart()) (kind == 13 ? notes : layers).push_back(value);
-    // 11 22 33 22 66 22 44, base 36.
-    EXPECT_EQ(notes, (std::vector<int32_t>{37, 74, 111, 74, 222, 74, 148}));
-    EXPECT_EQ(layers.size(), 11u);
-}
-
 TEST_F(ExtendedTest, LongNotePairsStartWithASoundAndEndSilently) {
     // 120 BPM. Lane 51: a pair across measures 1-2, then a start that is never ended. Lane 52 is
     // paired on its own. #LNOBJ ZZ ends the previous note of its lane on channel 13.
