@@ -2,6 +2,7 @@
 
 #include <imgui.h>
 
+#include "app/ScreenSettings.h"
 #include "app/Setting.h"
 #include "engine/BMSEngine.h"
 #include "gui/Application.h"
@@ -20,13 +21,41 @@ std::string ChartExtension(const std::string& path) {
     return path.substr(dot);
 }
 
+const char* const kUsage =
+    "usage: glimstep [--extended] [--] [CHART.bms]\n"
+    "Plays a BMS chart as a four-arrow dance-step chart; without a chart, opens the settings dialog.\n"
+    "  --extended   read the chart in the extended dialect: sounds on every channel, long notes,\n"
+    "               base-36 slots, #BPMxx and #STOPxx, #RANDOM blocks (settings.ini: [Chart] Extended=1)\n"
+    "  --help       print this help and exit\n"
+    "  --version    print the version and exit\n";
+const char* const kVersionText = "glimstep " GLIMSTEP_VERSION "\n";
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    TCommandLine line;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--extended") {
+            line.Extended = true;
+        } else if (arg == "--help") {
+            line.Help = true;
+        } else if (arg == "--version") {
+            line.Version = true;
+        } else {
+            const size_t chart = arg == "--" ? i + 1 : i;
+            if (chart < args.size()) line.Chart = args[chart];
+            break;
+        }
+    }
+    return line;
+}
+
 Tmain::Tmain(gui::Application& application, std::vector<std::string> args)
     : Form(application, kCaption, 320, 240),
       DXD(this),
       DXS(this),
       DXInput1(this),
       DXTimer1(application),
-      args_(std::move(args)) {
+      commandLine_(ParseCommandLine(args)) {
     // As the form description sets them up.
     DXD.SetSurfaceWidth(320);
     DXD.SetSurfaceHeight(240);
@@ -107,7 +136,7 @@ void Tmain::RunStep() {
         case 900: SettingsStep(); break;
         case 999: FinalStep(); break;
         default:
-            if (play::IsPlayStep(Step)) play::RunPlayStep(Step, App(), DXD, *Engine, args_.at(0), ExitMessage);
+            if (play::IsPlayStep(Step)) play::RunPlayStep(Step, App(), DXD, *Engine, commandLine_.Chart.value(), ExitMessage);
             break;
     }
 }
@@ -115,11 +144,11 @@ void Tmain::RunStep() {
 void Tmain::StartUpStep() {
     Repaint();
     if (gui::GetTickCount() - StartTick <= 20) return;
-    if (args_.empty()) {
+    if (!commandLine_.Chart) {
         Step = 900;
         return;
     }
-    if (gui::UpperCase(ChartExtension(args_[0])) != ".BMS") {
+    if (gui::UpperCase(ChartExtension(*commandLine_.Chart)) != ".BMS") {
         ExitMessage = kNotAChartMessage;
         Step = 999;
         return;
@@ -140,6 +169,7 @@ void Tmain::StartUpStep() {
     }
     if (settings.RadioGroup4.ItemIndex() == 0 && settings.RadioGroup3.ItemIndex() < 2) App().ShowCursor(false);
     ApplyToEngine(settings.Settings(), *Engine);
+    Engine->Extended = commandLine_.Extended || ReadExtendedReading(*SettingsFile);
     Step = play::kStepLoad;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,21 @@ class TBMS;
 namespace app {
 
 class TF_Set;
+
+// The command line after the program name. Options come first ("--" ends them); the first other
+// argument is the chart, and anything after it is ignored. An argument that is no option of
+// ours counts as the chart, as it always did.
+struct TCommandLine {
+    bool Help = false;
+    bool Version = false;
+    bool Extended = false;
+    std::optional<std::string> Chart;  // none: the settings dialog
+};
+TCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// What --help and --version print.
+extern const char* const kUsage;
+extern const char* const kVersionText;
 
 class Tmain : public gui::Form {
 public:
@@ -63,7 +79,7 @@ private:
     void FinalStep();
     void PaintTitlePanel();
 
-    std::vector<std::string> args_;
+    TCommandLine commandLine_;
     TF_Set* settingsDialog_ = nullptr;
     bool failed_ = false;
 };

@@ -45,6 +45,8 @@ void WriteScreenSettings(gui::TIniFile& file, const TScreenSettings& s) {
     file.WriteBool(kScreenSection, "Hidden", s.Hidden);
 }
 
+bool ReadExtendedReading(const gui::TIniFile& file) { return file.ReadBool(kChartSection, "Extended", false); }
+
 int32_t PlaySpeedPercent(int playSpeedIndex) {
     const bool selected = playSpeedIndex >= 0 && playSpeedIndex < static_cast<int>(kPlaySpeedItems.size());
     const char* text = selected ? kPlaySpeedItems[static_cast<size_t>(playSpeedIndex)] : "";

@@ -49,6 +49,11 @@ void WriteScreenSettings(gui::TIniFile& file, const TScreenSettings& settings);
 // no item is selected.
 int32_t PlaySpeedPercent(int playSpeedIndex);
 
+// [Chart] Extended: whether charts are read in the extended dialect (default no). The settings
+// dialog neither shows nor writes it, and keeps it as it keeps every other key of the file.
+constexpr const char* kChartSection = "Chart";
+bool ReadExtendedReading(const gui::TIniFile& file);
+
 // What step 0 hands the engine: BGA display and fit modes and the play speed.
 void ApplyToEngine(const TScreenSettings& settings, engine::TBMS& engine);
 

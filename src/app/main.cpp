@@ -1,5 +1,6 @@
 // The program block: the application object, then the main form, the data module with the
 // sprite sheet and the settings dialog, in that order; then the message loop.
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -49,6 +50,11 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const app::TCommandLine commandLine = app::ParseCommandLine({argv + std::min(argc, 1), argv + argc});
+    if (commandLine.Help || commandLine.Version) {
+        std::fputs(commandLine.Help ? app::kUsage : app::kVersionText, stdout);
+        return 0;
+    }
     try {
         return Run(argc, argv);
     } catch (const std::exception& e) {

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <numeric>
 #include <optional>
+#include <random>
 
+#include "engine/ExtendedReader.h"
 #include "engine/SoundLoader.h"
 #include "gui/BmpDecode.h"
 #include "gui/Clock.h"
@@ -75,7 +77,11 @@ TBMS::TBMS(media::TDXDraw* displayControl, media::TDXSound* sound) : DisplayCont
     MediaPlayer = std::make_unique<media::TMediaPlayer>(sound);
     WaveList = std::make_unique<media::TDXWaveList>();
     WaveList->SetDXSound(sound);
-    SoundState.fill(-1);
+    SoundState.assign(kSlotCount, -1);
+    Sounds.assign(kSlotCount, nullptr);
+    BgaImages.resize(kSlotCount);
+    BgaLoaded.assign(kSlotCount, false);
+    SoundFiles.resize(kSlotCount);
     ConsoleBitmap.Canvas().Brush().Color = gui::clBlack;
     ConsoleBitmap.SetSize(kScreenWidth, kScreenHeight);
     ConsoleLine("Welcome to Glimstep Player!", gui::clWhite);
@@ -133,7 +139,7 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
                 gui::clWhite);
     ChartFileName = fileName;
     HasBga = false;
-    CreateSlots();
+    CreateSlots(Extended ? kBase36SlotCount : kSlotCount);
 
     TicksPerMeasure = ticksPerMeasure;
     Title.clear();
@@ -149,6 +155,8 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     ScanIndex = 0;
     Bpm = 120.0f;
     PlayerMode = 1;
+    ObjectTimes.clear();
+    ExactMap.Clear();
 
     std::string text;
     try {
@@ -161,6 +169,8 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     chartEncoding_ = gui::IsValidUtf8(text) ? 1 : -1;
+    std::optional<ExtendedReader> extended;
+    if (Extended) extended.emplace(*this, DrawRandom ? DrawRandom : SeededDraw(std::random_device{}()));
     lastProgress_ = SteadyNanoseconds();
     soundLoader_ = std::make_unique<SoundLoader>(LoadThreads > 0 ? LoadThreads : gui::ThreadPool::MachineThreads());
     size_t start = 0;
@@ -168,7 +178,13 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     try {
         for (size_t i = 0; i <= text.size(); ++i) {
             if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
-            if (i > start) ParseLine(std::string_view(text).substr(start, i - start));
+            if (i > start) {
+                const std::string_view line = std::string_view(text).substr(start, i - start);
+                if (extended)
+                    extended->ReadLine(line);
+                else
+                    ParseLine(line);
+            }
             start = i + 1;
             if (++lines % kLinesPerProgressCheck == 0) ReportLoadProgress();
         }
@@ -188,7 +204,10 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     ConsoleLine("Load Complete!", gui::clWhite);
     ConsoleLine("Making time table..", gui::clWhite);
     try {
-        BuildTimeTable();
+        if (extended)
+            extended->Build();
+        else
+            BuildTimeTable();
     } catch (const gui::Exception&) {
         return false;
     }
@@ -204,16 +223,23 @@ void TBMS::ReportLoadProgress() {
     if (!OnLoadProgress()) throw ELoadAbandoned("読み込みを中止しました");
 }
 
-void TBMS::CreateSlots() {
+void TBMS::CreateSlots(int count) {
     WaveList->Items().Clear();
-    for (int i = 0; i < kSlotCount; ++i) {
-        SoundState[i] = -1;
-        SoundFiles[i].clear();
-        Sounds[i] = &WaveList->Items().Add();
-        if (BgaDisplayMode < 2) {
-            BgaImages[i] = std::make_unique<media::TDirectDrawSurface>(DirectDrawOwner());
-            BgaLoaded[i] = false;
-        }
+    SoundState.clear();
+    SoundFiles.clear();
+    Sounds.clear();
+    BgaImages.clear();
+    BgaLoaded.clear();
+    AddSlots(count);
+}
+
+void TBMS::AddSlots(int count) {
+    for (size_t i = Sounds.size(); i < static_cast<size_t>(count); ++i) {
+        SoundState.push_back(-1);
+        SoundFiles.emplace_back();
+        Sounds.push_back(&WaveList->Items().Add());
+        BgaImages.push_back(BgaDisplayMode < 2 ? std::make_unique<media::TDirectDrawSurface>(DirectDrawOwner()) : nullptr);
+        BgaLoaded.push_back(false);
     }
 }
 
@@ -229,7 +255,7 @@ void TBMS::LoadMidiFile(std::string_view name) {
 }
 
 void TBMS::LoadSound(int slot, std::string_view name) {
-    if (Sounds[slot] == nullptr) return;  // no slots before the first LoadChart
+    if (slot < 0 || slot >= SlotCount() || Sounds[slot] == nullptr) return;  // no slots before the first LoadChart
     std::filesystem::path path = gui::FindChartFileOrAlternative(std::filesystem::path(ChartFileName).parent_path(),
                                                                  name, kSoundExtensions);
     if (path.empty()) return;
@@ -281,7 +307,7 @@ void TBMS::ApplySound(DecodedSound& sound) {
 }
 
 void TBMS::LoadPicture(int slot, std::string_view name) {
-    if (!BgaImages[slot]) return;  // no slots before the first LoadChart
+    if (slot < 0 || slot >= SlotCount() || !BgaImages[slot]) return;  // no slots before the first LoadChart
     const std::filesystem::path path = gui::FindChartFileOrAlternative(
         std::filesystem::path(ChartFileName).parent_path(), name, kPictureExtensions);
     if (path.empty()) return;
@@ -299,7 +325,7 @@ void TBMS::LoadPicture(int slot, std::string_view name) {
 }
 
 void TBMS::RestoreSounds() {
-    for (int i = 0; i < kSlotCount; ++i) {
+    for (int i = 0; i < SlotCount(); ++i) {
         if (SoundState[i] < 0) continue;
         try {
             Sounds[i]->Restore();
@@ -323,7 +349,7 @@ int32_t TBMS::SongTime() {
 }
 
 void TBMS::PlaySound(int index) {
-    if (index < 0 || index >= kSlotCount || SoundState[index] < 0 || Sounds[index] == nullptr) return;
+    if (index < 0 || index >= SlotCount() || SoundState[index] < 0 || Sounds[index] == nullptr) return;
     try {
         Sounds[index]->Stop();
         Sounds[index]->Play(false);

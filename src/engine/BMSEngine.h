@@ -3,7 +3,6 @@
 // scrolling console, overlays the in-play ticker, and maps the song clock to chart positions.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -12,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/ExactTempoMap.h"
 #include "gui/Bitmap.h"
 #include "gui/Graphics.h"
 
@@ -45,7 +45,11 @@ constexpr int32_t kLayerImage = 105;
 constexpr int32_t kTempoChange = 200;
 constexpr int32_t kMeasureLength = 201;
 
+// Sound and picture slots: two hexadecimal digits in the fixed dialect; two base-36 digits in
+// the extended reading, or two base-62 digits after #BASE 62.
 constexpr int kSlotCount = 256;
+constexpr int kBase36SlotCount = 36 * 36;
+constexpr int kBase62SlotCount = 62 * 62;
 // The most decoded sound one chart may hold; a sound that would go past it is refused.
 constexpr int64_t kMaxChartSoundBytes = int64_t{2} << 30;
 // Points of the tempo map as first allocated; a chart with more tempo changes enlarges it.
@@ -84,6 +88,11 @@ public:
     int32_t SongTime();
     int32_t SongPosition();
     void PlaySound(int index);
+    // The song time of object `index`: ObjectTimes[index] when ObjectTimes covers the table, else
+    // the time at which the tempo map's line (the one SongPosition uses) reaches its position.
+    double ObjectTime(int32_t index) const;
+    // Slots that the loaded chart can name (kSlotCount before the first load).
+    int32_t SlotCount() const { return static_cast<int32_t>(Sounds.size()); }
 
     std::unique_ptr<media::TMediaPlayer> MediaPlayer;
     std::unique_ptr<media::TDXWaveList> WaveList;
@@ -103,12 +112,13 @@ public:
     uint32_t ClockBase = 0;
     float Bpm = 120.0f;
     std::string MidiFileName;
-    std::array<std::unique_ptr<media::TDirectDrawSurface>, kSlotCount> BgaImages;
-    std::array<bool, kSlotCount> BgaLoaded{};
-    std::array<media::TWaveCollectionItem*, kSlotCount> Sounds{};
-    std::array<int32_t, kSlotCount> SoundState{};
+    // One entry per slot, sized by each load.
+    std::vector<std::unique_ptr<media::TDirectDrawSurface>> BgaImages;
+    std::vector<bool> BgaLoaded;
+    std::vector<media::TWaveCollectionItem*> Sounds;
+    std::vector<int32_t> SoundState;
     // The file each loaded sound slot was read from (empty for the others).
-    std::array<std::filesystem::path, kSlotCount> SoundFiles;
+    std::vector<std::filesystem::path> SoundFiles;
     // Threads that decode the sounds while a chart loads; 0 = one per hardware thread, 1 = none
     // beside the loading one.
     unsigned LoadThreads = 0;
@@ -130,8 +140,22 @@ public:
     // that the caller can keep its window answering. Returning false abandons the load:
     // LoadChart then returns false.
     std::function<bool()> OnLoadProgress;
+    // Read the chart in the extended dialect (ExtendedReader) instead of the fixed one; set
+    // before LoadChart.
+    bool Extended = false;
+    // Draws the value of each #RANDOM and #SWITCH of the extended reading, 1 to n; when empty,
+    // the load seeds a generator from the system's entropy.
+    std::function<int32_t(int32_t)> DrawRandom;
+    // Song time in milliseconds (the tempo map's scale, before play speed) at which each object of
+    // the table sounds, by index; empty when the times come from the tempo map (the fixed dialect).
+    std::vector<double> ObjectTimes;
+    // The extended reading's exact tempo map, through which SongPosition then runs; empty in the
+    // fixed dialect.
+    ExactTempoMap ExactMap;
 
 private:
+    friend class ExtendedReader;
+
     bool ParseHeader(std::string_view line, std::string_view upper);
     void ParseChannelLine(std::string_view line);
     void LoadMidiFile(std::string_view name);
@@ -141,7 +165,8 @@ private:
     void ApplyDecodedSounds(bool all);
     void ApplySound(DecodedSound& sound);
     void LoadPicture(int slot, std::string_view name);
-    void CreateSlots();
+    void CreateSlots(int count);
+    void AddSlots(int count);
     media::TDirectDraw* DirectDrawOwner() const;
     void RestoreSounds();
     std::string ChartText(std::string_view raw) const;

@@ -198,6 +198,7 @@ void TBMS::StartClock() { ClockBase = gui::GetTickCount() + 2000u; }
 
 int32_t TBMS::SongPosition() {
     const int32_t t = SongTime();
+    if (!ExactMap.Empty()) return ClampRound(ExactMap.PositionAt(t));
     if (TempoCount < 1 || lineSegment_.size() != static_cast<size_t>(TempoCount) + 1) return 0;
     int32_t s = std::clamp(TempoSegment, 1, TempoCount);
     if (t > TempoTime[s] && s < TempoCount) ++s;
@@ -213,6 +214,25 @@ int32_t TBMS::SongPosition() {
     // to one instant. The position runs on at that tempo from the last point.
     const long double slope = static_cast<long double>(TicksPerMeasure) / 4 * tempoValue_[s - 1] / 60000;
     return ClampRound(slope * static_cast<long double>(int64_t{t} - TempoTime[s]) + TempoPosition[s]);
+}
+
+double TBMS::ObjectTime(int32_t index) const {
+    if (index < 0 || index > LastObject) return 0;
+    if (ObjectTimes.size() == static_cast<size_t>(LastObject) + 1) return ObjectTimes[static_cast<size_t>(index)];
+    if (TempoCount < 1 || lineSegment_.size() != static_cast<size_t>(TempoCount) + 1) return 0;
+    // The first segment that lasts some time and reaches the position; past the map, the last one.
+    const int32_t position = Objects[static_cast<size_t>(index)].Position;
+    int32_t line = 0;
+    for (int32_t s = 1; s <= TempoCount; ++s) {
+        if (lineSegment_[s] == 0) break;
+        line = lineSegment_[s];
+        if (position <= TempoPosition[line]) break;
+    }
+    if (line == 0) return TempoTime[TempoCount];
+    const double dp = static_cast<double>(int64_t{TempoPosition[line]} - TempoPosition[line - 1]);
+    const double dt = static_cast<double>(int64_t{TempoTime[line]} - TempoTime[line - 1]);
+    if (dp == 0) return TempoTime[line - 1];
+    return TempoTime[line - 1] + (static_cast<double>(position) - TempoPosition[line - 1]) * dt / dp;
 }
 
 }  // namespace engine

@@ -56,21 +56,6 @@ Layout LayoutFor(int32_t playerMode) {
     }
 }
 
-// Lane 0-7 of a key object, -1 for kinds that draw nothing.
-int LaneOf(int32_t kind) {
-    switch (kind) {
-        case 11: return 0;
-        case 13: return 1;
-        case 15: return 2;
-        case 16: return 3;
-        case 21: return 4;
-        case 23: return 5;
-        case 25: return 6;
-        case 26: return 7;
-        default: return -1;
-    }
-}
-
 gui::TRect ReceptorCell(int column, bool bright) {
     const int top = bright ? 32 : 1;
     return gui::Rect(31 * column + 1, top, 31 * column + 31, top + kCellSize);
@@ -111,7 +96,8 @@ std::string Hex8(int32_t value) {
 bool BoxChecked(const gui::TCheckBox* box) { return box != nullptr && box->Checked(); }
 
 media::TDirectDrawSurface* LoadedImage(engine::TBMS& engine, int32_t index) {
-    if (index < 0 || index >= engine::kSlotCount || !engine.BgaLoaded[static_cast<size_t>(index)]) return nullptr;
+    if (index < 0 || static_cast<size_t>(index) >= engine.BgaLoaded.size() || !engine.BgaLoaded[static_cast<size_t>(index)])
+        return nullptr;
     return engine.BgaImages[static_cast<size_t>(index)].get();
 }
 
@@ -301,6 +287,20 @@ void DrawClipped(int x, int y, const gui::TRect& srcRect, int flags, const media
     if (r.Height() + y > kScreenHeight) r.Bottom = kScreenHeight - y + r.Top;
     if (r.Empty()) return;
     dest->FastBlit(x, y, r, flags, source);
+}
+
+int LaneOf(int32_t kind) {
+    switch (kind) {
+        case 11: return 0;
+        case 13: return 1;
+        case 15: return 2;
+        case 16: return 3;
+        case 21: return 4;
+        case 23: return 5;
+        case 25: return 6;
+        case 26: return 7;
+        default: return -1;
+    }
 }
 
 std::string ParameterLine(int32_t position, int32_t frameRate, int32_t lastSoundObject, int32_t lastObject,

@@ -61,6 +61,8 @@ bool PlayFrame(media::TDXDraw& dxd, engine::TBMS& engine);
 // rectangle clipped to nothing draws nothing.
 void DrawClipped(int x, int y, const gui::TRect& srcRect, int flags, const media::TDirectDrawSurface* source,
                  media::TDirectDrawSurface* dest);
+// Lane 0-7 in which an object of `kind` is drawn as an arrow, -1 for kinds that draw nothing.
+int LaneOf(int32_t kind);
 // The Show Params read-out, e.g. "001234mSec 060fps 00012/00345obj BMP:01:FF FNo.000567".
 std::string ParameterLine(int32_t position, int32_t frameRate, int32_t lastSoundObject, int32_t lastObject,
                           int32_t baseImage, int32_t layerImage, int32_t frameNumber);

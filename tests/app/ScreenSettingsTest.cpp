@@ -40,6 +40,16 @@ TEST(ScreenSettings, ReadsTheNineKeysClampedLikeTheDialogAndWritesThemBack) {
               "ShowParams=1\r\nHidden=0\r\n");
 }
 
+TEST(ScreenSettings, TheExtendedReadingIsOffUnlessChartExtendedIsOne) {
+    testsupport::TempDir dir;
+    const gui::TIniFile ini((dir / "settings.ini").string());
+    EXPECT_FALSE(app::ReadExtendedReading(ini));
+    testsupport::WriteFile(dir / "settings.ini", "[Screen]\nExtended=1\n[Chart]\nExtended=0\n");
+    EXPECT_FALSE(app::ReadExtendedReading(ini));
+    testsupport::WriteFile(dir / "settings.ini", "[chart]\nextended=1\n");
+    EXPECT_TRUE(app::ReadExtendedReading(ini));
+}
+
 TEST(ScreenSettings, SpeedsAreTheItemsInPercentAndNoSelectionRaises) {
     const int expected[] = {25, 50, 75, 100, 150, 200};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(app::PlaySpeedPercent(i), expected[i]);

@@ -215,3 +215,46 @@ TEST_F(Sequencer, AnUnwritableSettingsFileEndsStep900WithItsMessage) {
     EXPECT_TRUE(form->Failed());
     EXPECT_TRUE(form->Closed());
 }
+
+TEST(CommandLine, OptionsComeBeforeTheChartAndAnythingElseIsTheChartAsBefore) {
+    using Args = std::vector<std::string>;
+    EXPECT_FALSE(app::ParseCommandLine({}).Chart);
+    app::TCommandLine line = app::ParseCommandLine(Args{"--extended", "song.bms", "more"});
+    EXPECT_TRUE(line.Extended);
+    EXPECT_EQ(line.Chart, "song.bms");
+    // After the chart nothing is an option; "--" makes the next argument the chart.
+    line = app::ParseCommandLine(Args{"song.bms", "--extended"});
+    EXPECT_FALSE(line.Extended);
+    EXPECT_EQ(line.Chart, "song.bms");
+    line = app::ParseCommandLine(Args{"--", "--extended"});
+    EXPECT_FALSE(line.Extended);
+    EXPECT_EQ(line.Chart, "--extended");
+    EXPECT_FALSE(app::ParseCommandLine(Args{"--extended", "--"}).Chart);
+    // An option we do not know is the chart, which the sequencer then refuses as it always did.
+    EXPECT_EQ(app::ParseCommandLine(Args{"-x", "song.bms"}).Chart, "-x");
+    EXPECT_TRUE(app::ParseCommandLine(Args{"--help", "song.bms"}).Help);
+    EXPECT_TRUE(app::ParseCommandLine(Args{"--extended", "--version"}).Version);
+    EXPECT_FALSE(app::ParseCommandLine(Args{"song.bms", "--help"}).Help);
+}
+
+TEST_F(Sequencer, TheExtendedReadingComesFromTheOptionOrTheSettingsFile) {
+    const std::string chart = (dir / "a.bms").string();
+    Start({chart});
+    Tick();
+    ASSERT_NE(form->Engine, nullptr);
+    EXPECT_FALSE(form->Engine->Extended);
+
+    Start({"--extended", chart});
+    Tick();
+    ASSERT_NE(form->Engine, nullptr);
+    EXPECT_TRUE(form->Engine->Extended);
+
+    Start({chart}, "[Screen]\nMode=1\n[Chart]\nExtended=1\n");
+    Tick();
+    ASSERT_NE(form->Engine, nullptr);
+    EXPECT_TRUE(form->Engine->Extended);
+
+    Start({"--extended", "notes.txt"});
+    Tick();
+    EXPECT_EQ(form->ExitMessage, "BMSファイルをドロップしてね（汗）");
+}

@@ -81,6 +81,16 @@ TEST_F(SettingsRig, SavingWritesAllNineKeysInOrder) {
               "ShowParams=0\r\nHidden=1\r\n");
 }
 
+TEST_F(SettingsRig, SavingKeepsTheExtendedReadingThatTheDialogDoesNotShow) {
+    auto f = Open("[Chart]\nExtended=1\n[Screen]\nMode=1\n");
+    gui::TIniFile ini(Path());
+    f->CheckBox1.SetChecked(true);
+    f->SaveTo(ini);
+    const gui::TIniFile saved(Path());
+    EXPECT_TRUE(app::ReadExtendedReading(saved));
+    EXPECT_TRUE(app::ReadScreenSettings(saved).ShowParams);
+}
+
 TEST_F(SettingsRig, EnterConfirmsEscAndTheCloseBoxCancel) {
     auto f = Open("");
     testsupport::PushKeyDown(*f, SDLK_RETURN);

@@ -1,6 +1,7 @@
 // Loads arbitrary bytes as a chart. The first byte picks the display mode, the fit mode and the
-// speed, and whether the whole load runs or only the lines are parsed and timed (much faster);
-// the chart's folder holds a sound and two pictures (one broken) that lines may name.
+// speed, and whether the whole load runs (in the fixed dialect or the extended reading) or only
+// the lines are parsed and timed (much faster); the chart's folder holds a sound and two pictures
+// (one broken) that lines may name.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include "engine/BMSEngine.h"
+#include "engine/ExtendedReader.h"
 #include "gui/Clock.h"
 #include "gui/Exception.h"
 #include "media/DXDraws.h"
@@ -77,6 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             return 0;
         }
     } else {
+        bms.Extended = data[0] >= 0x40;
+        bms.DrawRandom = engine::SeededDraw(size);
         const std::filesystem::path chart = world.folder / "chart.bms";
         Write(chart, text);
         if (!bms.LoadChart(chart.string(), 128)) return 0;

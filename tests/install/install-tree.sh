@@ -63,6 +63,11 @@ if [ -f "$entry" ]; then
   grep -qx "Terminal=false" "$entry" || fail "Terminal is not false"
   grep -qx "Categories=Game;Music;" "$entry" || fail "Categories are not Game;Music;"
   grep -qx "Icon=glimstep" "$entry" || fail "Icon is not glimstep"
+  # The second action opens a chart in the extended reading.
+  grep -qx "Actions=extended;" "$entry" || fail "Actions is not 'extended;'"
+  action=$(sed -n '/^\[Desktop Action extended\]$/,/^\[/p' "$entry")
+  grep -qx "Name=Play every channel" <<<"$action" || fail "the extended action is not named 'Play every channel'"
+  grep -qx "Exec=glimstep --extended %f" <<<"$action" || fail "the extended action's Exec is not 'glimstep --extended %f'"
   entry_type=$(sed -n 's/^MimeType=\([^;]*\);.*/\1/p' "$entry")
   [ -n "$entry_type" ] || fail "no MimeType in the launcher"
   # What file managers read to offer "Open with".

@@ -231,6 +231,21 @@ TEST_F(DrawTest, BaseAndLayerImagesDrawOverTheBlackBackdropWhenLoaded) {
     EXPECT_EQ(Xrgb(220, 120), 0x00FF00u);
 }
 
+TEST_F(DrawTest, TheExtendedReadingDrawsLongNotesInTheirLaneAndPicturesOfAnyBase36Slot) {
+    testsupport::Picture red{256, 256, std::vector<uint32_t>(256 * 256, 0xFF0000)};
+    testsupport::WriteFile(dir / "red.bmp", testsupport::MakeBmpFile(red, {}));
+    extended = true;
+    // Picture DW (slot 500) at 0; a long note on channel 51 from 128 to 192; a key on 18 at 128.
+    ASSERT_TRUE(Load("#BMPDW red.bmp\n#00004:DW\n#00151:0102\n#00118:03\n"));
+    Frame(0);
+    Frame(60);
+    EXPECT_EQ(play::State().BaseImage, 500);
+    EXPECT_EQ(Xrgb(316, 236), 0xFF0000u);
+    // The start is an arrow of lane 0 (y = 128 - 60 + 32); its end and the key draw nothing.
+    EXPECT_TRUE(CellAt(8, 100, ArrowCell(0, 3)));
+    EXPECT_TRUE(Plain(gui::Rect(0, 132, 320, 236), Backdrop()));
+}
+
 TEST_F(DrawTest, ImageChangesWithoutPicturesKeepThePulsingBackdrop) {
     ASSERT_TRUE(Load("#BMP01 red.bmp\n#00004:01\n#00007:02\n", Screen::Window, 1));
     EXPECT_FALSE(bms->HasBga);

@@ -68,6 +68,19 @@ TEST_F(StateTest, ObjectsTriggerOnceWhenReachedAndTheLaterOneIsTheLastSound) {
     EXPECT_EQ(play::State().LastSoundObject, second);
 }
 
+TEST_F(StateTest, TheExtendedReadingPlaysSlotsPast255OnChannelsWithoutALane) {
+    sound.SetOffline(true);
+    sound.Initialize();
+    testsupport::WriteFile(dir / "a.wav", Wav());
+    extended = true;
+    // Slot RS is 1000; channel 18 (key 6) has no lane.
+    ASSERT_TRUE(Load("#WAVRS a.wav\n#00118:RS\n"));
+    Frame(127);
+    EXPECT_FALSE(Playing(1000));
+    Frame(128);
+    EXPECT_TRUE(Playing(1000));
+}
+
 TEST_F(StateTest, AFrameThatJumpsAheadTriggersEverythingPassed) {
     ASSERT_TRUE(Load("#00111:01\n#00204:01\n#00207:02\n#00304:03\n"));
     Frame(300);

@@ -69,6 +69,7 @@ protected:
         displayMode.SetItemIndex(screen == Screen::Window ? 1 : 0);
         bms = std::make_unique<engine::TBMS>(&display, &sound);
         bms->BgaDisplayMode = bgaMode;
+        bms->Extended = extended;
         testsupport::WriteFile(dir / "song.bms", "#BPM 1875\n" + std::string(chart));
         const bool loaded = play::SetupAndLoad(app, display, *bms, (dir / "song.bms").string());
         if (loaded) bms->StartClock();
@@ -142,6 +143,7 @@ protected:
     media::TDXDraw display{nullptr};
     media::TDXSound sound{nullptr};
     std::unique_ptr<engine::TBMS> bms;
+    bool extended = false;  // Load reads the chart in the extended dialect
 };
 
 }  // namespace playtest

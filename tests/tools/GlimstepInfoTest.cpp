@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "support/TestFiles.h"
@@ -52,6 +53,45 @@ TEST(GlimstepInfo, FailedLoadsAndUsageErrors) {
     EXPECT_EQ(run.out, "{\"loaded\":false}\n");
     EXPECT_EQ(Info("").status, 2);
     EXPECT_EQ(Info("a b").status, 2);
+}
+
+TEST(GlimstepInfo, ExtendedAddsTheScheduleAndTheArrowsWithExactTimes) {
+    testsupport::TempDir dir;
+    // 120 BPM. A key on channel 18 shares beat 2 with a one-beat stop (500 ms); the turntable
+    // and a long note start at beat 4, the long note's end at beat 6 is silent.
+    testsupport::WriteFile(dir / "a.bms",
+                           "#BPM 120\r\n#STOP01 48\r\n#00011:01\r\n#00018:0001\r\n#00009:0001\r\n#00116:0A\r\n"
+                           "#00151:0B0C\r\n");
+    const ToolRun run = Info("--extended '" + (dir / "a.bms").string() + "'");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out,
+              "{\"loaded\":true,\"title\":\"\",\"artist\":\"\",\"genre\":\"\",\"chartType\":\"\",\"bpm\":120.0,"
+              "\"playLevel\":2,\"rank\":0,\"total\":200,\"volWav\":0,\"playerMode\":1,\"midiFile\":\"\",\"sounds\":[],"
+              "\"soundFiles\":{},"
+              "\"objects\":[[11,0,1],[18,64,1],[16,128,10],[11,128,11],[200,384,120]],"
+              "\"tempoMap\":[[0,0],[1000,64],[1500,64],[6500,384]],\"endPosition\":640,"
+              "\"schedule\":[[0.000,1],[1000.000,1],[2500.000,10],[2500.000,11]],"
+              "\"lanes\":[[0.000,0],[2500.000,3],[2500.000,0]]}\n");
+    // Without the option the same chart reads as the fixed dialect: no schedule.
+    EXPECT_EQ(Info("'" + (dir / "a.bms").string() + "'").out.find("schedule"), std::string::npos);
+}
+
+TEST(GlimstepInfo, TheSameSeedDrawsTheSameBranches) {
+    testsupport::TempDir dir;
+    std::string chart = "#RANDOM 9\n";
+    for (int k = 1; k <= 9; ++k) chart += "#IF " + std::to_string(k) + "\n#00111:0" + std::to_string(k) + "\n#ENDIF\n";
+    testsupport::WriteFile(dir / "r.bms", chart);
+    const std::string path = "'" + (dir / "r.bms").string() + "'";
+    const ToolRun first = Info("--extended --seed 7 " + path);
+    ASSERT_EQ(first.status, 0);
+    EXPECT_EQ(Info("--seed 7 --extended -- " + path).out, first.out);
+    std::set<std::string> outputs;
+    for (int seed = 1; seed <= 8; ++seed) outputs.insert(Info("--extended --seed " + std::to_string(seed) + " " + path).out);
+    EXPECT_GT(outputs.size(), 1u);
+    EXPECT_EQ(Info("--extended --seed x " + path).status, 2);
+    EXPECT_EQ(Info("--extended --seed").status, 2);
+    EXPECT_EQ(Info("--bogus " + path).status, 2);
+    EXPECT_EQ(Info("--extended").status, 2);
 }
 
 }  // namespace

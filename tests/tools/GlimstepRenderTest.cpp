@@ -169,6 +169,33 @@ TEST(GlimstepRender, SpeedScalesTheTimesAndRaisesThePitchFromTheOptionOrTheSetti
     ExpectClicksOnTime(ReadWav(dir / "n.wav"), 100);
 }
 
+TEST(GlimstepRender, TheExtendedReadingPlaysEveryChannelThroughStopsFromTheOptionOrTheSettings) {
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "click.wav", ClickWav());
+    // 120 BPM, base-36 slot 0Z. A click on channel 18 at 0 ms; at beat 4 (2000 ms) a long note
+    // starts as a stop of two beats (1000 ms) begins, and ends silently; a click at beat 8
+    // (5000 ms). The fixed dialect reads no sound here at all.
+    testsupport::WriteFile(dir / "ext.bms",
+                           "#BPM 120\n#WAV0Z click.wav\n#STOP01 96\n#00018:0Z\n#00109:01\n#00151:0Z0Z\n#00211:0Z\n");
+    const std::vector<double> times = {0, 2000, 5000};
+    testsupport::WriteFile(dir / "settings.ini", "[Chart]\nExtended=1\n");
+    for (const std::string& how : {std::string("--extended --seed 3"), "--settings " + Quoted(dir / "settings.ini")}) {
+        const ToolRun run = Render(dir, how + " " + Quoted(dir / "ext.bms") + " -o " + Quoted(dir / "ext.wav"));
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("sounds played 3"), std::string::npos) << run.out;
+        const std::vector<Click> clicks = FindClicks(ReadWav(dir / "ext.wav").left);
+        ASSERT_EQ(clicks.size(), times.size()) << how;
+        for (size_t i = 0; i < clicks.size(); ++i) {
+            EXPECT_GE(clicks[i].startMs, SongZeroMs(kFps) + times[i] - kHalfTickMs - 1) << how << " click " << i;
+            EXPECT_LE(clicks[i].startMs, SongZeroMs(kFps) + times[i] + 1000.0 / kFps + 256 * 1000 / kRate)
+                << how << " click " << i;
+        }
+    }
+    const ToolRun fixed = Render(dir, Quoted(dir / "ext.bms") + " -o " + Quoted(dir / "fixed.wav"));
+    ASSERT_EQ(fixed.status, 0) << fixed.err;
+    EXPECT_TRUE(FindClicks(ReadWav(dir / "fixed.wav").left).empty());
+}
+
 TEST(GlimstepRender, WritesEveryNthFrameAsA24BitPictureUnlessPlaybackOnly) {
     testsupport::TempDir dir;
     WriteChart(dir);

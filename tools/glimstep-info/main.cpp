@@ -1,17 +1,21 @@
-// glimstep-info CHART: loads a chart as the player does (128 ticks per measure, normal speed,
-// playback only, no window or sound device needed) and prints what the engine made of it as
-// one line of JSON.
+// glimstep-info [--extended] [--seed N] CHART: loads a chart as the player does (128 ticks per
+// measure, normal speed, playback only, no window or sound device needed) and prints what the
+// engine made of it as one line of JSON.
 #include <charconv>
 #include <cstdio>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/BMSEngine.h"
+#include "engine/ExtendedReader.h"
 #include "gui/Exception.h"
 #include "gui/TextEncoding.h"
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
+#include "play/TapoModule.h"
 
 namespace {
 
@@ -63,7 +67,7 @@ std::string ChartJson(const engine::TBMS& bms) {
     AppendString(out, bms.MidiFileName);
     out += ",\"sounds\":[";
     bool first = true;
-    for (int slot = 0; slot < engine::kSlotCount; ++slot) {
+    for (int slot = 0; slot < bms.SlotCount(); ++slot) {
         if (bms.SoundState[slot] < 0) continue;
         if (!first) out += ',';
         first = false;
@@ -74,7 +78,7 @@ std::string ChartJson(const engine::TBMS& bms) {
     std::filesystem::path folder = std::filesystem::path(bms.ChartFileName).parent_path();
     if (folder.empty()) folder = ".";
     first = true;
-    for (int slot = 0; slot < engine::kSlotCount; ++slot) {
+    for (int slot = 0; slot < bms.SlotCount(); ++slot) {
         if (bms.SoundState[slot] < 0 || bms.SoundFiles[slot].empty()) continue;
         if (!first) out += ',';
         first = false;
@@ -92,8 +96,54 @@ std::string ChartJson(const engine::TBMS& bms) {
         if (k > 0) out += ',';
         out += '[' + std::to_string(bms.TempoTime[k]) + ',' + std::to_string(bms.TempoPosition[k]) + ']';
     }
-    out += "],\"endPosition\":" + std::to_string(bms.EndPosition) + '}';
-    return out;
+    out += "],\"endPosition\":" + std::to_string(bms.EndPosition);
+    if (bms.Extended) {
+        // Every sound start and every arrow with its exact song time, in table (and so time) order.
+        std::string schedule, lanes;
+        char time[32];
+        for (int32_t i = 0; i <= bms.LastObject; ++i) {
+            const engine::TChartObject& o = bms.Objects[i];
+            std::snprintf(time, sizeof time, "%.3f", bms.ObjectTime(i));
+            if (o.Kind < 100) schedule += std::string(schedule.empty() ? "" : ",") + '[' + time + ',' + std::to_string(o.Value) + ']';
+            if (const int lane = play::LaneOf(o.Kind); lane >= 0)
+                lanes += std::string(lanes.empty() ? "" : ",") + '[' + time + ',' + std::to_string(lane) + ']';
+        }
+        out += ",\"schedule\":[" + schedule + "],\"lanes\":[" + lanes + ']';
+    }
+    return out + '}';
+}
+
+struct Options {
+    std::string chart;
+    bool extended = false;
+    std::optional<uint64_t> seed;
+};
+
+// Options come before the chart; "--" ends them. Nothing when the arguments make no sense.
+std::optional<Options> ParseArguments(int argc, char** argv) {
+    Options o;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && arg == "--extended") {
+            o.extended = true;
+        } else if (options && arg == "--seed" && i + 1 < argc) {
+            const std::string_view text = argv[++i];
+            uint64_t seed = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seed);
+            if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+            o.seed = seed;
+        } else if ((options && arg.starts_with("-")) || !o.chart.empty() || arg.empty()) {
+            return std::nullopt;
+        } else {
+            o.chart = arg;
+            options = false;
+        }
+    }
+    if (o.chart.empty()) return std::nullopt;
+    return o;
 }
 
 }  // namespace
@@ -102,25 +152,29 @@ int main(int argc, char** argv) {
     // Ctrl+C must end the program at once, as it does today: should any component start SDL,
     // SDL would otherwise turn SIGINT into a quit event that nothing here reads.
     setenv("SDL_NO_SIGNAL_HANDLERS", "1", 0);
-    if (argc != 2 || argv[1][0] == '\0') {
-        std::fprintf(stderr, "usage: glimstep-info CHART\n");
+    const std::optional<Options> options = ParseArguments(argc, argv);
+    if (!options) {
+        std::fprintf(stderr, "usage: glimstep-info [--extended] [--seed N] CHART\n");
         return 2;
     }
+    const char* chart = options->chart.c_str();
     try {
         media::TDXDraw display(nullptr);
         media::TDXSound sound(nullptr);
         engine::TBMS bms(&display, &sound);
         bms.PlaySpeed = 100;
         bms.BgaDisplayMode = 2;
-        if (bms.LoadChart(argv[1], 128)) {
+        bms.Extended = options->extended;
+        if (options->seed) bms.DrawRandom = engine::SeededDraw(*options->seed);
+        if (bms.LoadChart(chart, 128)) {
             std::printf("%s\n", ChartJson(bms).c_str());
             return 0;
         }
-        std::FILE* file = std::fopen(argv[1], "rb");
+        std::FILE* file = std::fopen(chart, "rb");
         if (file == nullptr || (std::fgetc(file) == EOF && std::ferror(file)))
-            std::fprintf(stderr, "glimstep-info: cannot read %s\n", argv[1]);
+            std::fprintf(stderr, "glimstep-info: cannot read %s\n", chart);
         else
-            std::fprintf(stderr, "glimstep-info: %s has no time table (its tempo is 0 or its numbers are too large)\n", argv[1]);
+            std::fprintf(stderr, "glimstep-info: %s has no time table (its tempo is 0 or its numbers are too large)\n", chart);
         if (file != nullptr) std::fclose(file);
     } catch (const gui::Exception& e) {
         std::fprintf(stderr, "glimstep-info: %s\n", e.what());

@@ -19,6 +19,7 @@
 #include "app/BMCore.h"
 #include "app/ScreenSettings.h"
 #include "engine/BMSEngine.h"
+#include "engine/ExtendedReader.h"
 #include "gui/Application.h"
 #include "gui/BmpEncode.h"
 #include "gui/Clock.h"
@@ -42,14 +43,17 @@ constexpr int kRate = 44100;
 constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFu - 64;
 constexpr const char* kUsage =
     "usage: glimstep-render CHART -o OUT.wav [--fps N] [--speed PERCENT] [--frames DIR] [--frame-every N]\n"
-    "                       [--settings settings.ini]\n"
+    "                       [--settings settings.ini] [--extended] [--seed N]\n"
     "Plays CHART offline into OUT.wav (44.1 kHz 16-bit stereo) and, with --frames, the 320x240\n"
     "frames into DIR as BMP pictures.\n"
     "  --fps N            virtual frame rate (default 60)\n"
     "  --speed PERCENT    play speed, 100 = normal (overrides the settings file)\n"
     "  --frames DIR       also write the frames as DIR/frame-NNNNNN.bmp\n"
     "  --frame-every N    write only every Nth frame (default 1)\n"
-    "  --settings FILE    take speed, BGA mode, fit mode, Hidden and ShowParams from FILE\n";
+    "  --settings FILE    take speed, BGA mode, fit mode, Hidden, ShowParams and the\n"
+    "                     extended reading ([Chart] Extended) from FILE\n"
+    "  --extended         read the chart in the extended dialect (every channel)\n"
+    "  --seed N           seed for the #RANDOM and #SWITCH draws of the extended reading\n";
 
 struct Options {
     std::string chart;
@@ -59,6 +63,8 @@ struct Options {
     std::string framesDir;
     int frameEvery = 1;
     std::string settingsFile;
+    bool extended = false;
+    std::optional<uint64_t> seed;
 };
 
 struct UsageError {
@@ -74,6 +80,14 @@ int ParseNumber(const std::string& option, const std::string& text, int low, int
     return value;
 }
 
+uint64_t ParseSeed(const std::string& text) {
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        throw UsageError{"--seed wants a whole number from 0 to 18446744073709551615, not \"" + text + "\""};
+    return value;
+}
+
 Options ParseArguments(const std::vector<std::string>& args) {
     Options o;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -84,7 +98,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
             arg = arg.substr(0, arg.find('='));
         }
         const bool takesValue = arg == "-o" || arg == "--fps" || arg == "--speed" || arg == "--frames" ||
-                                arg == "--frame-every" || arg == "--settings";
+                                arg == "--frame-every" || arg == "--settings" || arg == "--seed";
         if (takesValue && !value) {
             if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
             value = args[++i];
@@ -95,6 +109,8 @@ Options ParseArguments(const std::vector<std::string>& args) {
         else if (arg == "--frames") o.framesDir = *value;
         else if (arg == "--frame-every") o.frameEvery = ParseNumber(arg, *value, 1, 1000000);
         else if (arg == "--settings") o.settingsFile = *value;
+        else if (arg == "--extended") o.extended = true;
+        else if (arg == "--seed") o.seed = ParseSeed(*value);
         else if (arg.size() > 1 && arg[0] == '-') throw UsageError{"unknown option " + arg};
         else if (!o.chart.empty()) throw UsageError{"more than one chart: " + o.chart + ", " + arg};
         else o.chart = arg;
@@ -273,6 +289,8 @@ public:
             return "ステップ0において異常あり";
         }
         if (options_.speed) engine_->PlaySpeed = *options_.speed;
+        engine_->Extended = options_.extended;
+        if (options_.seed) engine_->DrawRandom = engine::SeededDraw(*options_.seed);
 
         media::TWaveStream wav(output.Temporary());
         media::TWaveFormatEx format;
@@ -382,7 +400,7 @@ private:
             if (o.Position > reached) continue;
             ++summary.objectsTriggered;
             const int slot = o.Value;
-            if (o.Kind < 100 && slot >= 0 && slot < engine::kSlotCount && e.SoundState[static_cast<size_t>(slot)] >= 0 &&
+            if (o.Kind < 100 && slot >= 0 && slot < e.SlotCount() && e.SoundState[static_cast<size_t>(slot)] >= 0 &&
                 e.Sounds[static_cast<size_t>(slot)] != nullptr)
                 ++summary.soundsPlayed;
         }
@@ -431,9 +449,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        const app::TScreenSettings settings = options.settingsFile.empty()
-                                                  ? app::TScreenSettings{}
-                                                  : app::ReadScreenSettings(gui::TIniFile(options.settingsFile));
+        app::TScreenSettings settings;
+        if (!options.settingsFile.empty()) {
+            const gui::TIniFile file(options.settingsFile);
+            settings = app::ReadScreenSettings(file);
+            options.extended = options.extended || app::ReadExtendedReading(file);
+        }
         if (!options.framesDir.empty()) fs::create_directories(options.framesDir);
         gui::Clock::UseManual(0);
         PendingFile output(options.out);
