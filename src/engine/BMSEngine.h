@@ -21,6 +21,7 @@ class TWaveCollectionItem;
 class TMediaPlayer;
 class TDirectDraw;
 class TDirectDrawSurface;
+class Mixer;
 }  // namespace media
 
 namespace engine {
@@ -69,10 +70,28 @@ public:
     // Raises when the chart cannot be timed (no tempo, values beyond 32 bits).
     void BuildTimeTable();
 
+    // Song time 0 comes 2000 ms after the call. While the mixer's output is the song clock
+    // (a device plays it, or the offline renderer), song time runs on its output frames; while
+    // the MIDI backing track plays, on the track's position, and when the track ends the song
+    // goes on from where it left off.
     void StartClock();
     int32_t SongTime();
     int32_t SongPosition();
     void PlaySound(int index);
+    // Restarts the sound of slot `index` at song time `songTime`: on its exact output sample
+    // while the mixer's output is the song clock, at once otherwise.
+    void PlaySound(int index, double songTime);
+    // The song time up to which a play frame hands sounds to the mixer, when the next frame
+    // follows `frameMs` of real time later: one frame and one device block past the song clock.
+    // Minus infinity when there is no mixer clock and sounds start as their objects are reached.
+    double SoundHorizon(double frameMs);
+
+    // Song time in milliseconds (the tempo map's scale, before play speed) at which each object of
+    // the table sounds, by index; empty when the times come from the tempo map (the fixed dialect).
+    std::vector<double> ObjectTimes;
+    // The song time of object `index`: ObjectTimes[index] when ObjectTimes covers the table, else
+    // the time at which the tempo map's line (the one SongPosition uses) reaches its position.
+    double ObjectTime(int32_t index) const;
 
     std::unique_ptr<media::TMediaPlayer> MediaPlayer;
     std::unique_ptr<media::TDXWaveList> WaveList;
@@ -121,6 +140,12 @@ private:
     void RestoreSounds();
     std::string ChartText(std::string_view raw) const;
     std::string_view CutText(std::string_view raw, size_t maxLength) const;
+    // The mixer while its output is the song clock, else null.
+    media::Mixer* ClockMixer() const;
+    // Real milliseconds since song time 0 (before play speed), from the clock in force.
+    double ClockMs();
+    // The song time at which the tempo map's line reaches `position`.
+    double TimeAtPosition(int32_t position) const;
 
     // Whether the chart being loaded is UTF-8 (decided once for the whole file); unset while no
     // file is being loaded, when each text decides for itself.
@@ -129,6 +154,8 @@ private:
     // stands in for it when it lasts no time (see SongPosition).
     std::vector<float> tempoValue_;
     std::vector<int32_t> lineSegment_;
+    // The mixer's output frame of song time 0 while the mixer is the song clock.
+    double originFrame_ = 0;
 };
 
 }  // namespace engine

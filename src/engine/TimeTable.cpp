@@ -9,6 +9,7 @@
 #include "gui/Clock.h"
 #include "gui/Convert.h"
 #include "gui/Exception.h"
+#include "media/Mixer.h"
 
 namespace engine {
 namespace {
@@ -105,7 +106,10 @@ void TBMS::BuildTimeTable() {
     }
 }
 
-void TBMS::StartClock() { ClockBase = gui::GetTickCount() + 2000u; }
+void TBMS::StartClock() {
+    ClockBase = gui::GetTickCount() + 2000u;
+    if (media::Mixer* mixer = ClockMixer()) originFrame_ = mixer->PlayingFrame() + 2.0 * mixer->Rate();
+}
 
 int32_t TBMS::SongPosition() {
     const int32_t t = SongTime();
@@ -124,6 +128,35 @@ int32_t TBMS::SongPosition() {
     // to one instant. The position runs on at that tempo from the last point.
     const long double slope = static_cast<long double>(TicksPerMeasure) / 4 * tempoValue_[s - 1] / 60000;
     return ClampRound(slope * static_cast<long double>(int64_t{t} - TempoTime[s]) + TempoPosition[s]);
+}
+
+double TBMS::ObjectTime(int32_t index) const {
+    if (LastObject >= 0 && ObjectTimes.size() > static_cast<size_t>(LastObject) && index >= 0 && index <= LastObject)
+        return ObjectTimes[static_cast<size_t>(index)];
+    if (index < 0 || index > LastObject || static_cast<size_t>(index) >= Objects.size()) return 0;
+    return TimeAtPosition(Objects[static_cast<size_t>(index)].Position);
+}
+
+double TBMS::TimeAtPosition(int32_t position) const {
+    if (TempoCount < 1 || lineSegment_.size() != static_cast<size_t>(TempoCount) + 1) return 0;
+    // The first segment that ends at or after the position; before the map the first, past it
+    // the last, whose lines SongPosition continues.
+    const auto first = TempoPosition.begin() + 1;
+    const auto end = TempoPosition.begin() + TempoCount + 1;
+    const int32_t s = std::clamp(static_cast<int32_t>(std::lower_bound(first, end, position) - TempoPosition.begin()),
+                                 1, TempoCount);
+    const bool lasts = TempoTime[s] != TempoTime[s - 1];
+    // A segment that lasts no time is passed in one instant.
+    if (!lasts && position > TempoPosition[s - 1] && position <= TempoPosition[s]) return TempoTime[s];
+    const int32_t line = lasts ? s : lineSegment_[s];
+    if (line > 0) {
+        const long double ticksPerMs = static_cast<long double>(int64_t{TempoPosition[line]} - TempoPosition[line - 1]) /
+                                       static_cast<long double>(int64_t{TempoTime[line]} - TempoTime[line - 1]);
+        return static_cast<double>(TempoTime[line - 1] +
+                                   static_cast<long double>(int64_t{position} - TempoPosition[line - 1]) / ticksPerMs);
+    }
+    const long double ticksPerMs = static_cast<long double>(TicksPerMeasure) / 4 * tempoValue_[s - 1] / 60000;
+    return static_cast<double>(TempoTime[s] + static_cast<long double>(int64_t{position} - TempoPosition[s]) / ticksPerMs);
 }
 
 }  // namespace engine

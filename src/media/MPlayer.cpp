@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +11,6 @@
 #include <mutex>
 
 #include "gui/Clock.h"
-#include "media/AudioDevice.h"
 #include "media/DXSounds.h"
 #include "media/MidiFile.h"
 
@@ -26,11 +24,6 @@ constexpr size_t kMaxMidiFileSize = 64u << 20;
 
 void FluidLog(int level, const char* message, void*) {
     if (level <= FLUID_ERR) std::fprintf(stderr, "fluidsynth: %s\n", message);
-}
-
-int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 uint16_t NextDeviceId() {
@@ -159,7 +152,7 @@ int TMediaPlayer::PlayerStatus() const { return player_ != nullptr ? fluid_playe
 
 void TMediaPlayer::Attach() {
     if (attached_ || sound_ == nullptr || !sound_->Initialized()) return;
-    sound_->Mixer().AddSource(this);
+    outputStartFrame_ = sound_->Mixer().AddSource(this);
     attached_ = true;
 }
 
@@ -254,6 +247,8 @@ void TMediaPlayer::Play() {
         // never has to parse or allocate.
         fluid_synth_write_float(synth_, kPrerollFrames, prerollLeft_, 0, 1, prerollRight_, 0, 1);
         prerollFrames_ = kPrerollFrames;
+        // Attached already: the next Render, held off until now, starts the sequence.
+        if (attached_) outputStartFrame_ = sound_->Mixer().FramesRendered();
         if (rendering) rendering.unlock();
         selfClocked_ = false;
         Attach();
@@ -315,11 +310,11 @@ int TMediaPlayer::Position() {
     if (status == FLUID_PLAYER_READY) return 0;
     if (!Sounding()) return static_cast<int>(PlayingLengthMs());
     double ms = PlayedMs();
-    // Between two device callbacks the position moves on with the wall clock, by at most one
-    // device buffer, so that it advances smoothly rather than in buffer-sized steps.
-    if (attached_ && sound_->Mixer().DeviceDriven() && framesPlayed_.load() > 0) {
-        const double sinceRender = static_cast<double>(NowNs() - lastRenderNs_.load()) / 1e6;
-        ms += std::clamp(sinceRender, 0.0, 1000.0 * AudioDevice::kMaxBufferFrames / Rate());
+    // The mixer's playing frame moves on smoothly between device callbacks and is the clock of
+    // the key sounds too.
+    if (attached_) {
+        const double frames = sound_->Mixer().PlayingFrame() - static_cast<double>(outputStartFrame_);
+        ms = std::max(0.0, frames) * 1000.0 / Rate();
     }
     return static_cast<int>(std::min(ms, PlayingLengthMs()));
 }
@@ -363,10 +358,7 @@ void TMediaPlayer::Mix(float* mix, int frames) {
             out[2 * k + 1] += right_[static_cast<size_t>(k)] * 32768.0f;
         }
     }
-    if (playing) {
-        framesPlayed_.fetch_add(static_cast<uint64_t>(frames), std::memory_order_release);
-        lastRenderNs_.store(NowNs(), std::memory_order_release);
-    }
+    if (playing) framesPlayed_.fetch_add(static_cast<uint64_t>(frames), std::memory_order_release);
 }
 
 void TMediaPlayer::Notified(int step) {

@@ -77,8 +77,12 @@ public:
     int TimeFormat() const { return timeFormat_; }
 
     TMPModes Mode();
-    // Milliseconds of playing since the start of the sequence.
+    // Milliseconds of playing since the start of the sequence. Through the mixer it is read off
+    // the mixer's playing frame, so that it keeps the key sounds' timeline.
     int Position();
+    // The mixer's output frame that carries the start of the sequence, while it plays through
+    // the mixer (since the last Play); -1 otherwise.
+    int64_t OutputStartFrame() const { return attached_ ? static_cast<int64_t>(outputStartFrame_) : -1; }
     int Length() const;
     // Plays the sequence `factor` times as fast and as high, as the key sounds play at the
     // chart's play speed, so that both stay on one timeline. Position keeps counting
@@ -137,13 +141,13 @@ private:
     int timeFormat_ = tfMilliseconds;
 
     bool attached_ = false;
+    uint64_t outputStartFrame_ = 0;
     bool selfClocked_ = false;
     uint32_t clockStartMs_ = 0;
     uint64_t clockStartFrames_ = 0;
 
     // Written on the rendering thread.
     std::atomic<uint64_t> framesPlayed_{0};
-    std::atomic<int64_t> lastRenderNs_{0};
     std::vector<float> left_;
     std::vector<float> right_;
     // The first frames after Play, rendered on the calling thread (see Play).
