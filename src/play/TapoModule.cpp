@@ -164,6 +164,19 @@ void DrawArrow(media::TDirectDrawSurface& surface, int x, int64_t y, const gui::
     surface.DrawBlended(gui::Rect(x, yi, x + kCellSize, yi + kCellSize), cell, state.ArrowSheet, true, alpha);
 }
 
+// Hands the sounds of the objects whose time comes before the next frame's sounds could start
+// to the mixer with their times, so that each starts on its exact sample, and at the latest
+// the sounds of the objects reached. Each object is handed over once, in table order.
+void ScheduleSounds(engine::TBMS& engine, int32_t p, int32_t last) {
+    const double horizon = engine.SoundHorizon(bindings.FramePeriodMs);
+    for (int32_t& i = state.SoundCursor; i <= last; ++i) {
+        const engine::TChartObject& object = engine.Objects[static_cast<size_t>(i)];
+        const double time = engine.ObjectTime(i);
+        if (object.Position > p && !(time <= horizon)) break;
+        if (object.Kind < 100) engine.PlaySound(object.Value, time);
+    }
+}
+
 // Steps 4 to 11 of a frame; exceptions pass to the caller's guard.
 bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
     const bool drawing = engine.BgaDisplayMode < 2;
@@ -175,16 +188,17 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
     const Layout layout = LayoutFor(engine.PlayerMode);
     if (drawing) DrawBackground(dxd, engine, layout, p);
 
+    const int32_t last = std::min<int32_t>(engine.LastObject, static_cast<int32_t>(engine.Objects.size()) - 1);
+    ScheduleSounds(engine, p, last);
+
     const bool hidden = BoxChecked(bindings.Hidden);
     media::TDirectDrawSurface* surface = dxd.Surface();
     int32_t frameMaximum = state.TriggeredUpTo;
-    const int32_t last = std::min<int32_t>(engine.LastObject, static_cast<int32_t>(engine.Objects.size()) - 1);
     for (int32_t i = std::max<int32_t>(engine.ScanIndex, 0); i <= last; ++i) {
         engine::TChartObject& object = engine.Objects[static_cast<size_t>(i)];
         if (object.Position <= p && object.Position > state.TriggeredUpTo) {
             frameMaximum = std::max(frameMaximum, object.Position);
             if (object.Kind < 100) {
-                engine.PlaySound(object.Value);
                 state.LastSoundObject = i;
             } else if (object.Kind == engine::kBaseImage) {
                 state.BaseImage = object.Value;
@@ -223,6 +237,7 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
     dm.SpaceDown = false;
     state.FrameNumber = 0;
     state.LastSoundObject = 0;
+    state.SoundCursor = 0;
 
     const bool drawing = engine.BgaDisplayMode < 2;
     if (drawing) {

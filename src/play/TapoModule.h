@@ -32,6 +32,8 @@ struct TPlayBindings {
     const gui::TCheckBox* Hidden = nullptr;
     const media::TCustomDXTimer* Timer = nullptr;
     media::TDXInput* Input = nullptr;
+    // Real time from one play frame to the next: how far ahead sounds go to the mixer.
+    double FramePeriodMs = 1000.0 / 60;
 };
 
 void Bind(const TPlayBindings& bindings);
@@ -45,6 +47,8 @@ struct TPlayState {
     int32_t TriggeredUpTo = -9999;
     int32_t FrameNumber = 0;
     int32_t LastSoundObject = 0;
+    // The next object whose sound has not been handed to the mixer yet.
+    int32_t SoundCursor = 0;
 };
 TPlayState& State();
 

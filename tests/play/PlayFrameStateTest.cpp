@@ -68,6 +68,36 @@ TEST_F(StateTest, ObjectsTriggerOnceWhenReachedAndTheLaterOneIsTheLastSound) {
     EXPECT_EQ(play::State().LastSoundObject, second);
 }
 
+TEST_F(StateTest, OnTheMixersClockSoundsGoAFrameAheadToTheirExactSampleAndNothingElseMoves) {
+    sound.SetOffline(true);
+    sound.Initialize();
+    sound.Mixer().SetOfflineClock(true);
+    testsupport::WriteFile(dir / "a.wav", Wav());
+    ASSERT_TRUE(Load("#WAV01 a.wav\n#00111:01\n"));  // one tick a millisecond: the object sounds at 128 ms
+    // Song time 0 lies two seconds of output after the clock started, at frame 88200.
+    std::vector<int16_t> heard;
+    const auto playTo = [&](double songMs) {
+        const auto target = static_cast<uint64_t>(88200 + songMs * 44.1);
+        std::vector<int16_t> block(2 * (target - sound.Mixer().FramesRendered()));
+        sound.Render(block.data(), static_cast<int>(block.size() / 2));
+        heard.insert(heard.end(), block.begin(), block.end());
+        return play::PlayFrame(display, *bms);
+    };
+    playTo(110);  // the next frame comes 16.7 ms later, before 128 ms
+    EXPECT_FALSE(Playing(1));
+    playTo(112);
+    EXPECT_TRUE(Playing(1));  // handed to the mixer, but not reached
+    EXPECT_EQ(play::State().TriggeredUpTo, -9999);
+    EXPECT_TRUE(bms->Objects[IndexOf(11, 128)].Pending);
+    playTo(129);
+    EXPECT_EQ(play::State().TriggeredUpTo, 128);
+    EXPECT_EQ(play::State().LastSoundObject, IndexOf(11, 128));
+    playTo(300);
+    size_t onset = 0;
+    while (onset < heard.size() / 2 && heard[2 * onset] == 0) ++onset;
+    EXPECT_EQ(onset, 93845u);  // 88200 + 128 × 44.1 = 93844.8
+}
+
 TEST_F(StateTest, AFrameThatJumpsAheadTriggersEverythingPassed) {
     ASSERT_TRUE(Load("#00111:01\n#00204:01\n#00207:02\n#00304:03\n"));
     Frame(300);

@@ -244,10 +244,12 @@ public:
             sound.Primary()->SetFormat(format);
         };
         sound_.Initialize();
+        // The mix is rendered in step with the virtual frames: its frames are the song clock.
+        sound_.Mixer().SetOfflineClock(true);
         showParams_.SetChecked(settings.ShowParams);
         hidden_.SetChecked(settings.Hidden);
         play::CreateDM();
-        play::Bind({&colorMode_, &displayMode_, &showParams_, &hidden_, &timer_, nullptr});
+        play::Bind({&colorMode_, &displayMode_, &showParams_, &hidden_, &timer_, nullptr, 1000.0 / options.fps});
         timer_.SetActiveOnly(false);
         timer_.SetInterval(1);
         timer_.OnTimer = [this](media::TCustomDXTimer&, int) { Tick(); };
