@@ -82,6 +82,8 @@ std::string TMediaPlayer::FindSystemSoundFont() {
     return {};
 }
 
+void TMediaPlayer::SetSynthThreads(int threads) { synthThreads_ = std::clamp(threads, 1, 256); }
+
 void TMediaPlayer::SetSoundFont(const std::string& path) {
     soundFontChosen_ = true;
     soundFontPath_ = path;
@@ -101,7 +103,7 @@ void TMediaPlayer::EnsureSynth() {
     if (settings_ == nullptr) throw EMCIDeviceError(ErrorMessage(0));
     fluid_settings_setnum(settings_, "synth.sample-rate", Rate());
     fluid_settings_setnum(settings_, "synth.gain", kGain);
-    fluid_settings_setint(settings_, "synth.cpu-cores", 1);
+    fluid_settings_setint(settings_, "synth.cpu-cores", synthThreads_);
     fluid_settings_setstr(settings_, "player.timing-source", "sample");
     // The speed's tuning lives in the channels; a player that reset the synthesiser at the
     // start of its file would clear it.

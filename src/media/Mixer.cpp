@@ -424,19 +424,25 @@ void Mixer::Render(int16_t* out, int frames) {
     const int total = frames;
     size_t due = 0;
     while (frames > 0) {
-        // Scheduled commands take effect on their frame: the block is cut there.
-        while (due < scheduled_.size() && scheduled_[due].frame <= frame) Apply(scheduled_[due++], 0, 0);
-        int n = std::min(frames, kBlockFrames);
-        if (due < scheduled_.size())
-            n = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(n), scheduled_[due].frame - frame));
+        const int n = std::min(frames, kBlockFrames);
         float* mix = mix_.data();
         std::fill(mix, mix + 2 * n, 0.0f);
-        for (size_t i = 0; i < active_.size();) {
-            const int index = active_[i];
-            if (MixVoice(voices_[index], mix, n))
-                ++i;
-            else
-                Deactivate(index);
+        // Scheduled commands take effect on their frame: the voices' part of the block is cut
+        // there. Sources always get whole blocks, so that their output does not depend on it.
+        for (int done = 0; done < n;) {
+            const uint64_t at = frame + static_cast<uint64_t>(done);
+            while (due < scheduled_.size() && scheduled_[due].frame <= at) Apply(scheduled_[due++], 0, 0);
+            int part = n - done;
+            if (due < scheduled_.size())
+                part = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(part), scheduled_[due].frame - at));
+            for (size_t i = 0; i < active_.size();) {
+                const int index = active_[i];
+                if (MixVoice(voices_[index], mix + 2 * done, part))
+                    ++i;
+                else
+                    Deactivate(index);
+            }
+            done += part;
         }
         for (MixerSource* source : sources_)
             if (source != nullptr) source->Mix(mix, n);

@@ -115,6 +115,15 @@ media::TDirectDrawSurface* LoadedImage(engine::TBMS& engine, int32_t index) {
     return engine.BgaImages[static_cast<size_t>(index)].get();
 }
 
+// The Show Params line; the ticker keeps the lines of the frames before.
+void TickParameters(engine::TBMS& engine, int32_t p) {
+    if (!BoxChecked(bindings.ShowParams)) return;
+    const int32_t frameRate = bindings.Timer != nullptr ? bindings.Timer->FrameRate() : 0;
+    engine.TickerLine(ParameterLine(p, frameRate, state.LastSoundObject, engine.LastObject, state.BaseImage,
+                                    state.LayerImage, state.FrameNumber),
+                      gui::RGB(0, 255, 0));
+}
+
 void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& layout, int32_t p) {
     media::TDirectDrawSurface& surface = *dxd.Surface();
     if (engine.HasBga) {
@@ -128,12 +137,7 @@ void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& lay
     if (media::TDirectDrawSurface* layer = LoadedImage(engine, state.LayerImage))
         surface.FastBlit(0, 0, screen, media::DDBLTFAST_SRCCOLORKEY, layer);
 
-    if (BoxChecked(bindings.ShowParams)) {
-        const int32_t frameRate = bindings.Timer != nullptr ? bindings.Timer->FrameRate() : 0;
-        engine.TickerLine(ParameterLine(p, frameRate, state.LastSoundObject, engine.LastObject, state.BaseImage,
-                                        state.LayerImage, state.FrameNumber),
-                          gui::RGB(0, 255, 0));
-    }
+    TickParameters(engine, p);
 
     const bool bright = PhaseOf(p) == 0;
     for (int k = 0; k < 4; ++k)
@@ -186,7 +190,11 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
     const int phase = PhaseOf(p);
     const bool over = engine.EndPosition < p;
     const Layout layout = LayoutFor(engine.PlayerMode);
-    if (drawing) DrawBackground(dxd, engine, layout, p);
+    const bool picture = drawing && (bindings.DrawPicture == nullptr || *bindings.DrawPicture);
+    if (picture)
+        DrawBackground(dxd, engine, layout, p);
+    else if (drawing)
+        TickParameters(engine, p);
 
     const int32_t last = std::min<int32_t>(engine.LastObject, static_cast<int32_t>(engine.Objects.size()) - 1);
     ScheduleSounds(engine, p, last);
@@ -216,7 +224,7 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
         if (y > kScreenHeight) break;
 
         if (spacePressed && offset > -kHitWindow && offset < kHitWindow) object.Pending = false;
-        if (drawing) DrawArrow(*surface, x, y, ArrowCell(lane % 4, phase), object.Pending, hidden);
+        if (picture) DrawArrow(*surface, x, y, ArrowCell(lane % 4, phase), object.Pending, hidden);
     }
 
     if (drawing) dxd.Flip();

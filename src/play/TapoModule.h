@@ -34,6 +34,9 @@ struct TPlayBindings {
     media::TDXInput* Input = nullptr;
     // Real time from one play frame to the next: how far ahead sounds go to the mixer.
     double FramePeriodMs = 1000.0 / 60;
+    // Read in every frame when set: false leaves out the frame's picture (its triggering, hits
+    // and ticker line stay), for an offline renderer that keeps only some frames.
+    const bool* DrawPicture = nullptr;
 };
 
 void Bind(const TPlayBindings& bindings);
