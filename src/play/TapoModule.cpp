@@ -36,6 +36,42 @@ TPlayState state;
 // The sprite sheet's surface object; its pixels belong to the display's DirectDraw.
 std::unique_ptr<media::TDirectDrawSurface> arrowSheetOwner;
 
+// The real time from one play frame to the next, as far as sounds are handed ahead: the longest
+// gap between frames in the current and the last second, at least the nominal frame period, so
+// that a display slower than 60 Hz or a machine that holds frames back does not make sounds
+// late. A gap longer than kMaxFrameGapMs is a pause, not a frame.
+class FramePace {
+public:
+    void Reset() { *this = FramePace(); }
+    double AheadMs(double nominalMs) {
+        const uint32_t now = gui::Clock::Now();
+        if (started_) {
+            const double gap = static_cast<double>(now - last_);
+            if (gap <= kMaxFrameGapMs) current_ = std::max(current_, gap);
+            if (now - windowStart_ >= kWindowMs) {
+                previous_ = current_;
+                current_ = 0;
+                windowStart_ = now;
+            }
+        } else {
+            windowStart_ = now;
+        }
+        started_ = true;
+        last_ = now;
+        return std::max({nominalMs, previous_, current_});
+    }
+
+private:
+    static constexpr uint32_t kWindowMs = 1000;
+    static constexpr double kMaxFrameGapMs = 250;
+    bool started_ = false;
+    uint32_t last_ = 0;
+    uint32_t windowStart_ = 0;
+    double current_ = 0;
+    double previous_ = 0;
+};
+FramePace framePace;
+
 TDM& Dm() {
     CreateDM();
     return *DM;
@@ -172,7 +208,7 @@ void DrawArrow(media::TDirectDrawSurface& surface, int x, int64_t y, const gui::
 // to the mixer with their times, so that each starts on its exact sample, and at the latest
 // the sounds of the objects reached. Each object is handed over once, in table order.
 void ScheduleSounds(engine::TBMS& engine, int32_t p, int32_t last) {
-    const double horizon = engine.SoundHorizon(bindings.FramePeriodMs);
+    const double horizon = engine.SoundHorizon(framePace.AheadMs(bindings.FramePeriodMs));
     for (int32_t& i = state.SoundCursor; i <= last; ++i) {
         const engine::TChartObject& object = engine.Objects[static_cast<size_t>(i)];
         const double time = engine.ObjectTime(i);
@@ -246,6 +282,7 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
     state.FrameNumber = 0;
     state.LastSoundObject = 0;
     state.SoundCursor = 0;
+    framePace.Reset();
 
     const bool drawing = engine.BgaDisplayMode < 2;
     if (drawing) {

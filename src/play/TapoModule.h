@@ -32,7 +32,8 @@ struct TPlayBindings {
     const gui::TCheckBox* Hidden = nullptr;
     const media::TCustomDXTimer* Timer = nullptr;
     media::TDXInput* Input = nullptr;
-    // Real time from one play frame to the next: how far ahead sounds go to the mixer.
+    // Real time from one play frame to the next, at least: how far ahead sounds go to the mixer
+    // (longer gaps between the frames of the last second or two count instead).
     double FramePeriodMs = 1000.0 / 60;
     // Read in every frame when set: false leaves out the frame's picture (its triggering, hits
     // and ticker line stay), for an offline renderer that keeps only some frames.
