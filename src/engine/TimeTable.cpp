@@ -150,13 +150,15 @@ double TBMS::TimeAtPosition(int32_t position) const {
     if (!lasts && position > TempoPosition[s - 1] && position <= TempoPosition[s]) return TempoTime[s];
     const int32_t line = lasts ? s : lineSegment_[s];
     if (line > 0) {
-        const long double ticksPerMs = static_cast<long double>(int64_t{TempoPosition[line]} - TempoPosition[line - 1]) /
-                                       static_cast<long double>(int64_t{TempoTime[line]} - TempoTime[line - 1]);
+        const long double ticks = static_cast<long double>(int64_t{TempoPosition[line]} - TempoPosition[line - 1]);
+        const long double ticksPerMs = ticks / static_cast<long double>(int64_t{TempoTime[line]} - TempoTime[line - 1]);
         return static_cast<double>(TempoTime[line - 1] +
                                    static_cast<long double>(int64_t{position} - TempoPosition[line - 1]) / ticksPerMs);
     }
+    // No later segment lasts any time: the tempo of the last point goes on from there.
     const long double ticksPerMs = static_cast<long double>(TicksPerMeasure) / 4 * tempoValue_[s - 1] / 60000;
-    return static_cast<double>(TempoTime[s] + static_cast<long double>(int64_t{position} - TempoPosition[s]) / ticksPerMs);
+    return static_cast<double>(TempoTime[s] +
+                               static_cast<long double>(int64_t{position} - TempoPosition[s]) / ticksPerMs);
 }
 
 }  // namespace engine

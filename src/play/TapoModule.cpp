@@ -204,9 +204,10 @@ void DrawArrow(media::TDirectDrawSurface& surface, int x, int64_t y, const gui::
     surface.DrawBlended(gui::Rect(x, yi, x + kCellSize, yi + kCellSize), cell, state.ArrowSheet, true, alpha);
 }
 
-// Hands the sounds of the objects whose time comes before the next frame's sounds could start
-// to the mixer with their times, so that each starts on its exact sample, and at the latest
-// the sounds of the objects reached. Each object is handed over once, in table order.
+// Hands the mixer, with their times, the sounds that must start before the next frame could
+// place them (one frame and one device block ahead), so that each starts on its exact sample,
+// and in any case those of the objects reached (only these without a mixer clock). Each object
+// goes once, in table order.
 void ScheduleSounds(engine::TBMS& engine, int32_t p, int32_t last) {
     const double horizon = engine.SoundHorizon(framePace.AheadMs(bindings.FramePeriodMs));
     for (int32_t& i = state.SoundCursor; i <= last; ++i) {

@@ -278,7 +278,8 @@ public:
         }
         if (options_.speed) engine_->PlaySpeed = *options_.speed;
         // Most of the work is the MIDI synthesiser's: it renders on every core, to the same sound.
-        engine_->MediaPlayer->SetSynthThreads(static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)));
+        const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+        engine_->MediaPlayer->SetSynthThreads(static_cast<int>(cores));
 
         media::TWaveStream wav(output.Temporary());
         media::TWaveFormatEx format;
