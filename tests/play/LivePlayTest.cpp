@@ -3,6 +3,7 @@
 // frames run on the real clock. The clicks in that file must keep the tempo map's spacing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -48,10 +49,11 @@ TEST(LivePlay, ClicksInTheDevicesOutputKeepTheTempoMapsTimesOverAMinuteOfSong) {
     media::TDXDraw display(nullptr);
     play::CreateDM();
     // The frames of this loop come about every millisecond, but a busy test machine can hold the
-    // thread back for tens of them: a frame period of 100 ms hands each sound over early enough
-    // anyway. The check is on where the sounds land, not on how the frames are paced.
+    // thread back for a hundred of them and more: a frame period of half a second hands each
+    // sound over early enough anyway. The check is on where the sounds land, not on how the
+    // frames are paced.
     play::TPlayBindings bindings;
-    bindings.FramePeriodMs = 100;
+    bindings.FramePeriodMs = 500;
     play::Bind(bindings);
     {
         engine::TBMS bms(&display, &sound);
@@ -70,11 +72,11 @@ TEST(LivePlay, ClicksInTheDevicesOutputKeepTheTempoMapsTimesOverAMinuteOfSong) {
     const std::string raw = testsupport::ReadFile(capture);
     const auto* mix = reinterpret_cast<const int16_t*>(raw.data());
     const std::vector<size_t> onsets = testsupport::FindOnsets(mix, raw.size() / 4);
-    ASSERT_EQ(onsets.size(), times.size());
-    for (size_t i = 1; i < onsets.size(); ++i) {
+    EXPECT_EQ(onsets.size(), times.size());
+    for (size_t i = 1; i < std::min(onsets.size(), times.size()); ++i) {
         const double expectedMs = (times[i] - times[0]) / 2;
         const double heardMs = static_cast<double>(onsets[i] - onsets[0]) * 1000 / 44100;
-        EXPECT_NEAR(heardMs, expectedMs, 1.0) << "click " << i;
+        ASSERT_NEAR(heardMs, expectedMs, 1.0) << "click " << i;
     }
 }
 
