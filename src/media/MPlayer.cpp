@@ -154,7 +154,9 @@ int TMediaPlayer::PlayerStatus() const { return player_ != nullptr ? fluid_playe
 
 void TMediaPlayer::Attach() {
     if (attached_ || sound_ == nullptr || !sound_->Initialized()) return;
-    outputStartFrame_ = sound_->Mixer().AddSource(this);
+    // A sequence that played on by the clock while there was no device goes on from there.
+    const auto next = static_cast<int64_t>(sound_->Mixer().AddSource(this));
+    outputStartFrame_ = next - static_cast<int64_t>(framesPlayed_.load());
     attached_ = true;
 }
 
@@ -250,7 +252,7 @@ void TMediaPlayer::Play() {
         fluid_synth_write_float(synth_, kPrerollFrames, prerollLeft_, 0, 1, prerollRight_, 0, 1);
         prerollFrames_ = kPrerollFrames;
         // Attached already: the next Render, held off until now, starts the sequence.
-        if (attached_) outputStartFrame_ = sound_->Mixer().FramesRendered();
+        if (attached_) outputStartFrame_ = static_cast<int64_t>(sound_->Mixer().FramesRendered());
         if (rendering) rendering.unlock();
         selfClocked_ = false;
         Attach();

@@ -81,8 +81,8 @@ public:
     // the mixer's playing frame, so that it keeps the key sounds' timeline.
     int Position();
     // The mixer's output frame that carries the start of the sequence, while it plays through
-    // the mixer (since the last Play); -1 otherwise.
-    int64_t OutputStartFrame() const { return attached_ ? static_cast<int64_t>(outputStartFrame_) : -1; }
+    // the mixer; -1 otherwise (or when the start lies before the mixer's first frame).
+    int64_t OutputStartFrame() const { return attached_ && outputStartFrame_ >= 0 ? outputStartFrame_ : -1; }
     int Length() const;
     // Plays the sequence `factor` times as fast and as high, as the key sounds play at the
     // chart's play speed, so that both stay on one timeline. Position keeps counting
@@ -146,7 +146,7 @@ private:
     int timeFormat_ = tfMilliseconds;
 
     bool attached_ = false;
-    uint64_t outputStartFrame_ = 0;
+    int64_t outputStartFrame_ = 0;
     bool selfClocked_ = false;
     uint32_t clockStartMs_ = 0;
     uint64_t clockStartFrames_ = 0;

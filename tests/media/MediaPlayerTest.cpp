@@ -116,6 +116,25 @@ TEST_F(MidiPlayback, PositionFollowsTheRenderedSamplesUntilTheEnd) {
     EXPECT_NEAR(player.Position(), 100, 2);
 }
 
+TEST_F(MidiPlayback, ThePositionGoesOnThroughALossOfTheDeviceAndAfterIt) {
+    TMediaPlayer player(&sound);
+    player.SetSoundFont("");
+    OpenSong(player);
+    gui::Clock::UseManual(1000);
+    player.Play();
+    Render(8820);
+    EXPECT_EQ(player.OutputStartFrame(), 0);
+    sound.Finalize();  // the device goes: the clock takes over
+    EXPECT_EQ(player.OutputStartFrame(), -1);
+    gui::Clock::Advance(100);
+    EXPECT_NEAR(player.Position(), 300, 2);
+    sound.Initialize();  // back on the mixer, where 200 ms of it have gone by already
+    EXPECT_NEAR(player.Position(), 300, 2);
+    Render(4410);
+    EXPECT_NEAR(player.Position(), 400, 2);
+    gui::Clock::UseSystem();
+}
+
 TEST_F(MidiPlayback, AtTwiceTheSpeedTheSequenceEndsInHalfTheTime) {
     TMediaPlayer player(&sound);
     player.SetSoundFont("");
