@@ -84,6 +84,13 @@ std::string TMediaPlayer::FindSystemSoundFont() {
 
 void TMediaPlayer::SetSynthThreads(int threads) { synthThreads_ = std::clamp(threads, 1, 256); }
 
+void TMediaPlayer::SetSynthBlock(int frames) {
+    synthBlock_ = std::clamp(frames, 0, 1 << 16);
+    aheadLeft_.assign(static_cast<size_t>(synthBlock_), 0.0f);
+    aheadRight_.assign(static_cast<size_t>(synthBlock_), 0.0f);
+    aheadFrames_ = aheadUsed_ = 0;
+}
+
 void TMediaPlayer::SetSoundFont(const std::string& path) {
     soundFontChosen_ = true;
     soundFontPath_ = path;
@@ -219,6 +226,7 @@ void TMediaPlayer::Close() {
     lengthMs_ = 0.0;
     selfClocked_ = false;
     framesPlayed_.store(0);
+    aheadFrames_ = aheadUsed_ = 0;
 }
 
 void TMediaPlayer::Play() {
@@ -243,14 +251,17 @@ void TMediaPlayer::Play() {
     LoadSoundFontIfAudible();
     framesPlayed_.store(0);
     prerollFrames_ = prerollUsed_ = 0;
+    aheadFrames_ = aheadUsed_ = 0;
     fluid_player_play(player_);
     ApplySpeed();
     if (sound_ != nullptr && sound_->Initialized()) {
         // FluidSynth's player reads the file when it first runs, inside the synthesiser's
         // rendering: the first few frames are rendered here so that the rendering thread
-        // never has to parse or allocate.
-        fluid_synth_write_float(synth_, kPrerollFrames, prerollLeft_, 0, 1, prerollRight_, 0, 1);
-        prerollFrames_ = kPrerollFrames;
+        // never has to parse or allocate. Rendering ahead needs no such care.
+        if (synthBlock_ == 0) {
+            fluid_synth_write_float(synth_, kPrerollFrames, prerollLeft_, 0, 1, prerollRight_, 0, 1);
+            prerollFrames_ = kPrerollFrames;
+        }
         // Attached already: the next Render, held off until now, starts the sequence.
         if (attached_) outputStartFrame_ = static_cast<int64_t>(sound_->Mixer().FramesRendered());
         if (rendering) rendering.unlock();
@@ -346,6 +357,10 @@ int TMediaPlayer::Length() const { return opened_ ? static_cast<int>(lengthMs_) 
 
 void TMediaPlayer::Mix(float* mix, int frames) {
     if (synth_ == nullptr) return;
+    if (synthBlock_ > 0) {
+        MixAhead(mix, frames);
+        return;
+    }
     const bool playing = player_ != nullptr && fluid_player_get_status(player_) == FLUID_PLAYER_PLAYING;
     const int fromPreroll = std::min(frames, prerollFrames_ - prerollUsed_);
     for (int k = 0; k < fromPreroll; ++k) {
@@ -363,6 +378,27 @@ void TMediaPlayer::Mix(float* mix, int frames) {
         }
     }
     if (playing) framesPlayed_.fetch_add(static_cast<uint64_t>(frames), std::memory_order_release);
+}
+
+void TMediaPlayer::MixAhead(float* mix, int frames) {
+    while (frames > 0) {
+        if (aheadUsed_ == aheadFrames_) {
+            aheadFrames_ = aheadUsed_ = 0;
+            aheadPlaying_ = player_ != nullptr && fluid_player_get_status(player_) == FLUID_PLAYER_PLAYING;
+            if (!aheadPlaying_ && fluid_synth_get_active_voice_count(synth_) == 0) return;
+            fluid_synth_write_float(synth_, synthBlock_, aheadLeft_.data(), 0, 1, aheadRight_.data(), 0, 1);
+            aheadFrames_ = synthBlock_;
+        }
+        const int n = std::min(frames, aheadFrames_ - aheadUsed_);
+        for (int k = 0; k < n; ++k) {
+            mix[2 * k] += aheadLeft_[static_cast<size_t>(aheadUsed_ + k)] * 32768.0f;
+            mix[2 * k + 1] += aheadRight_[static_cast<size_t>(aheadUsed_ + k)] * 32768.0f;
+        }
+        if (aheadPlaying_) framesPlayed_.fetch_add(static_cast<uint64_t>(n), std::memory_order_release);
+        aheadUsed_ += n;
+        mix += 2 * n;
+        frames -= n;
+    }
 }
 
 void TMediaPlayer::Notified(int step) {

@@ -98,6 +98,10 @@ public:
     // Threads the synthesiser renders its voices on, for the synthesiser made at the next Open
     // (the first one): more than one for an offline render that wants speed. The sound is the same.
     void SetSynthThreads(int threads);
+    // Frames the synthesiser renders at a time, ahead of the mix, for an offline render (0, the
+    // default, renders what each mix block asks for, as a device needs). Its threads work faster
+    // on larger blocks; the sound is as exact, though not bit for bit the same. Before Play.
+    void SetSynthBlock(int frames);
 
     // The SoundFont: by default the system's General MIDI one, found at the first Open that
     // has an output; an empty path means none (silent).
@@ -110,6 +114,8 @@ public:
 
 private:
     void Mix(float* mix, int frames) override;
+    // Mix from blocks of synthBlock_ frames rendered ahead.
+    void MixAhead(float* mix, int frames);
     void Notified(int step);
     void Attach();
     void Detach();
@@ -161,6 +167,14 @@ private:
     float prerollRight_[kPrerollFrames] = {};
     int prerollFrames_ = 0;
     int prerollUsed_ = 0;
+    // Rendered ahead (SetSynthBlock): the block, how much of it is mixed, and whether the
+    // sequence was playing when it was rendered.
+    int synthBlock_ = 0;
+    std::vector<float> aheadLeft_;
+    std::vector<float> aheadRight_;
+    int aheadFrames_ = 0;
+    int aheadUsed_ = 0;
+    bool aheadPlaying_ = false;
 };
 
 }  // namespace media

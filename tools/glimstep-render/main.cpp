@@ -41,6 +41,7 @@ namespace fs = std::filesystem;
 
 constexpr int kRate = 44100;
 constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFu - 64;
+constexpr int kSynthBlockFrames = 2048;
 constexpr const char* kUsage =
     "usage: glimstep-render CHART -o OUT.wav [--fps N] [--speed PERCENT] [--frames DIR] [--frame-every N]\n"
     "                       [--settings settings.ini]\n"
@@ -277,9 +278,10 @@ public:
             return "ステップ0において異常あり";
         }
         if (options_.speed) engine_->PlaySpeed = *options_.speed;
-        // Most of the work is the MIDI synthesiser's: it renders on every core, to the same sound.
+        // Most of the work is the MIDI synthesiser's: it renders on every core, in long blocks.
         const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
         engine_->MediaPlayer->SetSynthThreads(static_cast<int>(cores));
+        engine_->MediaPlayer->SetSynthBlock(kSynthBlockFrames);
 
         media::TWaveStream wav(output.Temporary());
         media::TWaveFormatEx format;
