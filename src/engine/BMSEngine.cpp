@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -336,23 +337,60 @@ void TBMS::RestoreSounds() {
     }
 }
 
+media::Mixer* TBMS::ClockMixer() const {
+    media::TDXSound* sound = WaveList ? WaveList->DXSound() : nullptr;
+    if (sound == nullptr || !sound->Initialized() || !sound->Mixer().IsSongClock()) return nullptr;
+    return &sound->Mixer();
+}
+
+double TBMS::ClockMs() {
+    media::Mixer* mixer = ClockMixer();
+    if (MediaPlayer->Mode() == media::mpPlaying) {
+        const int32_t position = MediaPlayer->Position();
+        // The track's timeline is the song's, and stays so when the track stops: the song goes
+        // on from where the track left off instead of falling back to the older clock.
+        ClockBase = gui::timeGetTime() - static_cast<uint32_t>(position);
+        if (mixer != nullptr) {
+            const int64_t start = MediaPlayer->OutputStartFrame();
+            originFrame_ = start >= 0 ? static_cast<double>(start)
+                                      : mixer->PlayingFrame() - position * (mixer->Rate() / 1000.0);
+        }
+        return position;
+    }
+    if (mixer != nullptr) return (mixer->PlayingFrame() - originFrame_) * 1000.0 / mixer->Rate();
+    return static_cast<int32_t>(gui::timeGetTime() - ClockBase);
+}
+
 int32_t TBMS::SongTime() {
-    int64_t t;
-    if (MediaPlayer->Mode() == media::mpPlaying)
-        t = MediaPlayer->Position();
-    else
-        t = static_cast<int32_t>(gui::timeGetTime() - ClockBase);
-    const long double scaled = std::truncl(static_cast<long double>(t) / 100 * PlaySpeed);
-    if (scaled > INT32_MAX) return INT32_MAX;
+    const long double scaled = std::truncl(static_cast<long double>(ClockMs()) / 100 * PlaySpeed);
+    if (!(scaled <= INT32_MAX)) return scaled < INT32_MIN ? INT32_MIN : INT32_MAX;
     if (scaled < INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(scaled);
 }
 
-void TBMS::PlaySound(int index) {
+double TBMS::SoundHorizon(double frameMs) {
+    media::Mixer* mixer = ClockMixer();
+    if (mixer == nullptr || !(PlaySpeed > 0)) return -std::numeric_limits<double>::infinity();
+    const double aheadMs = frameMs + 1000.0 * mixer->DeviceBlockFrames() / mixer->Rate();
+    return (ClockMs() + aheadMs) / 100 * PlaySpeed;
+}
+
+void TBMS::PlaySound(int index) { PlaySound(index, std::numeric_limits<double>::quiet_NaN()); }
+
+void TBMS::PlaySound(int index, double songTime) {
     if (index < 0 || index >= SlotCount() || SoundState[index] < 0 || Sounds[index] == nullptr) return;
+    media::TWaveCollectionItem& item = *Sounds[index];
     try {
-        Sounds[index]->Stop();
-        Sounds[index]->Play(false);
+        media::Mixer* mixer = ClockMixer();
+        if (mixer == nullptr || !(PlaySpeed > 0) || !std::isfinite(songTime)) {
+            item.Stop();
+            item.Play(false);
+            return;
+        }
+        const double frame = originFrame_ + songTime * 100 / PlaySpeed * mixer->Rate() / 1000;
+        const uint64_t at = frame > 0 ? static_cast<uint64_t>(std::llround(std::min(frame, 1e18))) : 0;
+        item.StopAt(at);
+        item.PlayAt(at);
     } catch (const std::exception&) {
         // Sound failures never stop play.
     }

@@ -23,6 +23,7 @@ class TWaveCollectionItem;
 class TMediaPlayer;
 class TDirectDraw;
 class TDirectDrawSurface;
+class Mixer;
 }  // namespace media
 
 namespace engine {
@@ -84,10 +85,22 @@ public:
     void ApplyMeasureLengths();
     void BuildTempoMap();
 
+    // Song time 0 comes 2000 ms after the call. While the mixer's output is the song clock
+    // (a device plays it, or the offline renderer), song time runs on its output frames; while
+    // the MIDI backing track plays, on the track's position, and when the track ends the song
+    // goes on from where it left off.
     void StartClock();
     int32_t SongTime();
     int32_t SongPosition();
     void PlaySound(int index);
+    // Restarts the sound of slot `index` at song time `songTime`: on its exact output sample
+    // while the mixer's output is the song clock, at once otherwise.
+    void PlaySound(int index, double songTime);
+    // The song time up to which a play frame hands sounds to the mixer, when the next frame
+    // follows `frameMs` of real time later: one frame and one device block past the song clock.
+    // Minus infinity when there is no mixer clock and sounds start as their objects are reached.
+    double SoundHorizon(double frameMs);
+
     // The song time of object `index`: ObjectTimes[index] when ObjectTimes covers the table, else
     // the time at which the tempo map's line (the one SongPosition uses) reaches its position.
     double ObjectTime(int32_t index) const;
@@ -174,6 +187,12 @@ private:
     // Calls OnLoadProgress when a few milliseconds have passed since the last call; raises when
     // it asks to abandon the load.
     void ReportLoadProgress();
+    // The mixer while its output is the song clock, else null.
+    media::Mixer* ClockMixer() const;
+    // Real milliseconds since song time 0 (before play speed), from the clock in force.
+    double ClockMs();
+    // The song time at which the tempo map's line reaches `position`.
+    double TimeAtPosition(int32_t position) const;
 
     // Whether the chart being loaded is UTF-8 (decided once for the whole file); unset while no
     // file is being loaded, when each text decides for itself.
@@ -186,6 +205,8 @@ private:
     std::vector<int32_t> lineSegment_;
     // Steady-clock time of the last progress call, in nanoseconds.
     int64_t lastProgress_ = 0;
+    // The mixer's output frame of song time 0 while the mixer is the song clock.
+    double originFrame_ = 0;
 };
 
 }  // namespace engine

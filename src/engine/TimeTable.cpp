@@ -10,6 +10,7 @@
 #include "gui/Clock.h"
 #include "gui/Convert.h"
 #include "gui/Exception.h"
+#include "media/Mixer.h"
 
 namespace engine {
 namespace {
@@ -194,7 +195,10 @@ void TBMS::BuildTempoMap() {
     }
 }
 
-void TBMS::StartClock() { ClockBase = gui::GetTickCount() + 2000u; }
+void TBMS::StartClock() {
+    ClockBase = gui::GetTickCount() + 2000u;
+    if (media::Mixer* mixer = ClockMixer()) originFrame_ = mixer->PlayingFrame() + 2.0 * mixer->Rate();
+}
 
 int32_t TBMS::SongPosition() {
     const int32_t t = SongTime();
@@ -217,22 +221,34 @@ int32_t TBMS::SongPosition() {
 }
 
 double TBMS::ObjectTime(int32_t index) const {
-    if (index < 0 || index > LastObject) return 0;
-    if (ObjectTimes.size() == static_cast<size_t>(LastObject) + 1) return ObjectTimes[static_cast<size_t>(index)];
+    if (LastObject >= 0 && ObjectTimes.size() > static_cast<size_t>(LastObject) && index >= 0 && index <= LastObject)
+        return ObjectTimes[static_cast<size_t>(index)];
+    if (index < 0 || index > LastObject || static_cast<size_t>(index) >= Objects.size()) return 0;
+    return TimeAtPosition(Objects[static_cast<size_t>(index)].Position);
+}
+
+double TBMS::TimeAtPosition(int32_t position) const {
     if (TempoCount < 1 || lineSegment_.size() != static_cast<size_t>(TempoCount) + 1) return 0;
-    // The first segment that lasts some time and reaches the position; past the map, the last one.
-    const int32_t position = Objects[static_cast<size_t>(index)].Position;
-    int32_t line = 0;
-    for (int32_t s = 1; s <= TempoCount; ++s) {
-        if (lineSegment_[s] == 0) break;
-        line = lineSegment_[s];
-        if (position <= TempoPosition[line]) break;
+    // The first segment that ends at or after the position; before the map the first, past it
+    // the last, whose lines SongPosition continues.
+    const auto first = TempoPosition.begin() + 1;
+    const auto end = TempoPosition.begin() + TempoCount + 1;
+    const int32_t s = std::clamp(static_cast<int32_t>(std::lower_bound(first, end, position) - TempoPosition.begin()),
+                                 1, TempoCount);
+    const bool lasts = TempoTime[s] != TempoTime[s - 1];
+    // A segment that lasts no time is passed in one instant.
+    if (!lasts && position > TempoPosition[s - 1] && position <= TempoPosition[s]) return TempoTime[s];
+    const int32_t line = lasts ? s : lineSegment_[s];
+    if (line > 0) {
+        const long double ticks = static_cast<long double>(int64_t{TempoPosition[line]} - TempoPosition[line - 1]);
+        const long double ticksPerMs = ticks / static_cast<long double>(int64_t{TempoTime[line]} - TempoTime[line - 1]);
+        return static_cast<double>(TempoTime[line - 1] +
+                                   static_cast<long double>(int64_t{position} - TempoPosition[line - 1]) / ticksPerMs);
     }
-    if (line == 0) return TempoTime[TempoCount];
-    const double dp = static_cast<double>(int64_t{TempoPosition[line]} - TempoPosition[line - 1]);
-    const double dt = static_cast<double>(int64_t{TempoTime[line]} - TempoTime[line - 1]);
-    if (dp == 0) return TempoTime[line - 1];
-    return TempoTime[line - 1] + (static_cast<double>(position) - TempoPosition[line - 1]) * dt / dp;
+    // No later segment lasts any time: the tempo of the last point goes on from there.
+    const long double ticksPerMs = static_cast<long double>(TicksPerMeasure) / 4 * tempoValue_[s - 1] / 60000;
+    return static_cast<double>(TempoTime[s] +
+                               static_cast<long double>(int64_t{position} - TempoPosition[s]) / ticksPerMs);
 }
 
 }  // namespace engine

@@ -217,21 +217,39 @@ uint32_t TDirectSoundBuffer::Status() const {
     return DSBSTATUS_PLAYING | (looping_ ? DSBSTATUS_LOOPING : 0);
 }
 
-bool TDirectSoundBuffer::Play(bool looping) {
+bool TDirectSoundBuffer::Play(bool looping) { return Start(nullptr, looping); }
+
+bool TDirectSoundBuffer::PlayAt(uint64_t frame, bool looping) { return Start(&frame, looping); }
+
+bool TDirectSoundBuffer::Stop() { return Halt(nullptr); }
+
+bool TDirectSoundBuffer::StopAt(uint64_t frame) { return Halt(&frame); }
+
+bool TDirectSoundBuffer::Start(const uint64_t* frame, bool looping) {
     RequireCreated();
     if (primary_) {
         lastResult_ = DS_OK;
         return true;
     }
     looping_ = looping;
-    dsound_->GetMixer().Play(voice_, samples_.get(), Ratio(), GainFromVolumePan(volume_, pan_), looping);
+    Mixer& mixer = dsound_->GetMixer();
+    const StereoGain gain = GainFromVolumePan(volume_, pan_);
+    if (frame != nullptr)
+        mixer.PlayAt(*frame, voice_, samples_.get(), Ratio(), gain, looping);
+    else
+        mixer.Play(voice_, samples_.get(), Ratio(), gain, looping);
     lastResult_ = DS_OK;
     return true;
 }
 
-bool TDirectSoundBuffer::Stop() {
+bool TDirectSoundBuffer::Halt(const uint64_t* frame) {
     RequireCreated();
-    if (!primary_) dsound_->GetMixer().Stop(voice_);
+    if (!primary_) {
+        if (frame != nullptr)
+            dsound_->GetMixer().StopAt(*frame, voice_);
+        else
+            dsound_->GetMixer().Stop(voice_);
+    }
     lastResult_ = DS_OK;
     return true;
 }
@@ -451,23 +469,37 @@ TDirectSoundBuffer& TWaveCollectionItem::ChooseCopy() {
     return *copies_.back();
 }
 
-void TWaveCollectionItem::Play(bool wait) {
-    if (!collection_.Initialized()) return;
+TDirectSoundBuffer* TWaveCollectionItem::Start(const uint64_t* frame) {
+    if (!collection_.Initialized()) return nullptr;
     if (!initialized_) Initialize();
-    TDirectSoundBuffer* playing = nullptr;
     if (looped_) {
-        buffer_->Stop();
-        buffer_->Play(true);
-        playing = buffer_.get();
-    } else {
-        TDirectSoundBuffer& copy = ChooseCopy();
-        copy.Stop();
-        copy.SetFrequency(frequency_);
-        copy.SetPan(pan_);
-        copy.SetVolume(volume_);
-        copy.Play(false);
-        playing = &copy;
+        if (frame != nullptr) {
+            buffer_->StopAt(*frame);
+            buffer_->PlayAt(*frame, true);
+        } else {
+            buffer_->Stop();
+            buffer_->Play(true);
+        }
+        return buffer_.get();
     }
+    TDirectSoundBuffer& copy = ChooseCopy();
+    if (frame != nullptr)
+        copy.StopAt(*frame);
+    else
+        copy.Stop();
+    copy.SetFrequency(frequency_);
+    copy.SetPan(pan_);
+    copy.SetVolume(volume_);
+    if (frame != nullptr)
+        copy.PlayAt(*frame, false);
+    else
+        copy.Play(false);
+    return &copy;
+}
+
+void TWaveCollectionItem::Play(bool wait) {
+    TDirectSoundBuffer* playing = Start(nullptr);
+    if (playing == nullptr) return;
     if (wait && !looped_ && collection_.DXSound()->Device() != nullptr) {
         const SampleData* samples = playing->Samples();
         const double seconds = samples != nullptr && samples->rate > 0 ? double(samples->Frames()) / samples->rate : 0.0;
@@ -477,10 +509,18 @@ void TWaveCollectionItem::Play(bool wait) {
     }
 }
 
+void TWaveCollectionItem::PlayAt(uint64_t frame) { Start(&frame); }
+
 void TWaveCollectionItem::Stop() {
     if (!initialized_) return;
     if (buffer_->Created()) buffer_->Stop();
     for (auto& copy : copies_) copy->Stop();
+}
+
+void TWaveCollectionItem::StopAt(uint64_t frame) {
+    if (!initialized_) return;
+    if (buffer_->Created()) buffer_->StopAt(frame);
+    for (auto& copy : copies_) copy->StopAt(frame);
 }
 
 TWaveCollection::~TWaveCollection() { Clear(); }

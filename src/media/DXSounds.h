@@ -128,6 +128,9 @@ public:
     // Starts from the beginning.
     bool Play(bool looping = false);
     bool Stop();
+    // The same on output frame `frame` of the mixer (Mixer::PlayAt).
+    bool PlayAt(uint64_t frame, bool looping = false);
+    bool StopAt(uint64_t frame);
 
     const SampleData* Samples() const { return samples_.get(); }
 
@@ -136,6 +139,9 @@ private:
     void RequireCreated() const;
     // Sets pan or volume (`field`) when `value` lies in [low, high].
     bool SetLevel(int& field, int value, int low, int high);
+    // Play and Stop, now or (with `frame`) on that output frame.
+    bool Start(const uint64_t* frame, bool looping);
+    bool Halt(const uint64_t* frame);
     void DropVoice();
     double Ratio() const;
 
@@ -270,10 +276,16 @@ public:
     // With `wait`, returns when it has finished (only while a device plays it).
     void Play(bool wait = false);
     void Stop();
+    // Stop and Play on output frame `frame` of the mixer, so that the sound starts on its exact
+    // sample; what is sounding until then goes on until then.
+    void PlayAt(uint64_t frame);
+    void StopAt(uint64_t frame);
 
 private:
     TDirectSoundBuffer& MakeCopy();
     TDirectSoundBuffer& ChooseCopy();
+    // Play without waiting, now or (with `frame`) on that frame; returns the buffer started.
+    TDirectSoundBuffer* Start(const uint64_t* frame);
 
     TWaveCollection& collection_;
     TWave wave_;

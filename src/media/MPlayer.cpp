@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +11,6 @@
 #include <mutex>
 
 #include "gui/Clock.h"
-#include "media/AudioDevice.h"
 #include "media/DXSounds.h"
 #include "media/MidiFile.h"
 
@@ -26,11 +24,6 @@ constexpr size_t kMaxMidiFileSize = 64u << 20;
 
 void FluidLog(int level, const char* message, void*) {
     if (level <= FLUID_ERR) std::fprintf(stderr, "fluidsynth: %s\n", message);
-}
-
-int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 uint16_t NextDeviceId() {
@@ -89,6 +82,15 @@ std::string TMediaPlayer::FindSystemSoundFont() {
     return {};
 }
 
+void TMediaPlayer::SetSynthThreads(int threads) { synthThreads_ = std::clamp(threads, 1, 256); }
+
+void TMediaPlayer::SetSynthBlock(int frames) {
+    synthBlock_ = std::clamp(frames, 0, 1 << 16);
+    aheadLeft_.assign(static_cast<size_t>(synthBlock_), 0.0f);
+    aheadRight_.assign(static_cast<size_t>(synthBlock_), 0.0f);
+    aheadFrames_ = aheadUsed_ = 0;
+}
+
 void TMediaPlayer::SetSoundFont(const std::string& path) {
     soundFontChosen_ = true;
     soundFontPath_ = path;
@@ -108,7 +110,7 @@ void TMediaPlayer::EnsureSynth() {
     if (settings_ == nullptr) throw EMCIDeviceError(ErrorMessage(0));
     fluid_settings_setnum(settings_, "synth.sample-rate", Rate());
     fluid_settings_setnum(settings_, "synth.gain", kGain);
-    fluid_settings_setint(settings_, "synth.cpu-cores", 1);
+    fluid_settings_setint(settings_, "synth.cpu-cores", synthThreads_);
     fluid_settings_setstr(settings_, "player.timing-source", "sample");
     // The speed's tuning lives in the channels; a player that reset the synthesiser at the
     // start of its file would clear it.
@@ -159,7 +161,9 @@ int TMediaPlayer::PlayerStatus() const { return player_ != nullptr ? fluid_playe
 
 void TMediaPlayer::Attach() {
     if (attached_ || sound_ == nullptr || !sound_->Initialized()) return;
-    sound_->Mixer().AddSource(this);
+    // A sequence that played on by the clock while there was no device goes on from there.
+    const auto next = static_cast<int64_t>(sound_->Mixer().AddSource(this));
+    outputStartFrame_ = next - static_cast<int64_t>(framesPlayed_.load());
     attached_ = true;
 }
 
@@ -222,6 +226,7 @@ void TMediaPlayer::Close() {
     lengthMs_ = 0.0;
     selfClocked_ = false;
     framesPlayed_.store(0);
+    aheadFrames_ = aheadUsed_ = 0;
 }
 
 void TMediaPlayer::Play() {
@@ -246,14 +251,19 @@ void TMediaPlayer::Play() {
     LoadSoundFontIfAudible();
     framesPlayed_.store(0);
     prerollFrames_ = prerollUsed_ = 0;
+    aheadFrames_ = aheadUsed_ = 0;
     fluid_player_play(player_);
     ApplySpeed();
     if (sound_ != nullptr && sound_->Initialized()) {
         // FluidSynth's player reads the file when it first runs, inside the synthesiser's
         // rendering: the first few frames are rendered here so that the rendering thread
-        // never has to parse or allocate.
-        fluid_synth_write_float(synth_, kPrerollFrames, prerollLeft_, 0, 1, prerollRight_, 0, 1);
-        prerollFrames_ = kPrerollFrames;
+        // never has to parse or allocate. Rendering ahead needs no such care.
+        if (synthBlock_ == 0) {
+            fluid_synth_write_float(synth_, kPrerollFrames, prerollLeft_, 0, 1, prerollRight_, 0, 1);
+            prerollFrames_ = kPrerollFrames;
+        }
+        // Attached already: the next Render, held off until now, starts the sequence.
+        if (attached_) outputStartFrame_ = static_cast<int64_t>(sound_->Mixer().FramesRendered());
         if (rendering) rendering.unlock();
         selfClocked_ = false;
         Attach();
@@ -315,11 +325,11 @@ int TMediaPlayer::Position() {
     if (status == FLUID_PLAYER_READY) return 0;
     if (!Sounding()) return static_cast<int>(PlayingLengthMs());
     double ms = PlayedMs();
-    // Between two device callbacks the position moves on with the wall clock, by at most one
-    // device buffer, so that it advances smoothly rather than in buffer-sized steps.
-    if (attached_ && sound_->Mixer().DeviceDriven() && framesPlayed_.load() > 0) {
-        const double sinceRender = static_cast<double>(NowNs() - lastRenderNs_.load()) / 1e6;
-        ms += std::clamp(sinceRender, 0.0, 1000.0 * AudioDevice::kMaxBufferFrames / Rate());
+    // The mixer's playing frame moves on smoothly between device callbacks and is the clock of
+    // the key sounds too.
+    if (attached_) {
+        const double frames = sound_->Mixer().PlayingFrame() - static_cast<double>(outputStartFrame_);
+        ms = std::max(0.0, frames) * 1000.0 / Rate();
     }
     return static_cast<int>(std::min(ms, PlayingLengthMs()));
 }
@@ -347,6 +357,10 @@ int TMediaPlayer::Length() const { return opened_ ? static_cast<int>(lengthMs_) 
 
 void TMediaPlayer::Mix(float* mix, int frames) {
     if (synth_ == nullptr) return;
+    if (synthBlock_ > 0) {
+        MixAhead(mix, frames);
+        return;
+    }
     const bool playing = player_ != nullptr && fluid_player_get_status(player_) == FLUID_PLAYER_PLAYING;
     const int fromPreroll = std::min(frames, prerollFrames_ - prerollUsed_);
     for (int k = 0; k < fromPreroll; ++k) {
@@ -363,9 +377,27 @@ void TMediaPlayer::Mix(float* mix, int frames) {
             out[2 * k + 1] += right_[static_cast<size_t>(k)] * 32768.0f;
         }
     }
-    if (playing) {
-        framesPlayed_.fetch_add(static_cast<uint64_t>(frames), std::memory_order_release);
-        lastRenderNs_.store(NowNs(), std::memory_order_release);
+    if (playing) framesPlayed_.fetch_add(static_cast<uint64_t>(frames), std::memory_order_release);
+}
+
+void TMediaPlayer::MixAhead(float* mix, int frames) {
+    while (frames > 0) {
+        if (aheadUsed_ == aheadFrames_) {
+            aheadFrames_ = aheadUsed_ = 0;
+            aheadPlaying_ = player_ != nullptr && fluid_player_get_status(player_) == FLUID_PLAYER_PLAYING;
+            if (!aheadPlaying_ && fluid_synth_get_active_voice_count(synth_) == 0) return;
+            fluid_synth_write_float(synth_, synthBlock_, aheadLeft_.data(), 0, 1, aheadRight_.data(), 0, 1);
+            aheadFrames_ = synthBlock_;
+        }
+        const int n = std::min(frames, aheadFrames_ - aheadUsed_);
+        for (int k = 0; k < n; ++k) {
+            mix[2 * k] += aheadLeft_[static_cast<size_t>(aheadUsed_ + k)] * 32768.0f;
+            mix[2 * k + 1] += aheadRight_[static_cast<size_t>(aheadUsed_ + k)] * 32768.0f;
+        }
+        if (aheadPlaying_) framesPlayed_.fetch_add(static_cast<uint64_t>(n), std::memory_order_release);
+        aheadUsed_ += n;
+        mix += 2 * n;
+        frames -= n;
     }
 }
 

@@ -77,8 +77,12 @@ public:
     int TimeFormat() const { return timeFormat_; }
 
     TMPModes Mode();
-    // Milliseconds of playing since the start of the sequence.
+    // Milliseconds of playing since the start of the sequence. Through the mixer it is read off
+    // the mixer's playing frame, so that it keeps the key sounds' timeline.
     int Position();
+    // The mixer's output frame that carries the start of the sequence, while it plays through
+    // the mixer; -1 otherwise (or when the start lies before the mixer's first frame).
+    int64_t OutputStartFrame() const { return attached_ && outputStartFrame_ >= 0 ? outputStartFrame_ : -1; }
     int Length() const;
     // Plays the sequence `factor` times as fast and as high, as the key sounds play at the
     // chart's play speed, so that both stay on one timeline. Position keeps counting
@@ -91,6 +95,14 @@ public:
     int32_t Error() const { return error_; }
     static std::string ErrorMessage(int32_t error);
 
+    // Threads the synthesiser renders its voices on, for the synthesiser made at the next Open
+    // (the first one): more than one for an offline render that wants speed. The sound is the same.
+    void SetSynthThreads(int threads);
+    // Frames the synthesiser renders at a time, ahead of the mix, for an offline render (0, the
+    // default, renders what each mix block asks for, as a device needs). Its threads work faster
+    // on larger blocks; the sound is as exact, though not bit for bit the same. Before Play.
+    void SetSynthBlock(int frames);
+
     // The SoundFont: by default the system's General MIDI one, found at the first Open that
     // has an output; an empty path means none (silent).
     void SetSoundFont(const std::string& path);
@@ -102,6 +114,8 @@ public:
 
 private:
     void Mix(float* mix, int frames) override;
+    // Mix from blocks of synthBlock_ frames rendered ahead.
+    void MixAhead(float* mix, int frames);
     void Notified(int step);
     void Attach();
     void Detach();
@@ -124,6 +138,7 @@ private:
     fluid_synth_t* synth_ = nullptr;
     fluid_player_t* player_ = nullptr;
     int soundFontId_ = -1;
+    int synthThreads_ = 1;
     bool soundFontChosen_ = false;
     std::string soundFontPath_;
     bool soundFontTried_ = false;
@@ -137,13 +152,13 @@ private:
     int timeFormat_ = tfMilliseconds;
 
     bool attached_ = false;
+    int64_t outputStartFrame_ = 0;
     bool selfClocked_ = false;
     uint32_t clockStartMs_ = 0;
     uint64_t clockStartFrames_ = 0;
 
     // Written on the rendering thread.
     std::atomic<uint64_t> framesPlayed_{0};
-    std::atomic<int64_t> lastRenderNs_{0};
     std::vector<float> left_;
     std::vector<float> right_;
     // The first frames after Play, rendered on the calling thread (see Play).
@@ -152,6 +167,14 @@ private:
     float prerollRight_[kPrerollFrames] = {};
     int prerollFrames_ = 0;
     int prerollUsed_ = 0;
+    // Rendered ahead (SetSynthBlock): the block, how much of it is mixed, and whether the
+    // sequence was playing when it was rendered.
+    int synthBlock_ = 0;
+    std::vector<float> aheadLeft_;
+    std::vector<float> aheadRight_;
+    int aheadFrames_ = 0;
+    int aheadUsed_ = 0;
+    bool aheadPlaying_ = false;
 };
 
 }  // namespace media

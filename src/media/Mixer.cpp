@@ -147,6 +147,7 @@ Mixer::Mixer(int rate)
     for (int v = 0; v < kMaxVoices; ++v) endedTicket_[v].store(0);
     active_.reserve(kMaxVoices);
     commands_.reserve(1024);
+    scheduled_.reserve(1024);
 }
 
 Mixer::~Mixer() = default;
@@ -175,11 +176,19 @@ void Mixer::FreeVoice(int voice) {
         std::lock_guard<std::mutex> render(renderMutex_);
         std::lock_guard<std::mutex> command(commandMutex_);
         ApplyCommands();
+        Unschedule(voice);
         if (voices_[voice].active) Deactivate(voice);
         voices_[voice].data = nullptr;
         touched_[voice] = false;
     }
     freeVoices_.push_back(voice);
+}
+
+uint32_t Mixer::NextTicket(int voice) {
+    if (++nextTicket_ == 0) nextTicket_ = 1;
+    playTicket_[voice] = nextTicket_;
+    touched_[voice] = true;
+    return nextTicket_;
 }
 
 void Mixer::Play(int voice, const SampleData* data, double ratio, StereoGain gain, bool looped) {
@@ -188,10 +197,7 @@ void Mixer::Play(int voice, const SampleData* data, double ratio, StereoGain gai
         Stop(voice);
         return;
     }
-    if (++nextTicket_ == 0) nextTicket_ = 1;
-    playTicket_[voice] = nextTicket_;
-    touched_[voice] = true;
-    Command command{CommandType::Play, voice, nextTicket_, data, ratio, gain, looped};
+    Command command{CommandType::Play, voice, NextTicket(voice), data, ratio, gain, looped};
     if (deviceDriven_.load(std::memory_order_relaxed)) command.submitNs = now_();
     Push(command);
 }
@@ -200,6 +206,27 @@ void Mixer::Stop(int voice) {
     if (voice < 0 || voice >= kMaxVoices) return;
     playTicket_[voice] = 0;
     Push(Command{CommandType::Stop, voice, 0, nullptr, 0.0, {}, false});
+}
+
+void Mixer::PlayAt(uint64_t frame, int voice, const SampleData* data, double ratio, StereoGain gain, bool looped) {
+    if (voice < 0 || voice >= kMaxVoices) return;
+    if (data == nullptr || data->Frames() == 0) {
+        StopAt(frame, voice);
+        return;
+    }
+    Command command{CommandType::Play, voice, NextTicket(voice), data, ratio, gain, looped};
+    command.timed = true;
+    command.frame = frame;
+    Push(command);
+}
+
+void Mixer::StopAt(uint64_t frame, int voice) {
+    if (voice < 0 || voice >= kMaxVoices) return;
+    playTicket_[voice] = 0;
+    Command command{CommandType::Stop, voice, 0, nullptr, 0.0, {}, false};
+    command.timed = true;
+    command.frame = frame;
+    Push(command);
 }
 
 void Mixer::SetRatio(int voice, double ratio) {
@@ -218,16 +245,18 @@ bool Mixer::IsPlaying(int voice) const {
     return ticket != 0 && endedTicket_[voice].load(std::memory_order_acquire) != ticket;
 }
 
-void Mixer::AddSource(MixerSource* source) {
+uint64_t Mixer::AddSource(MixerSource* source) {
     std::lock_guard<std::mutex> render(renderMutex_);
+    const uint64_t next = framesRendered_.load(std::memory_order_relaxed);
     for (MixerSource*& slot : sources_)
-        if (slot == source) return;
+        if (slot == source) return next;
     for (MixerSource*& slot : sources_) {
         if (slot == nullptr) {
             slot = source;
-            return;
+            return next;
         }
     }
+    return next;
 }
 
 void Mixer::RemoveSource(MixerSource* source) {
@@ -242,8 +271,37 @@ void Mixer::Push(const Command& command) {
 }
 
 void Mixer::ApplyCommands(int periodFrames, int64_t nowNs) {
-    for (const Command& command : commands_) Apply(command, periodFrames, nowNs);
+    for (const Command& command : commands_) {
+        if (command.timed) {
+            const auto later = [](uint64_t frame, const Command& c) { return frame < c.frame; };
+            scheduled_.insert(std::upper_bound(scheduled_.begin(), scheduled_.end(), command.frame, later), command);
+            continue;
+        }
+        // A command for now overrides what was scheduled for the voice before it.
+        if (command.type == CommandType::Play || command.type == CommandType::Stop) Unschedule(command.voice);
+        Apply(command, periodFrames, nowNs);
+    }
     commands_.clear();
+}
+
+void Mixer::Unschedule(int voice) {
+    scheduled_.erase(std::remove_if(scheduled_.begin(), scheduled_.end(),
+                                    [voice](const Command& c) { return c.voice == voice; }),
+                     scheduled_.end());
+}
+
+double Mixer::PlayingFrame() const {
+    if (!deviceDriven_.load(std::memory_order_relaxed)) return static_cast<double>(FramesRendered());
+    std::lock_guard<std::mutex> lock(clockMutex_);
+    if (callbackFrames_ == 0) return static_cast<double>(FramesRendered());
+    const double elapsed = static_cast<double>(now_() - callbackNs_) * rate_.load() / 1e9;
+    return static_cast<double>(callbackFrame_) + std::clamp(elapsed, 0.0, static_cast<double>(callbackFrames_));
+}
+
+int Mixer::DeviceBlockFrames() const {
+    if (!deviceDriven_.load(std::memory_order_relaxed)) return 0;
+    std::lock_guard<std::mutex> lock(clockMutex_);
+    return callbackFrames_;
 }
 
 uint64_t Mixer::StepFor(const SampleData* data, double ratio) const {
@@ -349,24 +407,42 @@ bool Mixer::MixVoice(Voice& voice, float* mix, int frames) {
 void Mixer::Render(int16_t* out, int frames) {
     if (frames <= 0) return;
     std::lock_guard<std::mutex> render(renderMutex_);
+    uint64_t frame = framesRendered_.load(std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> command(commandMutex_);
-        if (deviceDriven_.load(std::memory_order_relaxed))
-            ApplyCommands(frames, now_());
-        else
+        if (deviceDriven_.load(std::memory_order_relaxed)) {
+            const int64_t nowNs = now_();
+            ApplyCommands(frames, nowNs);
+            std::lock_guard<std::mutex> clock(clockMutex_);
+            callbackFrame_ = frame;
+            callbackNs_ = nowNs;
+            callbackFrames_ = frames;
+        } else {
             ApplyCommands();
+        }
     }
     const int total = frames;
+    size_t due = 0;
     while (frames > 0) {
         const int n = std::min(frames, kBlockFrames);
         float* mix = mix_.data();
         std::fill(mix, mix + 2 * n, 0.0f);
-        for (size_t i = 0; i < active_.size();) {
-            const int index = active_[i];
-            if (MixVoice(voices_[index], mix, n))
-                ++i;
-            else
-                Deactivate(index);
+        // Scheduled commands take effect on their frame: the voices' part of the block is cut
+        // there. Sources always get whole blocks, so that their output does not depend on it.
+        for (int done = 0; done < n;) {
+            const uint64_t at = frame + static_cast<uint64_t>(done);
+            while (due < scheduled_.size() && scheduled_[due].frame <= at) Apply(scheduled_[due++], 0, 0);
+            int part = n - done;
+            if (due < scheduled_.size())
+                part = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(part), scheduled_[due].frame - at));
+            for (size_t i = 0; i < active_.size();) {
+                const int index = active_[i];
+                if (MixVoice(voices_[index], mix + 2 * done, part))
+                    ++i;
+                else
+                    Deactivate(index);
+            }
+            done += part;
         }
         for (MixerSource* source : sources_)
             if (source != nullptr) source->Mix(mix, n);
@@ -376,7 +452,9 @@ void Mixer::Render(int16_t* out, int frames) {
         }
         out += 2 * n;
         frames -= n;
+        frame += static_cast<uint64_t>(n);
     }
+    scheduled_.erase(scheduled_.begin(), scheduled_.begin() + static_cast<std::ptrdiff_t>(due));
     framesRendered_.fetch_add(static_cast<uint64_t>(total), std::memory_order_release);
 }
 

@@ -76,14 +76,21 @@ public:
     // sounds keep their spacing instead of snapping to buffer boundaries.
     void Play(int voice, const SampleData* data, double ratio, StereoGain gain, bool looped);
     void Stop(int voice);
+    // The same, on output frame `frame` (counted as FramesRendered counts), so that a start
+    // lands on its exact sample; a frame that has been rendered already takes effect at the
+    // start of the next Render. For the main thread the voice changes at once: IsPlaying
+    // reads as it will read from that frame on.
+    void PlayAt(uint64_t frame, int voice, const SampleData* data, double ratio, StereoGain gain, bool looped);
+    void StopAt(uint64_t frame, int voice);
     void SetRatio(int voice, double ratio);
     void SetGain(int voice, StereoGain gain);
     // True from Play until the voice is stopped or reaches the end of its data.
     bool IsPlaying(int voice) const;
     int ActiveVoices() const { return activeCount_.load(std::memory_order_relaxed); }
 
-    // Sources, main thread. RemoveSource returns once the source is no longer called.
-    void AddSource(MixerSource* source);
+    // Sources, main thread. AddSource returns the output frame that the source's first Mix
+    // paints; RemoveSource returns once the source is no longer called.
+    uint64_t AddSource(MixerSource* source);
     void RemoveSource(MixerSource* source);
 
     // Holds off the rendering thread while it exists (for changes to a source's inner state).
@@ -99,6 +106,19 @@ public:
     // The monotonic nanosecond clock used to place starts within a device buffer (tests replace it).
     using TimeSource = int64_t (*)();
     void SetTimeSource(TimeSource now) { now_ = now; }
+
+    // Set by an offline owner that renders the mix in step with play (the offline renderer):
+    // then, as under a device, the output frames are the song clock.
+    void SetOfflineClock(bool on) { offlineClock_.store(on); }
+    bool IsSongClock() const { return deviceDriven_.load() || offlineClock_.load(); }
+    // The output frame being heard now. Under a device: the frames before its last callback
+    // plus the time since that callback, at most the callback's frames, so that it moves on
+    // smoothly between callbacks, never goes back and keeps the device's own rate over a long
+    // song. Otherwise the frames rendered.
+    double PlayingFrame() const;
+    // Frames of the device's last callback: how far the mix may already be rendered past
+    // PlayingFrame (0 without a device).
+    int DeviceBlockFrames() const;
 
 private:
     struct Voice {
@@ -124,12 +144,17 @@ private:
         StereoGain gain;
         bool looped;
         int64_t submitNs = 0;  // when a device plays: the moment Play was called
+        bool timed = false;
+        uint64_t frame = 0;  // the output frame of a timed command
     };
 
     void Push(const Command& command);
+    uint32_t NextTicket(int voice);
     // Needs both locks. `periodFrames` and `nowNs` describe the device callback being served
-    // (0 when there is none).
+    // (0 when there is none). Timed commands move to the schedule.
     void ApplyCommands(int periodFrames = 0, int64_t nowNs = 0);
+    // Drops the scheduled commands of `voice` (rendering thread).
+    void Unschedule(int voice);
     void Apply(const Command& command, int periodFrames, int64_t nowNs);
     void Activate(int voice);
     void Deactivate(int voice);
@@ -140,6 +165,7 @@ private:
     TimeSource now_;
     std::atomic<int> rate_;
     std::atomic<bool> deviceDriven_{false};
+    std::atomic<bool> offlineClock_{false};
     std::atomic<uint64_t> framesRendered_{0};
     std::atomic<int> activeCount_{0};
 
@@ -154,7 +180,14 @@ private:
     uint32_t nextTicket_ = 1;
     std::unique_ptr<std::atomic<uint32_t>[]> endedTicket_;
 
+    // The last device callback, for PlayingFrame.
+    mutable std::mutex clockMutex_;
+    uint64_t callbackFrame_ = 0;
+    int64_t callbackNs_ = 0;
+    int callbackFrames_ = 0;
+
     // Rendering thread's state.
+    std::vector<Command> scheduled_;  // timed commands by frame, in arrival order within a frame
     std::vector<Voice> voices_;
     std::vector<int> active_;
     MixerSource* sources_[kMaxSources] = {};

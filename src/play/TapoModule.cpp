@@ -36,6 +36,42 @@ TPlayState state;
 // The sprite sheet's surface object; its pixels belong to the display's DirectDraw.
 std::unique_ptr<media::TDirectDrawSurface> arrowSheetOwner;
 
+// The real time from one play frame to the next, as far as sounds are handed ahead: the longest
+// gap between frames in the current and the last second, at least the nominal frame period, so
+// that a display slower than 60 Hz or a machine that holds frames back does not make sounds
+// late. A gap longer than kMaxFrameGapMs is a pause, not a frame.
+class FramePace {
+public:
+    void Reset() { *this = FramePace(); }
+    double AheadMs(double nominalMs) {
+        const uint32_t now = gui::Clock::Now();
+        if (started_) {
+            const double gap = static_cast<double>(now - last_);
+            if (gap <= kMaxFrameGapMs) current_ = std::max(current_, gap);
+            if (now - windowStart_ >= kWindowMs) {
+                previous_ = current_;
+                current_ = 0;
+                windowStart_ = now;
+            }
+        } else {
+            windowStart_ = now;
+        }
+        started_ = true;
+        last_ = now;
+        return std::max({nominalMs, previous_, current_});
+    }
+
+private:
+    static constexpr uint32_t kWindowMs = 1000;
+    static constexpr double kMaxFrameGapMs = 250;
+    bool started_ = false;
+    uint32_t last_ = 0;
+    uint32_t windowStart_ = 0;
+    double current_ = 0;
+    double previous_ = 0;
+};
+FramePace framePace;
+
 TDM& Dm() {
     CreateDM();
     return *DM;
@@ -101,6 +137,15 @@ media::TDirectDrawSurface* LoadedImage(engine::TBMS& engine, int32_t index) {
     return engine.BgaImages[static_cast<size_t>(index)].get();
 }
 
+// The Show Params line; the ticker keeps the lines of the frames before.
+void TickParameters(engine::TBMS& engine, int32_t p) {
+    if (!BoxChecked(bindings.ShowParams)) return;
+    const int32_t frameRate = bindings.Timer != nullptr ? bindings.Timer->FrameRate() : 0;
+    engine.TickerLine(ParameterLine(p, frameRate, state.LastSoundObject, engine.LastObject, state.BaseImage,
+                                    state.LayerImage, state.FrameNumber),
+                      gui::RGB(0, 255, 0));
+}
+
 void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& layout, int32_t p) {
     media::TDirectDrawSurface& surface = *dxd.Surface();
     if (engine.HasBga) {
@@ -114,12 +159,7 @@ void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& lay
     if (media::TDirectDrawSurface* layer = LoadedImage(engine, state.LayerImage))
         surface.FastBlit(0, 0, screen, media::DDBLTFAST_SRCCOLORKEY, layer);
 
-    if (BoxChecked(bindings.ShowParams)) {
-        const int32_t frameRate = bindings.Timer != nullptr ? bindings.Timer->FrameRate() : 0;
-        engine.TickerLine(ParameterLine(p, frameRate, state.LastSoundObject, engine.LastObject, state.BaseImage,
-                                        state.LayerImage, state.FrameNumber),
-                          gui::RGB(0, 255, 0));
-    }
+    TickParameters(engine, p);
 
     const bool bright = PhaseOf(p) == 0;
     for (int k = 0; k < 4; ++k)
@@ -150,6 +190,20 @@ void DrawArrow(media::TDirectDrawSurface& surface, int x, int64_t y, const gui::
     surface.DrawBlended(gui::Rect(x, yi, x + kCellSize, yi + kCellSize), cell, state.ArrowSheet, true, alpha);
 }
 
+// Hands the mixer, with their times, the sounds that must start before the next frame could
+// place them (one frame and one device block ahead), so that each starts on its exact sample,
+// and in any case those of the objects reached (only these without a mixer clock). Each object
+// goes once, in table order.
+void ScheduleSounds(engine::TBMS& engine, int32_t p, int32_t last) {
+    const double horizon = engine.SoundHorizon(framePace.AheadMs(bindings.FramePeriodMs));
+    for (int32_t& i = state.SoundCursor; i <= last; ++i) {
+        const engine::TChartObject& object = engine.Objects[static_cast<size_t>(i)];
+        const double time = engine.ObjectTime(i);
+        if (object.Position > p && !(time <= horizon)) break;
+        if (object.Kind < 100) engine.PlaySound(object.Value, time);
+    }
+}
+
 // Steps 4 to 11 of a frame; exceptions pass to the caller's guard.
 bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
     const bool drawing = engine.BgaDisplayMode < 2;
@@ -159,18 +213,23 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
     const int phase = PhaseOf(p);
     const bool over = engine.EndPosition < p;
     const Layout layout = LayoutFor(engine.PlayerMode);
-    if (drawing) DrawBackground(dxd, engine, layout, p);
+    const bool picture = drawing && (bindings.DrawPicture == nullptr || *bindings.DrawPicture);
+    if (picture)
+        DrawBackground(dxd, engine, layout, p);
+    else if (drawing)
+        TickParameters(engine, p);
+
+    const int32_t last = std::min<int32_t>(engine.LastObject, static_cast<int32_t>(engine.Objects.size()) - 1);
+    ScheduleSounds(engine, p, last);
 
     const bool hidden = BoxChecked(bindings.Hidden);
     media::TDirectDrawSurface* surface = dxd.Surface();
     int32_t frameMaximum = state.TriggeredUpTo;
-    const int32_t last = std::min<int32_t>(engine.LastObject, static_cast<int32_t>(engine.Objects.size()) - 1);
     for (int32_t i = std::max<int32_t>(engine.ScanIndex, 0); i <= last; ++i) {
         engine::TChartObject& object = engine.Objects[static_cast<size_t>(i)];
         if (object.Position <= p && object.Position > state.TriggeredUpTo) {
             frameMaximum = std::max(frameMaximum, object.Position);
             if (object.Kind < 100) {
-                engine.PlaySound(object.Value);
                 state.LastSoundObject = i;
             } else if (object.Kind == engine::kBaseImage) {
                 state.BaseImage = object.Value;
@@ -191,7 +250,7 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
         const int x = (lane < 4 ? layout.firstX : layout.secondX) + kLaneSpacing * (lane % 4);
 
         if (spacePressed && offset > -kHitWindow && offset < kHitWindow) object.Pending = false;
-        if (drawing) DrawArrow(*surface, x, y, ArrowCell(lane % 4, phase), object.Pending, hidden);
+        if (picture) DrawArrow(*surface, x, y, ArrowCell(lane % 4, phase), object.Pending, hidden);
     }
 
     if (drawing) dxd.Flip();
@@ -212,6 +271,8 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
     dm.SpaceDown = false;
     state.FrameNumber = 0;
     state.LastSoundObject = 0;
+    state.SoundCursor = 0;
+    framePace.Reset();
 
     const bool drawing = engine.BgaDisplayMode < 2;
     if (drawing) {

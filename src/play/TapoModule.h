@@ -32,6 +32,12 @@ struct TPlayBindings {
     const gui::TCheckBox* Hidden = nullptr;
     const media::TCustomDXTimer* Timer = nullptr;
     media::TDXInput* Input = nullptr;
+    // Real time from one play frame to the next, at least: how far ahead sounds go to the mixer
+    // (longer gaps between the frames of the last second or two count instead).
+    double FramePeriodMs = 1000.0 / 60;
+    // Read in every frame when set: false leaves out the frame's picture (its triggering, hits
+    // and ticker line stay), for an offline renderer that keeps only some frames.
+    const bool* DrawPicture = nullptr;
 };
 
 void Bind(const TPlayBindings& bindings);
@@ -45,6 +51,8 @@ struct TPlayState {
     int32_t TriggeredUpTo = -9999;
     int32_t FrameNumber = 0;
     int32_t LastSoundObject = 0;
+    // The next object whose sound has not been handed to the mixer yet.
+    int32_t SoundCursor = 0;
 };
 TPlayState& State();
 

@@ -120,3 +120,50 @@ TEST_F(ClockTest, PlaySoundIgnoresSlotsOutsideTheTableAndEmptySlots) {
 
 }  // namespace
 }  // namespace enginetest
+
+namespace enginetest {
+namespace {
+
+TEST_F(ClockTest, ObjectTimeIsWhenTheTempoMapsLineReachesThePosition) {
+    // 120 BPM, 240 from measure 1, measure 2 half as long.
+    ASSERT_TRUE(Load("#00011:01\n#00103:F0\n#00111:0001\n#00202:0.5\n#00211:0101\n#00311:01\n"));
+    std::vector<std::pair<int32_t, double>> times;
+    for (int32_t i = 0; i <= bms.LastObject; ++i)
+        if (bms.Objects[i].Kind == 11) times.emplace_back(bms.Objects[i].Position, bms.ObjectTime(i));
+    EXPECT_EQ(times, (std::vector<std::pair<int32_t, double>>{
+                         {0, 0}, {192, 2500}, {256, 3000}, {288, 3250}, {320, 3500}}));
+
+    // Between tempo points the line is exact, not rounded to milliseconds: at 137 beats a
+    // minute the end marker's point lies at 3504 ms, and a 32nd note at 3504 × 8 / 256 ms.
+    ASSERT_TRUE(Load("#BPM 137\n#00011:01010000000000000000000000000000\n"));
+    ASSERT_EQ(TempoMap().back(), (std::pair<int32_t, int32_t>{3504, 256}));
+    int32_t eighth = -1;
+    for (int32_t i = 0; i <= bms.LastObject; ++i)
+        if (bms.Objects[i].Position == 8) eighth = i;
+    ASSERT_GE(eighth, 0);
+    EXPECT_DOUBLE_EQ(bms.ObjectTime(eighth), 109.5);
+}
+
+TEST_F(ClockTest, ObjectTimeFollowsWhatSongPositionReachesAroundInstantSegments) {
+    // A tempo change at the start makes the first segment last no time; the objects run on 240.
+    ASSERT_TRUE(Load("#BPM 90\n#00003:F0\n#00111:01010101\n"));
+    for (int32_t i = 0; i <= bms.LastObject; ++i) {
+        const int32_t p = bms.Objects[i].Position;
+        EXPECT_DOUBLE_EQ(bms.ObjectTime(i), p * 250.0 / 32) << p;
+        bms.StartClock();
+        const double t = bms.ObjectTime(i);
+        for (int k = 0; k < 3; ++k) PositionAt(static_cast<int32_t>(std::ceil(t)));  // catch up segments
+        EXPECT_GE(PositionAt(static_cast<int32_t>(std::ceil(t))), p);
+        EXPECT_LT(PositionAt(static_cast<int32_t>(std::floor(t)) - 8), p);
+    }
+    // Indexes outside the table read 0; times given for the whole table are taken as they are.
+    EXPECT_EQ(bms.ObjectTime(-1), 0);
+    EXPECT_EQ(bms.ObjectTime(bms.LastObject + 1), 0);
+    bms.ObjectTimes.assign(static_cast<size_t>(bms.LastObject), 7.5);  // one short: not used
+    EXPECT_NE(bms.ObjectTime(0), 7.5);
+    bms.ObjectTimes.push_back(7.5);
+    EXPECT_EQ(bms.ObjectTime(0), 7.5);
+}
+
+}  // namespace
+}  // namespace enginetest

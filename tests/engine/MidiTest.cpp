@@ -25,7 +25,7 @@ std::vector<uint8_t> Midi(int beats) {
     return file.Data();
 }
 
-TEST_F(MidiTest, SongTimeFollowsThePlayingMidiThenFallsBackToTheClock) {
+TEST_F(MidiTest, SongTimeFollowsThePlayingMidiThenGoesOnFromWhereItEnded) {
     testsupport::WriteFile(dir / "Music" / "Back.MID", Midi(4));
     ASSERT_TRUE(Load("#MIDIFILE music\\back.mid\n#00111:01\n"));
     EXPECT_EQ(bms.MidiFileName, "music\\back.mid");
@@ -43,7 +43,38 @@ TEST_F(MidiTest, SongTimeFollowsThePlayingMidiThenFallsBackToTheClock) {
 
     gui::Clock::Advance(3000);  // the two seconds of MIDI are over
     ASSERT_NE(bms.MediaPlayer->Mode(), media::mpPlaying);
-    EXPECT_EQ(bms.SongTime(), 2 * (3500 - 2000));
+    // 3.5 s since the track started, not the 1.5 s of the clock started with it, whose song
+    // time 0 lay 2 s later: the song does not jump back when the track ends.
+    EXPECT_EQ(bms.SongTime(), 2 * 3500);
+    gui::Clock::Advance(100);
+    EXPECT_EQ(bms.SongTime(), 2 * 3600);
+}
+
+TEST_F(MidiTest, OnTheMixersClockTheSongKeepsTheTracksTimelineAfterItEnds) {
+    sound.SetOffline(true);
+    sound.Initialize();
+    sound.Mixer().SetOfflineClock(true);
+    testsupport::WriteFile(dir / "back.mid", Midi(4));  // two seconds
+    ASSERT_TRUE(Load("#MIDIFILE back.mid\n#00111:01\n"));
+    std::vector<int16_t> block(2 * 88200);
+    const auto render = [&](int frames) { sound.Render(block.data(), frames); };
+
+    render(4410);
+    bms.StartClock();
+    EXPECT_EQ(bms.SongTime(), -2000);  // the lead-in runs on the mixer's frames, not the clock
+    render(4410);
+    EXPECT_EQ(bms.SongTime(), -1900);
+    bms.MediaPlayer->Play();
+    EXPECT_EQ(bms.SongTime(), 0);
+    render(22050);
+    ASSERT_EQ(bms.MediaPlayer->Mode(), media::mpPlaying);
+    EXPECT_EQ(bms.SongTime(), 500);
+    render(70560);
+    ASSERT_NE(bms.MediaPlayer->Mode(), media::mpPlaying);
+    EXPECT_EQ(bms.SongTime(), 2100);
+    gui::Clock::Advance(5000);  // the system clock plays no part
+    render(441);
+    EXPECT_EQ(bms.SongTime(), 2110);
 }
 
 TEST_F(MidiTest, TheBackingTrackPlaysAtTheChartsSpeedSoTheSongTimeMatchesIt) {

@@ -116,6 +116,25 @@ TEST_F(MidiPlayback, PositionFollowsTheRenderedSamplesUntilTheEnd) {
     EXPECT_NEAR(player.Position(), 100, 2);
 }
 
+TEST_F(MidiPlayback, ThePositionGoesOnThroughALossOfTheDeviceAndAfterIt) {
+    TMediaPlayer player(&sound);
+    player.SetSoundFont("");
+    OpenSong(player);
+    gui::Clock::UseManual(1000);
+    player.Play();
+    Render(8820);
+    EXPECT_EQ(player.OutputStartFrame(), 0);
+    sound.Finalize();  // the device goes: the clock takes over
+    EXPECT_EQ(player.OutputStartFrame(), -1);
+    gui::Clock::Advance(100);
+    EXPECT_NEAR(player.Position(), 300, 2);
+    sound.Initialize();  // back on the mixer, where 200 ms of it have gone by already
+    EXPECT_NEAR(player.Position(), 300, 2);
+    Render(4410);
+    EXPECT_NEAR(player.Position(), 400, 2);
+    gui::Clock::UseSystem();
+}
+
 TEST_F(MidiPlayback, AtTwiceTheSpeedTheSequenceEndsInHalfTheTime) {
     TMediaPlayer player(&sound);
     player.SetSoundFont("");
@@ -233,6 +252,36 @@ TEST_F(MidiPlayback, TheSystemSoundFontMakesTheNoteAudibleAtOnce) {
     EXPECT_LT(onset, 441);  // within 10 ms
     const double rms = std::sqrt(energy / (mix.size() / 2));
     EXPECT_GT(rms, 300.0) << "the backing track is too quiet";
+}
+
+TEST_F(MidiPlayback, RenderedAheadInLongBlocksItSoundsAndKeepsTimeAsBefore) {
+    const std::string soundFont = TMediaPlayer::FindSystemSoundFont();
+    if (soundFont.empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
+    std::vector<int16_t> blockByBlock, ahead;
+    for (int synthBlock : {0, 2048}) {
+        TMediaPlayer player(&sound);
+        player.SetSynthBlock(synthBlock);
+        OpenSong(player);
+        player.Play();
+        std::vector<int16_t>& heard = synthBlock == 0 ? blockByBlock : ahead;
+        for (int i = 0; i < 10; ++i) {  // 735-frame mixes, as the renderer asks for at 60 frames a second
+            const auto mix = Render(735);
+            heard.insert(heard.end(), mix.begin(), mix.end());
+        }
+        EXPECT_NEAR(player.Position(), 166, 2) << synthBlock;
+        Render(44100);
+        EXPECT_EQ(player.Mode(), mpStopped) << synthBlock;
+        EXPECT_EQ(player.Position(), 1000) << synthBlock;
+    }
+    // The same note from the same first sample, within what rounding inside the synthesiser may change.
+    ASSERT_EQ(blockByBlock.size(), ahead.size());
+    double difference = 0, energy = 0;
+    for (size_t i = 0; i < ahead.size(); ++i) {
+        difference += std::abs(double(ahead[i]) - blockByBlock[i]);
+        energy += std::abs(double(blockByBlock[i]));
+    }
+    EXPECT_GT(energy, 0);
+    EXPECT_LT(difference, energy * 0.05);
 }
 
 TEST(MidiPlaybackWithoutSound, IsTimedByTheClock) {

@@ -17,25 +17,6 @@ using namespace media;
 
 namespace {
 
-// Runs with SDL_AUDIODRIVER set to `driver` and puts the old value back afterwards.
-class AudioDriver {
-public:
-    explicit AudioDriver(const char* driver) {
-        const char* old = std::getenv("SDL_AUDIODRIVER");
-        if (old != nullptr) old_ = old;
-        setenv("SDL_AUDIODRIVER", driver, 1);
-    }
-    ~AudioDriver() {
-        if (old_.empty())
-            unsetenv("SDL_AUDIODRIVER");
-        else
-            setenv("SDL_AUDIODRIVER", old_.c_str(), 1);
-    }
-
-private:
-    std::string old_;
-};
-
 void SetPcmFormat(TDXSound& sound) {
     TWaveFormatEx f;
     MakePcmFormat(f, 44100, 16, 2);
@@ -45,7 +26,7 @@ void SetPcmFormat(TDXSound& sound) {
 }  // namespace
 
 TEST(SoundOnAForm, ADeviceThreadPlaysTheMixWithASmallBuffer) {
-    AudioDriver dummy("dummy");
+    testsupport::ScopedEnv dummy("SDL_AUDIODRIVER", "dummy");
     gui::Application app;
     gui::Form form(app, "sound", 320, 240);
     TDXSound sound(&form);
@@ -85,7 +66,7 @@ TEST(SoundOnAForm, WithoutAnyDeviceTheComponentStaysUninitialisedAndTheMidiKeeps
     gui::Form form(app, "sound", 320, 240);
     TDXSound sound(&form);
     {
-        AudioDriver none("no-such-driver");
+        testsupport::ScopedEnv none("SDL_AUDIODRIVER", "no-such-driver");
         sound.Loaded();
         EXPECT_THROW(sound.Initialize(), EDirectSoundError);
     }

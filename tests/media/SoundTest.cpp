@@ -371,3 +371,85 @@ TEST(SoundMixer, UnderADevicePlaysStartOneBufferAfterTheCall) {
     EXPECT_EQ(Measure(out).first, 0);
     mixer.FreeVoice(voice);
 }
+
+TEST_F(OfflineSound, TimedStartsLandOnTheirFrameHoweverTheMixIsCutIntoBlocks) {
+    TWaveCollectionItem& item = Slot(44100, 100);
+    Render(37);  // frame 37 is next
+    item.PlayAt(1000);
+    EXPECT_EQ(item.Copy(0)->Status(), DSBSTATUS_PLAYING);  // as the main thread sees it
+    std::vector<int16_t> all;
+    for (int size : {300, 1, 512, 700}) {
+        const auto block = Render(size);
+        all.insert(all.end(), block.begin(), block.end());
+    }
+    const Span s = Measure(all);
+    EXPECT_EQ(s.first, 1000 - 37);
+    EXPECT_EQ(s.last, 1000 - 37 + 99);
+
+    // A frame already rendered starts at the beginning of the next block.
+    item.PlayAt(10);
+    EXPECT_EQ(Measure(Render(200)).first, 0);
+}
+
+TEST_F(OfflineSound, ATimedRestartLetsTheSoundingOneRunUpToThatFrame) {
+    TWaveCollectionItem& item = Slot(44100, 1000, 1000);
+    item.Play();
+    Render(100);
+    const uint64_t restart = sound.Mixer().FramesRendered() + 300;
+    item.StopAt(restart);
+    item.PlayAt(restart);
+    item.StopAt(restart + 50);
+    item.PlayAt(restart + 50);
+    const auto mix = Render(2000);
+    // The first play runs on without a gap until frame 400 of its 1000, then the copy starts
+    // over twice; the last start plays all 1000 frames.
+    EXPECT_EQ(item.CopyCount(), 1);
+    const Span s = Measure(mix);
+    EXPECT_EQ(s.first, 0);
+    EXPECT_EQ(s.last, 300 + 50 + 999);
+    for (int i = 0; i <= s.last; ++i) ASSERT_EQ(mix[2 * i], 1000) << i;
+}
+
+TEST_F(OfflineSound, FreeingOrStoppingAVoiceDropsWhatWasScheduledForIt) {
+    Mixer& mixer = sound.Mixer();
+    SampleData data;
+    data.rate = data.sourceRate = 44100;
+    data.samples.assign(100, 1000);
+    const int voice = mixer.AllocateVoice();
+    mixer.PlayAt(50, voice, &data, 1.0, {}, false);
+    mixer.Stop(voice);  // a stop for now overrides the schedule
+    EXPECT_EQ(Measure(Render(400)).first, -1);
+
+    mixer.PlayAt(500, voice, &data, 1.0, {}, false);
+    Render(10);  // the command has reached the schedule
+    mixer.FreeVoice(voice);
+    EXPECT_EQ(Measure(Render(400)).first, -1);
+    EXPECT_EQ(mixer.ActiveVoices(), 0);
+}
+
+TEST(SoundMixer, UnderADeviceThePlayingFrameMovesOnWithTheClockWithinTheLastCallback) {
+    Mixer mixer;
+    mixer.SetTimeSource(&FakeNow);
+    EXPECT_FALSE(mixer.IsSongClock());
+    mixer.SetOfflineClock(true);
+    EXPECT_TRUE(mixer.IsSongClock());
+    mixer.SetOfflineClock(false);
+    mixer.SetDeviceDriven(true);
+    EXPECT_TRUE(mixer.IsSongClock());
+    std::vector<int16_t> out(2 * 441);
+    mixer.Render(out.data(), 441);  // callback at t: frames 0-440
+    EXPECT_EQ(mixer.DeviceBlockFrames(), 441);
+    EXPECT_DOUBLE_EQ(mixer.PlayingFrame(), 0);
+    fakeNowNs += 5'000'000;
+    EXPECT_NEAR(mixer.PlayingFrame(), 220.5, 1e-6);
+    // A late callback: the frame waits at the end of the last block, never runs past it.
+    fakeNowNs += 20'000'000;
+    EXPECT_DOUBLE_EQ(mixer.PlayingFrame(), 441);
+    mixer.Render(out.data(), 441);
+    EXPECT_DOUBLE_EQ(mixer.PlayingFrame(), 441);
+    fakeNowNs += 1'000'000;
+    EXPECT_NEAR(mixer.PlayingFrame(), 485.1, 1e-6);
+    mixer.SetDeviceDriven(false);
+    EXPECT_DOUBLE_EQ(mixer.PlayingFrame(), 882);
+    EXPECT_EQ(mixer.DeviceBlockFrames(), 0);
+}

@@ -30,6 +30,29 @@ protected:
             if (item != nullptr)
                 for (int c = 0; c < item->CopyCount(); ++c) item->Copy(c)->Stop();
     }
+    // The mixer's output as the song clock, rendered by the test.
+    void UseMixerClock() {
+        sound.SetOffline(true);
+        sound.Initialize();
+        sound.Mixer().SetOfflineClock(true);
+    }
+    // Renders the mix up to song time `songMs` (song time 0 lies two seconds of output after the
+    // clock started, at frame 88200), keeping what is heard, then plays a frame.
+    bool PlayTo(double songMs) {
+        const auto target = static_cast<uint64_t>(88200 + songMs * 44.1);
+        std::vector<int16_t> block(2 * (target - sound.Mixer().FramesRendered()));
+        sound.Render(block.data(), static_cast<int>(block.size() / 2));
+        heard.insert(heard.end(), block.begin(), block.end());
+        return play::PlayFrame(display, *bms);
+    }
+    // The first frame heard.
+    size_t Onset() const {
+        size_t frame = 0;
+        while (frame < heard.size() / 2 && heard[2 * frame] == 0) ++frame;
+        return frame;
+    }
+    std::vector<int16_t> heard;
+
     // A frame at `p` with Space held (true) or up (false).
     bool FrameWithSpace(int32_t p, bool down) {
         if (down) {
@@ -79,6 +102,36 @@ TEST_F(StateTest, TheExtendedReadingPlaysSlotsPast255OnChannelsWithoutALane) {
     EXPECT_FALSE(Playing(1000));
     Frame(128);
     EXPECT_TRUE(Playing(1000));
+}
+
+TEST_F(StateTest, OnTheMixersClockSoundsGoAFrameAheadToTheirExactSampleAndNothingElseMoves) {
+    UseMixerClock();
+    testsupport::WriteFile(dir / "a.wav", Wav());
+    ASSERT_TRUE(Load("#WAV01 a.wav\n#00111:01\n"));  // one tick a millisecond: the object sounds at 128 ms
+    PlayTo(110);  // the next frame comes 16.7 ms later, before 128 ms
+    EXPECT_FALSE(Playing(1));
+    PlayTo(112);
+    EXPECT_TRUE(Playing(1));  // handed to the mixer, but not reached
+    EXPECT_EQ(play::State().TriggeredUpTo, -9999);
+    EXPECT_TRUE(bms->Objects[IndexOf(11, 128)].Pending);
+    PlayTo(129);
+    EXPECT_EQ(play::State().TriggeredUpTo, 128);
+    EXPECT_EQ(play::State().LastSoundObject, IndexOf(11, 128));
+    PlayTo(300);
+    EXPECT_EQ(Onset(), 93845u);  // 88200 + 128 × 44.1 = 93844.8
+}
+
+TEST_F(StateTest, OnTheMixersClockFramesSlowerThanSixtyAHandSoundsFurtherAhead) {
+    UseMixerClock();
+    testsupport::WriteFile(dir / "a.wav", Wav());
+    ASSERT_TRUE(Load("#WAV01 a.wav\n#00111:01\n"));
+    // 25 frames a second: the frame at 100 ms must hand over the sound of 128 ms.
+    for (double ms : {20.0, 60.0, 100.0, 140.0, 180.0}) {
+        PlayTo(ms);
+        gui::Clock::Advance(40);
+    }
+    PlayTo(300);
+    EXPECT_EQ(Onset(), 93845u);
 }
 
 TEST_F(StateTest, AFrameThatJumpsAheadTriggersEverythingPassed) {

@@ -28,6 +28,20 @@ void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 std::string ReadFile(const std::filesystem::path& path);
 
+// Sets an environment variable for its lifetime and puts the old value back afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::string old_;
+    bool hadOld_ = false;
+};
+
 // Little-endian byte builder for binary test files (WAV, BMP, MIDI).
 class Bytes {
 public:

@@ -12,6 +12,7 @@
 
 #include "gui/Bitmap.h"
 #include "media/Wave.h"
+#include "support/ClickChart.h"
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"
 
@@ -145,9 +146,49 @@ TEST(GlimstepRender, EachClickStartsWhenTheTempoMapSaysAfterThePauseAndTheLeadIn
     EXPECT_NE(run.out.find("x real time"), std::string::npos) << run.out;
     EXPECT_EQ(run.err, "");  // no progress bar when stderr is not a terminal
 
-    // At 30 frames a second some clicks fall between frames: they start on the next one.
+    // At 30 frames a second some clicks fall between frames: they still start on their sample.
     ASSERT_EQ(Render(dir, Quoted(dir / "song.bms") + " --fps 30 --speed 150 -o " + Quoted(dir / "30.wav")).status, 0);
     ExpectClicksOnTime(ReadWav(dir / "30.wav"), 150, 30);
+}
+
+// The whole mix of a WAV file, interleaved 16-bit stereo.
+std::vector<int16_t> Mix(const fs::path& path) {
+    media::TWave wave;
+    wave.LoadFromFile(path.string());
+    const auto* samples = reinterpret_cast<const int16_t*>(wave.Data());
+    return std::vector<int16_t>(samples, samples + wave.Size() / 2);
+}
+
+TEST(GlimstepRender, EveryClickStartsWithinASampleOfTheTempoMapAtEachSpeed) {
+    testsupport::TempDir dir;
+    const std::vector<double> times = testsupport::WriteClickChart(dir.Path(), 7);
+    for (int speed : {100, 75, 150}) {
+        const fs::path out = dir / ("clicks-" + std::to_string(speed) + ".wav");
+        const ToolRun run = Render(dir, Quoted(dir / "song.bms") + " --speed " + std::to_string(speed) + " -o " + Quoted(out));
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<int16_t> mix = Mix(out);
+        const std::vector<size_t> onsets = testsupport::FindOnsets(mix.data(), mix.size() / 2);
+        ASSERT_EQ(onsets.size(), times.size()) << "speed " << speed;
+        for (size_t i = 1; i < onsets.size(); ++i) {
+            const double expected = (times[i] - times[0]) * 100 / speed * kRate / 1000;
+            EXPECT_NEAR(static_cast<double>(onsets[i] - onsets[0]), expected, 1.0) << "speed " << speed << ", click " << i;
+        }
+    }
+}
+
+TEST(GlimstepRender, TheDemosSoundIsTheSameWithAndWithoutPicturesAndOnEveryRun) {
+    testsupport::TempDir dir;
+    const std::string demo = Quoted(fs::path(GLIMSTEP_BINARY_DIR) / "demo" / "demo.bms");
+    ASSERT_EQ(Render(dir, demo + " -o " + Quoted(dir / "a.wav")).status, 0);
+    ASSERT_EQ(Render(dir, demo + " -o " + Quoted(dir / "b.wav")).status, 0);
+    const ToolRun pictures =
+        Render(dir, demo + " -o " + Quoted(dir / "c.wav") + " --frames " + Quoted(dir / "frames") + " --frame-every 97");
+    ASSERT_EQ(pictures.status, 0) << pictures.err;
+    EXPECT_FALSE(fs::is_empty(dir / "frames"));
+    const std::string a = testsupport::ReadFile(dir / "a.wav");
+    EXPECT_GT(a.size(), 44u * 1000 * 4 * 10);
+    EXPECT_TRUE(a == testsupport::ReadFile(dir / "b.wav"));
+    EXPECT_TRUE(a == testsupport::ReadFile(dir / "c.wav"));
 }
 
 TEST(GlimstepRender, SpeedScalesTheTimesAndRaisesThePitchFromTheOptionOrTheSettings) {

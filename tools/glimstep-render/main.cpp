@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/BMCore.h"
@@ -41,6 +42,7 @@ namespace fs = std::filesystem;
 
 constexpr int kRate = 44100;
 constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFu - 64;
+constexpr int kSynthBlockFrames = 2048;
 constexpr const char* kUsage =
     "usage: glimstep-render CHART -o OUT.wav [--fps N] [--speed PERCENT] [--frames DIR] [--frame-every N]\n"
     "                       [--settings settings.ini] [--extended] [--seed N]\n"
@@ -260,10 +262,13 @@ public:
             sound.Primary()->SetFormat(format);
         };
         sound_.Initialize();
+        // The mix is rendered in step with the virtual frames: its frames are the song clock.
+        sound_.Mixer().SetOfflineClock(true);
         showParams_.SetChecked(settings.ShowParams);
         hidden_.SetChecked(settings.Hidden);
         play::CreateDM();
-        play::Bind({&colorMode_, &displayMode_, &showParams_, &hidden_, &timer_, nullptr});
+        play::Bind({&colorMode_, &displayMode_, &showParams_, &hidden_, &timer_, nullptr, 1000.0 / options.fps,
+                    &drawPicture_});
         timer_.SetActiveOnly(false);
         timer_.SetInterval(1);
         timer_.OnTimer = [this](media::TCustomDXTimer&, int) { Tick(); };
@@ -291,6 +296,10 @@ public:
         if (options_.speed) engine_->PlaySpeed = *options_.speed;
         engine_->Extended = options_.extended;
         if (options_.seed) engine_->DrawRandom = engine::SeededDraw(*options_.seed);
+        // Most of the work is the MIDI synthesiser's: it renders on every core, in long blocks.
+        const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+        engine_->MediaPlayer->SetSynthThreads(static_cast<int>(cores));
+        engine_->MediaPlayer->SetSynthBlock(kSynthBlockFrames);
 
         media::TWaveStream wav(output.Temporary());
         media::TWaveFormatEx format;
@@ -308,6 +317,8 @@ public:
             gui::Clock::Set(ClockAt(rendered_));
             const int32_t stepBefore = step_;
             played_ = false;
+            // Only the pictures that are written are drawn.
+            drawPicture_ = !options_.framesDir.empty() && play::State().FrameNumber % options_.frameEvery == 0;
             timer_.IdleStep();
             if (stepBefore == play::kStepLoad && step_ == play::kStepBeforePlay) {
                 songEndMs = SongEndMs(*engine_);
@@ -419,6 +430,7 @@ private:
     std::unique_ptr<engine::TBMS> engine_;
     int32_t step_ = 0;
     bool played_ = false;
+    bool drawPicture_ = true;
     std::string exitMessage_;
     uint64_t rendered_ = 0;
 };
