@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,6 +24,7 @@ class TWaveCollectionItem;
 class TMediaPlayer;
 class TDirectDraw;
 class TDirectDrawSurface;
+class Movie;
 }  // namespace media
 
 namespace engine {
@@ -105,6 +107,11 @@ public:
     std::string MidiFileName;
     std::array<std::unique_ptr<media::TDirectDrawSurface>, kSlotCount> BgaImages;
     std::array<bool, kSlotCount> BgaLoaded{};
+    // The picture slots whose file is a movie: it draws its pictures into the slot's surface.
+    std::map<int32_t, std::unique_ptr<media::Movie>> BgaMovies;
+    // Movies decode exactly the picture for each time asked, on the calling thread (the offline
+    // renderer), instead of ahead on a worker thread.
+    bool ExactMovieFrames = false;
     std::array<media::TWaveCollectionItem*, kSlotCount> Sounds{};
     std::array<int32_t, kSlotCount> SoundState{};
     // The file each loaded sound slot was read from (empty for the others).

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <optional>
+#include <vector>
 
 // Controls.h comes before anything that brings in gui::Bounds() from Graphics.h: its struct
 // of the same name must be declared first.
@@ -15,6 +18,7 @@
 #include "media/DXClass.h"
 #include "media/DXDraws.h"
 #include "media/DXInput.h"
+#include "media/Movie.h"
 #include "play/DM.h"
 
 namespace play {
@@ -35,6 +39,8 @@ TPlayBindings bindings;
 TPlayState state;
 // The sprite sheet's surface object; its pixels belong to the display's DirectDraw.
 std::unique_ptr<media::TDirectDrawSurface> arrowSheetOwner;
+// The song time at which each movie slot was last selected by an image object.
+std::map<int32_t, double> movieStarts;
 
 TDM& Dm() {
     CreateDM();
@@ -115,6 +121,44 @@ media::TDirectDrawSurface* LoadedImage(engine::TBMS& engine, int32_t index) {
     return engine.BgaImages[static_cast<size_t>(index)].get();
 }
 
+// The song time of object `index` in the tempo map's milliseconds: its position on the line of
+// the tempo segment it lies in.
+double ObjectSongTime(const engine::TBMS& engine, int32_t index) {
+    const std::vector<int32_t>& positions = engine.TempoPosition;
+    const std::vector<int32_t>& times = engine.TempoTime;
+    const int32_t count = std::min({engine.TempoCount, static_cast<int32_t>(positions.size()) - 1,
+                                    static_cast<int32_t>(times.size()) - 1});
+    if (count < 1) return 0;
+    const int32_t position = engine.Objects[static_cast<size_t>(index)].Position;
+    const auto first = positions.begin() + 1, last = positions.begin() + count;
+    const size_t k = static_cast<size_t>(std::lower_bound(first, last, position) - positions.begin());
+    const double ticks = static_cast<double>(positions[k]) - positions[k - 1];
+    if (ticks <= 0) return times[k];
+    return times[k - 1] + (position - positions[k - 1]) * (static_cast<double>(times[k]) - times[k - 1]) / ticks;
+}
+
+// An image object at `index` selected `slot`: a movie there starts from its first picture.
+void StartMovie(engine::TBMS& engine, int32_t slot, int32_t index) {
+    const auto movie = engine.BgaMovies.find(slot);
+    if (movie == engine.BgaMovies.end()) return;
+    movie->second->Restart();
+    movieStarts[slot] = ObjectSongTime(engine, index);
+}
+
+// Puts into the slot surfaces of the base and layer images that are movies the pictures due at
+// the song time elapsed since each was selected.
+void ShowMovies(engine::TBMS& engine) {
+    if (engine.BgaMovies.empty()) return;
+    std::optional<int32_t> now;
+    for (const int32_t slot : {state.BaseImage, state.LayerImage}) {
+        const auto movie = engine.BgaMovies.find(slot);
+        const auto start = movieStarts.find(slot);
+        if (movie == engine.BgaMovies.end() || start == movieStarts.end()) continue;
+        if (!now) now = engine.SongTime();
+        movie->second->Show(*now - start->second);
+    }
+}
+
 void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& layout, int32_t p) {
     media::TDirectDrawSurface& surface = *dxd.Surface();
     if (engine.HasBga) {
@@ -173,7 +217,10 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
     const int phase = PhaseOf(p);
     const bool over = engine.EndPosition < p;
     const Layout layout = LayoutFor(engine.PlayerMode);
-    if (drawing) DrawBackground(dxd, engine, layout, p);
+    if (drawing) {
+        ShowMovies(engine);
+        DrawBackground(dxd, engine, layout, p);
+    }
 
     const bool hidden = BoxChecked(bindings.Hidden);
     media::TDirectDrawSurface* surface = dxd.Surface();
@@ -188,8 +235,10 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
                 state.LastSoundObject = i;
             } else if (object.Kind == engine::kBaseImage) {
                 state.BaseImage = object.Value;
+                StartMovie(engine, object.Value, i);
             } else if (object.Kind == engine::kLayerImage) {
                 state.LayerImage = object.Value;
+                StartMovie(engine, object.Value, i);
             }
         }
         // Objects without a lane move the scan on and end it too (a later object lies no
@@ -226,6 +275,7 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
     dm.SpaceDown = false;
     state.FrameNumber = 0;
     state.LastSoundObject = 0;
+    movieStarts.clear();
 
     const bool drawing = engine.BgaDisplayMode < 2;
     if (drawing) {

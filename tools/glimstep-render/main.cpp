@@ -273,6 +273,8 @@ public:
             return "ステップ0において異常あり";
         }
         if (options_.speed) engine_->PlaySpeed = *options_.speed;
+        // Every run shows the same movie pictures at the same virtual times.
+        engine_->ExactMovieFrames = true;
 
         media::TWaveStream wav(output.Temporary());
         media::TWaveFormatEx format;
