@@ -55,7 +55,8 @@ void WriteMovie(const std::filesystem::path& path, const std::string& codecName,
     codec->pix_fmt = AV_PIX_FMT_YUV420P;
     codec->gop_size = 6;
     codec->max_b_frames = codecName == "wmv2" ? 0 : 2;
-    codec->bit_rate = static_cast<int64_t>(width) * height * fps;  // about 2 bits a pixel
+    // The rate the MPEG program stream muxer reserves: enough for the fine quantiser below.
+    codec->bit_rate = static_cast<int64_t>(width) * height * fps * 8;
     codec->flags |= AV_CODEC_FLAG_QSCALE;
     codec->global_quality = FF_QP2LAMBDA * 2;
     if (format->oformat->flags & AVFMT_GLOBALHEADER) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
