@@ -24,6 +24,7 @@
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
 #include "media/MPlayer.h"
+#include "media/Movie.h"
 
 namespace engine {
 namespace {
@@ -46,9 +47,10 @@ int64_t SteadyNanoseconds() {
 }
 
 // What a chart's file name also finds when the file it names is not there: charts name WAV and
-// BMP files that are often shipped in other formats beside them.
+// BMP files that are often shipped in other formats beside them, and movies for their pictures.
 constexpr std::array<std::string_view, 5> kSoundExtensions = {".wav", ".ogg", ".flac", ".opus", ".mp3"};
-constexpr std::array<std::string_view, 5> kPictureExtensions = {".bmp", ".png", ".jpg", ".jpeg", ".gif"};
+constexpr std::array<std::string_view, 12> kPictureExtensions = {".bmp", ".png", ".jpg",  ".jpeg", ".gif", ".mpg",
+                                                                 ".mpeg", ".avi", ".wmv", ".mp4",  ".webm", ".m1v"};
 
 // The destination of a picture of w×h pixels on the 320×240 screen for a fit mode; false for
 // a mode that copies nothing.
@@ -231,6 +233,7 @@ void TBMS::CreateSlots(int count) {
     Sounds.clear();
     BgaImages.clear();
     BgaLoaded.clear();
+    BgaMovies.clear();
     AddSlots(count);
 }
 
@@ -313,15 +316,31 @@ void TBMS::LoadPicture(int slot, std::string_view name) {
         std::filesystem::path(ChartFileName).parent_path(), name, kPictureExtensions);
     if (path.empty()) return;
     gui::Bitmap picture;
-    gui::LoadPictureFile(picture, path.string());
+    std::unique_ptr<media::Movie> movie;
+    try {
+        gui::LoadPictureFile(picture, path.string());
+    } catch (const gui::Exception&) {
+        // A file that no picture reader takes may be a movie; when it is not, the movie reader's
+        // refusal abandons the line as the picture reader's would.
+        const auto timing = ExactMovieFrames ? media::Movie::Timing::Exact : media::Movie::Timing::Ahead;
+        movie = std::make_unique<media::Movie>(path.string(), timing);
+    }
     gui::Bitmap screen;
     screen.Canvas().Brush().Color = gui::clBlack;
     screen.SetSize(kScreenWidth, kScreenHeight);
     gui::TRect dest;
-    if (FitRect(BgaFitMode, picture.Width(), picture.Height(), dest)) screen.Canvas().StretchDraw(dest, picture);
+    const bool fits = movie ? FitRect(BgaFitMode, movie->Width(), movie->Height(), dest)
+                            : FitRect(BgaFitMode, picture.Width(), picture.Height(), dest);
+    if (fits && !movie) screen.Canvas().StretchDraw(dest, picture);
     screen.Canvas().Release();
     BgaLoaded[slot] = true;
     BgaImages[slot]->LoadGraphic(screen);
+    BgaMovies.erase(slot);
+    // A fit mode that copies nothing leaves a movie's slot black, as it leaves a picture's.
+    if (movie && fits) {
+        movie->ShowOn(*BgaImages[slot], dest);
+        BgaMovies[slot] = std::move(movie);
+    }
     HasBga = true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,6 +25,7 @@ class TMediaPlayer;
 class TDirectDraw;
 class TDirectDrawSurface;
 class Mixer;
+class Movie;
 }  // namespace media
 
 namespace engine {
@@ -130,6 +132,11 @@ public:
     std::vector<bool> BgaLoaded;
     std::vector<media::TWaveCollectionItem*> Sounds;
     std::vector<int32_t> SoundState;
+    // The picture slots whose file is a movie: it draws its pictures into the slot's surface.
+    std::map<int32_t, std::unique_ptr<media::Movie>> BgaMovies;
+    // Movies decode exactly the picture for each time asked, on the calling thread (the offline
+    // renderer), instead of ahead on a worker thread.
+    bool ExactMovieFrames = false;
     // The file each loaded sound slot was read from (empty for the others).
     std::vector<std::filesystem::path> SoundFiles;
     // Threads that decode the sounds while a chart loads; 0 = one per hardware thread, 1 = none

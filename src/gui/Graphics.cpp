@@ -1,6 +1,7 @@
 #include "gui/Graphics.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace gui {
@@ -40,14 +41,54 @@ Palette::Palette() { SetEntries(SystemPalette()); }
 
 void Palette::SetEntry(int index, uint32_t xrgb) {
     entries_[static_cast<size_t>(index) & 0xFF] = xrgb & 0xFFFFFF;
-    cacheKey_.fill(0);
+    Changed();
 }
 
 void Palette::SetEntries(const TColorTable& table) {
     for (size_t i = 0; i < 256; ++i)
         entries_[i] = (uint32_t{table[i].rgbRed} << 16) | (uint32_t{table[i].rgbGreen} << 8) |
                       table[i].rgbBlue;
+    Changed();
+}
+
+void Palette::Changed() {
     cacheKey_.fill(0);
+    cellStart_.clear();
+    cellCount_.clear();
+    cellEntries_.clear();
+}
+
+std::pair<const uint8_t*, const uint8_t*> Palette::Candidates(size_t cell) const {
+    if (cellStart_.empty()) {
+        cellStart_.assign(32768, -1);
+        cellCount_.assign(32768, 0);
+    }
+    if (cellStart_[cell] < 0) {
+        // An entry can be nearest to some colour of the cell only if its least distance to the
+        // cell is no more than the greatest distance of the entry that is farthest from none.
+        const int low[3] = {static_cast<int>(cell >> 10) * 8, static_cast<int>((cell >> 5) & 31) * 8,
+                            static_cast<int>(cell & 31) * 8};
+        std::array<int, 256> least{};
+        int bound = 1 << 30;
+        for (size_t i = 0; i < 256; ++i) {
+            int most = 0;
+            for (int c = 0; c < 3; ++c) {
+                const int v = static_cast<int>((entries_[i] >> (16 - 8 * c)) & 0xFF);
+                const int below = low[c] - v, above = v - (low[c] + 7);
+                const int gap = below > 0 ? below : above > 0 ? above : 0;
+                const int far = std::max(std::abs(v - low[c]), std::abs(v - (low[c] + 7)));
+                least[i] += gap * gap;
+                most += far * far;
+            }
+            bound = std::min(bound, most);
+        }
+        cellStart_[cell] = static_cast<int32_t>(cellEntries_.size());
+        for (size_t i = 0; i < 256; ++i)
+            if (least[i] <= bound) cellEntries_.push_back(static_cast<uint8_t>(i));
+        cellCount_[cell] = static_cast<uint16_t>(cellEntries_.size() - static_cast<size_t>(cellStart_[cell]));
+    }
+    const uint8_t* first = cellEntries_.data() + cellStart_[cell];
+    return {first, first + cellCount_[cell]};
 }
 
 uint8_t Palette::NearestIndex(uint32_t xrgb) const {
@@ -59,15 +100,16 @@ uint8_t Palette::NearestIndex(uint32_t xrgb) const {
     const int b = static_cast<int>(xrgb & 0xFF);
     int best = 0;
     int bestDistance = 1 << 30;
-    for (int i = 0; i < 256 && bestDistance > 0; ++i) {
-        const uint32_t e = entries_[static_cast<size_t>(i)];
+    const auto [first, last] = Candidates(static_cast<size_t>((r >> 3) << 10 | (g >> 3) << 5 | (b >> 3)));
+    for (const uint8_t* i = first; i != last && bestDistance > 0; ++i) {
+        const uint32_t e = entries_[*i];
         const int dr = static_cast<int>((e >> 16) & 0xFF) - r;
         const int dg = static_cast<int>((e >> 8) & 0xFF) - g;
         const int db = static_cast<int>(e & 0xFF) - b;
         const int distance = dr * dr + dg * dg + db * db;
         if (distance < bestDistance) {
             bestDistance = distance;
-            best = i;
+            best = *i;
         }
     }
     cacheKey_[slot] = xrgb + 1;

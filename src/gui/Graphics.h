@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "gui/Exception.h"
 
@@ -70,7 +72,9 @@ enum class PixelFormat { Indexed8, RGB565, XRGB8888 };
 int BytesPerPixel(PixelFormat format);
 
 // 256 colours (as 00RRGGBB) with GDI's nearest-colour rule: the smallest squared RGB distance,
-// the lowest index among equals. Lookups are cached, so mapping a picture costs little.
+// the lowest index among equals. Lookups are cached, and a lookup that misses the cache compares
+// only the entries that can be nearest to some colour of its 8×8×8 cell of the colour cube, so
+// mapping a picture of many colours (a movie) costs little too.
 class Palette {
 public:
     Palette();
@@ -81,10 +85,19 @@ public:
     const std::array<uint32_t, 256>& Entries() const { return entries_; }
 
 private:
+    void Changed();
+    // The entries that can be nearest to a colour of `cell`, found on first use.
+    std::pair<const uint8_t*, const uint8_t*> Candidates(size_t cell) const;
+
     std::array<uint32_t, 256> entries_{};
     // Direct-mapped cache: key is the colour plus one (0 = unused slot).
     mutable std::array<uint32_t, 4096> cacheKey_{};
     mutable std::array<uint8_t, 4096> cacheIndex_{};
+    // For each cell of 8×8×8 colours: where its candidates start in cellEntries_, and how many
+    // (the start is -1 for a cell not looked at yet).
+    mutable std::vector<int32_t> cellStart_;
+    mutable std::vector<uint16_t> cellCount_;
+    mutable std::vector<uint8_t> cellEntries_;
 };
 
 // A view of pixel memory in one of the three formats. 8-bit views need the palette in force.

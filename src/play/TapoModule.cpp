@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <optional>
+#include <vector>
 
 // Controls.h comes before anything that brings in gui::Bounds() from Graphics.h: its struct
 // of the same name must be declared first.
@@ -15,6 +18,7 @@
 #include "media/DXClass.h"
 #include "media/DXDraws.h"
 #include "media/DXInput.h"
+#include "media/Movie.h"
 #include "play/DM.h"
 
 namespace play {
@@ -35,6 +39,8 @@ TPlayBindings bindings;
 TPlayState state;
 // The sprite sheet's surface object; its pixels belong to the display's DirectDraw.
 std::unique_ptr<media::TDirectDrawSurface> arrowSheetOwner;
+// The song time at which each movie slot was last selected by an image object.
+std::map<int32_t, double> movieStarts;
 
 // The real time from one play frame to the next, as far as sounds are handed ahead: the longest
 // gap between frames in the current and the last second, at least the nominal frame period, so
@@ -146,6 +152,28 @@ void TickParameters(engine::TBMS& engine, int32_t p) {
                       gui::RGB(0, 255, 0));
 }
 
+// An image object at `index` selected `slot`: a movie there starts from its first picture.
+void StartMovie(engine::TBMS& engine, int32_t slot, int32_t index) {
+    const auto movie = engine.BgaMovies.find(slot);
+    if (movie == engine.BgaMovies.end()) return;
+    movie->second->Restart();
+    movieStarts[slot] = engine.ObjectTime(index);
+}
+
+// Puts into the slot surfaces of the base and layer images that are movies the pictures due at
+// the song time elapsed since each was selected.
+void ShowMovies(engine::TBMS& engine) {
+    if (engine.BgaMovies.empty()) return;
+    std::optional<int32_t> now;
+    for (const int32_t slot : {state.BaseImage, state.LayerImage}) {
+        const auto movie = engine.BgaMovies.find(slot);
+        const auto start = movieStarts.find(slot);
+        if (movie == engine.BgaMovies.end() || start == movieStarts.end()) continue;
+        if (!now) now = engine.SongTime();
+        movie->second->Show(*now - start->second);
+    }
+}
+
 void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& layout, int32_t p) {
     media::TDirectDrawSurface& surface = *dxd.Surface();
     if (engine.HasBga) {
@@ -214,10 +242,12 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
     const bool over = engine.EndPosition < p;
     const Layout layout = LayoutFor(engine.PlayerMode);
     const bool picture = drawing && (bindings.DrawPicture == nullptr || *bindings.DrawPicture);
-    if (picture)
+    if (picture) {
+        ShowMovies(engine);
         DrawBackground(dxd, engine, layout, p);
-    else if (drawing)
+    } else if (drawing) {
         TickParameters(engine, p);
+    }
 
     const int32_t last = std::min<int32_t>(engine.LastObject, static_cast<int32_t>(engine.Objects.size()) - 1);
     ScheduleSounds(engine, p, last);
@@ -233,8 +263,10 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
                 state.LastSoundObject = i;
             } else if (object.Kind == engine::kBaseImage) {
                 state.BaseImage = object.Value;
+                StartMovie(engine, object.Value, i);
             } else if (object.Kind == engine::kLayerImage) {
                 state.LayerImage = object.Value;
+                StartMovie(engine, object.Value, i);
             }
         }
         // Objects without a lane move the scan on and end it too (a later object lies no
@@ -273,6 +305,7 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
     state.LastSoundObject = 0;
     state.SoundCursor = 0;
     framePace.Reset();
+    movieStarts.clear();
 
     const bool drawing = engine.BgaDisplayMode < 2;
     if (drawing) {

@@ -300,6 +300,8 @@ public:
         const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
         engine_->MediaPlayer->SetSynthThreads(static_cast<int>(cores));
         engine_->MediaPlayer->SetSynthBlock(kSynthBlockFrames);
+        // Every run shows the same movie pictures at the same virtual times.
+        engine_->ExactMovieFrames = true;
 
         media::TWaveStream wav(output.Temporary());
         media::TWaveFormatEx format;

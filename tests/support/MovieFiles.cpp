@@ -1,0 +1,134 @@
+#include "support/MovieFiles.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <limits>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace testsupport {
+namespace {
+
+void Check(int result, const char* what) {
+    if (result < 0) throw std::runtime_error(std::string("cannot write the test movie: ") + what);
+}
+
+// The packets the encoder has ready, into the file.
+void Drain(AVCodecContext* codec, AVFormatContext* format, AVStream* stream, AVPacket* packet) {
+    for (;;) {
+        const int got = avcodec_receive_packet(codec, packet);
+        if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return;
+        Check(got, "encode");
+        av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+        packet->stream_index = stream->index;
+        Check(av_interleaved_write_frame(format, packet), "write");
+    }
+}
+
+}  // namespace
+
+void WriteMovie(const std::filesystem::path& path, const std::string& codecName, int width, int height, int fps,
+                int frames, const MoviePainter& paint) {
+    av_log_set_level(AV_LOG_ERROR);
+    AVFormatContext* format = nullptr;
+    Check(avformat_alloc_output_context2(&format, nullptr, nullptr, path.c_str()), "container");
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> formatOwner(format, [](AVFormatContext* f) {
+        if (f->pb != nullptr) avio_closep(&f->pb);
+        avformat_free_context(f);
+    });
+    const AVCodec* encoder = avcodec_find_encoder_by_name(codecName.c_str());
+    if (encoder == nullptr) throw std::runtime_error("no encoder " + codecName);
+    AVStream* stream = avformat_new_stream(format, nullptr);
+    if (stream == nullptr) throw std::runtime_error("cannot add a stream");
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> codec(avcodec_alloc_context3(encoder),
+                                                                    [](AVCodecContext* c) { avcodec_free_context(&c); });
+    codec->width = width;
+    codec->height = height;
+    codec->time_base = {1, fps};
+    codec->framerate = {fps, 1};
+    codec->pix_fmt = AV_PIX_FMT_YUV420P;
+    codec->gop_size = 6;
+    codec->max_b_frames = codecName == "wmv2" ? 0 : 2;
+    // The rate the MPEG program stream muxer reserves: enough for the fine quantiser below.
+    codec->bit_rate = static_cast<int64_t>(width) * height * fps * 8;
+    codec->flags |= AV_CODEC_FLAG_QSCALE;
+    codec->global_quality = FF_QP2LAMBDA * 2;
+    if (format->oformat->flags & AVFMT_GLOBALHEADER) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    Check(avcodec_open2(codec.get(), encoder, nullptr), "open the encoder");
+    Check(avcodec_parameters_from_context(stream->codecpar, codec.get()), "stream parameters");
+    stream->time_base = codec->time_base;
+    Check(avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE), "open the file");
+    Check(avformat_write_header(format, nullptr), "header");
+
+    std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
+    std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(), [](AVPacket* p) { av_packet_free(&p); });
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = width;
+    frame->height = height;
+    Check(av_frame_get_buffer(frame.get(), 0), "picture");
+    SwsContext* scaler = sws_getContext(width, height, AV_PIX_FMT_BGR0, width, height, AV_PIX_FMT_YUV420P,
+                                        SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+    if (scaler == nullptr) throw std::runtime_error("no colour conversion");
+    std::vector<uint32_t> rgb(static_cast<size_t>(width) * height);
+    for (int k = 0; k < frames; ++k) {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) rgb[static_cast<size_t>(y) * width + x] = paint(k, x, y);
+        Check(av_frame_make_writable(frame.get()), "picture");
+        const uint8_t* planes[4] = {reinterpret_cast<const uint8_t*>(rgb.data()), nullptr, nullptr, nullptr};
+        const int strides[4] = {width * 4, 0, 0, 0};
+        sws_scale(scaler, planes, strides, 0, height, frame->data, frame->linesize);
+        frame->pts = k;
+        frame->quality = codec->global_quality;
+        Check(avcodec_send_frame(codec.get(), frame.get()), "encode");
+        Drain(codec.get(), format, stream, packet.get());
+    }
+    sws_freeContext(scaler);
+    Check(avcodec_send_frame(codec.get(), nullptr), "flush");
+    Drain(codec.get(), format, stream, packet.get());
+    Check(av_write_trailer(format), "trailer");
+}
+
+uint32_t MovieColour(int k) {
+    static const std::vector<uint32_t> colours = [] {
+        std::vector<uint32_t> out;
+        const uint32_t levels[3] = {0x00, 0x80, 0xFF};
+        for (uint32_t r : levels)
+            for (uint32_t g : levels)
+                for (uint32_t b : levels) {
+                    const uint32_t c = r << 16 | g << 8 | b;
+                    if (c != 0 && c != 0xFF00FF) out.push_back(c);
+                }
+        return out;
+    }();
+    return colours.at(static_cast<size_t>(k));
+}
+
+int MoviePictureOf(uint32_t xrgb) {
+    int best = -1;
+    int64_t bestDistance = std::numeric_limits<int64_t>::max();
+    for (int k = 0; k < kMovieColours; ++k) {
+        int64_t distance = 0;
+        for (int shift : {0, 8, 16}) {
+            const int64_t d = static_cast<int64_t>((xrgb >> shift) & 0xFF) - ((MovieColour(k) >> shift) & 0xFF);
+            distance += d * d;
+        }
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = k;
+        }
+    }
+    return best;
+}
+
+void WriteNumberedMovie(const std::filesystem::path& path, const std::string& codec, int width, int height, int fps,
+                        int frames) {
+    WriteMovie(path, codec, width, height, fps, frames, [](int k, int, int) { return MovieColour(k); });
+}
+
+}  // namespace testsupport
