@@ -172,6 +172,8 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     chartEncoding_ = gui::IsValidUtf8(text) ? 1 : -1;
+    // The files a chart names are looked up in listings of its folders read once per load.
+    const gui::ChartFolderCache folderCache;
     std::optional<ExtendedReader> extended;
     if (Extended) extended.emplace(*this, DrawRandom ? DrawRandom : SeededDraw(std::random_device{}()));
     lastProgress_ = SteadyNanoseconds();

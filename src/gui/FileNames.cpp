@@ -1,5 +1,6 @@
 #include "gui/FileNames.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ bool IsShiftJisLead(char c) {
     const auto b = static_cast<unsigned char>(c);
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
+
+thread_local ChartFolderCache* activeCache = nullptr;
 
 char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -58,15 +61,30 @@ bool Descend(fs::path& dir, const std::string& part, bool shiftJis) {
         dir /= part;
         return true;
     }
-    const fs::path exact = dir / part;
-    if (fs::exists(fs::symlink_status(exact, ec))) {
-        dir = exact;
-        return true;
-    }
     std::string best;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string entry = it->path().filename().string();
-        if (EqualIgnoringAsciiCase(entry, part, shiftJis) && (best.empty() || entry < best)) best = entry;
+    if (activeCache != nullptr) {
+        const std::vector<std::string>& entries = activeCache->Entries(dir);
+        if (std::binary_search(entries.begin(), entries.end(), part)) {
+            dir /= part;
+            return true;
+        }
+        // In name order, so the first match is the one the scan below keeps.
+        for (const std::string& entry : entries) {
+            if (EqualIgnoringAsciiCase(entry, part, shiftJis)) {
+                best = entry;
+                break;
+            }
+        }
+    } else {
+        const fs::path exact = dir / part;
+        if (fs::exists(fs::symlink_status(exact, ec))) {
+            dir = exact;
+            return true;
+        }
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string entry = it->path().filename().string();
+            if (EqualIgnoringAsciiCase(entry, part, shiftJis) && (best.empty() || entry < best)) best = entry;
+        }
     }
     if (best.empty()) return false;
     dir /= best;
@@ -135,6 +153,21 @@ fs::path FindChartFile(const fs::path& folder, std::string_view name) {
         if (!found.empty()) return found;
     }
     return {};
+}
+
+ChartFolderCache::ChartFolderCache() : previous_(activeCache) { activeCache = this; }
+
+ChartFolderCache::~ChartFolderCache() { activeCache = previous_; }
+
+const std::vector<std::string>& ChartFolderCache::Entries(const fs::path& dir) {
+    const auto known = folders_.find(dir);
+    if (known != folders_.end()) return known->second;
+    std::vector<std::string> entries;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(it->path().filename().string());
+    std::sort(entries.begin(), entries.end());
+    return folders_.emplace(dir, std::move(entries)).first->second;
 }
 
 }  // namespace gui

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace gui {
 
@@ -21,5 +24,24 @@ std::filesystem::path FindChartFile(const std::filesystem::path& folder, std::st
 // their dot. Every try follows FindChartFile's rules, so letter case is ignored throughout.
 std::filesystem::path FindChartFileOrAlternative(const std::filesystem::path& folder, std::string_view name,
                                                  std::span<const std::string_view> extensions);
+
+// While one exists, the lookups of its thread read each folder once and keep its entries, so
+// that a chart naming a thousand files (many of them missing, or under another letter case or
+// extension) costs a thousand lookups in memory instead of a thousand folder scans. A chart's
+// folders do not change while it loads; the results are those of the uncached lookup.
+class ChartFolderCache {
+public:
+    ChartFolderCache();
+    ~ChartFolderCache();
+    ChartFolderCache(const ChartFolderCache&) = delete;
+    ChartFolderCache& operator=(const ChartFolderCache&) = delete;
+
+    // The entry names of `dir` in name order (empty when it cannot be read).
+    const std::vector<std::string>& Entries(const std::filesystem::path& dir);
+
+private:
+    std::map<std::filesystem::path, std::vector<std::string>> folders_;
+    ChartFolderCache* previous_;
+};
 
 }  // namespace gui

@@ -77,3 +77,38 @@ TEST(FileNames, AMissingFileIsLookedForUnderTheOtherExtensionsInTheirOrder) {
     static constexpr std::string_view kPictures[] = {".bmp", ".png"};
     EXPECT_TRUE(gui::FindChartFileOrAlternative(dir.Path(), "kick.bmp", kPictures).empty());
 }
+
+TEST(FileNames, AFolderCacheFindsWhatTheFolderScansFind) {
+    TempDir dir;
+    for (const char* name : {"a.wav", "A.WAV", "b.Wav", "Sounds/Drums/Kick.WAV", "sounds/drums/kick.ogg", "音/ドラム.wav",
+                             "表.wav", "bgm.wav", "hat.ogg", "hat.MP3", "v1.0/tom.opus", "Pics/bg.PNG", "Pics/BG.jpg"})
+        WriteFile(dir / name, "x");
+    std::filesystem::create_directories(dir / "empty.wav");
+    std::filesystem::create_symlink(dir / "gone.wav", dir / "dangling.wav");
+    const std::vector<std::string> names = {
+        "a.wav", "A.wav", "A.WAV", "B.WAV", "sounds\\drums\\KICK.wav", "Sounds\\Drums\\kick.ogg", "SOUNDS/drums/x.wav",
+        "\x89\xB9\\\x83h\x83\x89\x83\x80.WAV", "\x95\x5C.wav", "bgm.wav  ", "BGM.wav.", "hat.wav", "HAT.mp3",
+        "v1.0\\tom", "pics\\bg.bmp", "empty.wav", "dangling.wav", "missing.wav", "", ".\\a.wav", "..\\a.wav"};
+    static constexpr std::string_view kExtensions[] = {".wav", ".ogg", ".flac", ".opus", ".mp3", ".png", ".jpg"};
+    std::vector<std::filesystem::path> scanned;
+    for (const std::string& name : names)
+        scanned.push_back(gui::FindChartFileOrAlternative(dir.Path(), name, kExtensions));
+    {
+        const gui::ChartFolderCache cache;
+        // Twice: the second round reads only what the first one kept.
+        for (int round = 0; round < 2; ++round)
+            for (size_t i = 0; i < names.size(); ++i)
+                EXPECT_EQ(gui::FindChartFileOrAlternative(dir.Path(), names[i], kExtensions), scanned[i])
+                    << "round " << round << ": " << names[i];
+        // A cache made inside another one stands in for it only while it lives.
+        {
+            const gui::ChartFolderCache inner;
+            EXPECT_EQ(FindChartFile(dir.Path(), "a.wav"), dir / "a.wav");
+        }
+        EXPECT_EQ(FindChartFile(dir.Path(), "b.wav"), dir / "b.Wav");
+    }
+    EXPECT_EQ(scanned[1], dir / "A.WAV");
+    EXPECT_EQ(scanned[13], dir / "v1.0/tom.opus");
+    EXPECT_TRUE(scanned[15].empty());  // a folder is not a file
+    EXPECT_TRUE(scanned[17].empty());
+}
