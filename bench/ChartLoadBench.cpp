@@ -341,7 +341,9 @@ std::vector<std::string> BigChartLines(int layout, int objects) {
 }
 
 std::filesystem::path WriteBigChart(int layout, int objects) {
-    const auto dir = std::filesystem::temp_directory_path() / "glimstep-chart-bench";
+    // A folder of its own: the sound files that the 20,000-object load writes have the names
+    // that these charts give their slots, and would be decoded with them.
+    const auto dir = std::filesystem::temp_directory_path() / "glimstep-big-chart-bench";
     std::filesystem::create_directories(dir);
     const auto file = dir / ("big-" + std::to_string(layout) + "-" + std::to_string(objects) + ".bms");
     if (!std::filesystem::exists(file)) {
