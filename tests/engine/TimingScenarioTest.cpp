@@ -1,5 +1,5 @@
 // The extended reading checked against another project's expectations: every scenario of the
-// bmspec feature files in tests/data/bmspec, its chart loaded and each expected beat, second
+// feature files in tests/data/timing-scenarios, its chart loaded and each expected beat, second
 // and count compared with the engine's table and times.
 #include <cmath>
 #include <cstdio>
@@ -32,7 +32,7 @@ std::string Trimmed(const std::string& text) {
 std::vector<Scenario> ReadScenarios() {
     std::vector<Scenario> scenarios;
     std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(GLIMSTEP_TEST_DATA) / "bmspec"))
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(GLIMSTEP_TEST_DATA) / "timing-scenarios"))
         if (entry.path().extension() == ".feature") files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     const std::string yields = "Given the random number generator yields ";
@@ -68,7 +68,7 @@ int32_t Base36(const std::string& pair) {
     return digit(pair[0]) * 36 + digit(pair[1]);
 }
 
-class BmspecScenario : public EngineTest, public ::testing::WithParamInterface<Scenario> {
+class TimingScenario : public EngineTest, public ::testing::WithParamInterface<Scenario> {
 protected:
     // Table entries (without the end marker) that carry slot `value`.
     std::vector<int32_t> ObjectsOf(int32_t value) const {
@@ -132,7 +132,7 @@ protected:
     }
 };
 
-TEST_P(BmspecScenario, AgreesWithTheExtendedReading) {
+TEST_P(TimingScenario, AgreesWithTheExtendedReading) {
     const Scenario& scenario = GetParam();
     std::deque<int32_t> draws = scenario.draws;
     bms.Extended = true;
@@ -153,9 +153,9 @@ std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) {
     return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Bmspec, BmspecScenario, ::testing::ValuesIn(ReadScenarios()), ScenarioName);
+INSTANTIATE_TEST_SUITE_P(Reference, TimingScenario, ::testing::ValuesIn(ReadScenarios()), ScenarioName);
 
-TEST(BmspecScenarios, AreAllThere) { EXPECT_EQ(ReadScenarios().size(), 18u); }
+TEST(TimingScenarios, AreAllThere) { EXPECT_EQ(ReadScenarios().size(), 18u); }
 
 }  // namespace
 }  // namespace enginetest
