@@ -42,9 +42,10 @@ constexpr int kIoBufferSize = 32768;
 std::atomic<int> openDecoders{0};
 std::atomic<int64_t> decodedPictures{0};
 
+// FFmpeg's own messages stay off stderr: a file it refuses or finds damaged is told by EMovieError.
 void QuietLog() {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
 int64_t NowNs() {

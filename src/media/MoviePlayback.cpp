@@ -103,6 +103,10 @@ void MoviePlayback::Show(double elapsedMs) {
 bool MoviePlayback::GoOnStage(bool evict) {
     if (onStage_) return true;
     std::vector<MoviePlayback*>& onStage = TheStage().onStage;
+    // Without making room, a playback of the same file on stage keeps its decoder until the
+    // first Show tells whether this one replaced it.
+    if (!evict && std::any_of(onStage.begin(), onStage.end(), [&](auto* other) { return other->source_ == source_; }))
+        return false;
     // A playback of the same file that was replaced by this one hands its decoder over.
     for (MoviePlayback* other : std::vector<MoviePlayback*>(onStage)) {
         if (!evict || other->source_ != source_ || other->shownTick_ >= restartTick_) continue;
@@ -310,7 +314,7 @@ void AheadPlayback::Work() {
         }
         generation = generation_;
     }
-    bool haveHeld = false, seeked = false;
+    bool haveHeld = false, seeked = false, sinceSeek = false;
     int64_t heldUs = 0;
     // The decoder handed over continues from the start only if it has read nothing yet.
     bool positioned = decoder_ && decoder_->AtStart();
@@ -334,6 +338,7 @@ void AheadPlayback::Work() {
                 positioned = false;
                 haveHeld = false;
                 seeked = false;
+                sinceSeek = false;
             }
             wanted = wantedUs_;
         }
@@ -345,11 +350,18 @@ void AheadPlayback::Work() {
         // Far behind the time wanted (a start from an offset): on from the keyframe before it.
         if (decoder_ && !seeked && wanted - (haveHeld ? heldUs : 0) >= kSeekAheadUs) {
             seeked = true;
-            if (decoder_->SeekTo(wanted)) haveHeld = false;
-            else decoder_ = source_->NewDecoder();
+            sinceSeek = decoder_->SeekTo(wanted);
+            if (!sinceSeek) decoder_ = source_->NewDecoder();
         }
         int64_t us = 0;
         const bool got = decoder_ && decoder_->Next(fresh.get(), us);
+        if (!got && sinceSeek) {
+            // A seek that leads to no picture (a damaged or cut file) is undone: on from the start.
+            sinceSeek = false;
+            decoder_ = source_->NewDecoder();
+            continue;
+        }
+        sinceSeek = false;
         if (!got) {
             decoder_.reset();
             // The last picture is shown however late it is: it stays on at the end.
