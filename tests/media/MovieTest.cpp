@@ -137,11 +137,14 @@ TEST_F(MovieTest, FilesWithoutPicturesAreRefused) {
 }
 
 TEST_F(MovieTest, OnlyMoviesWithinTheSizeCapAreOpenedAndTheRestIsRefusedAtOnce) {
-    for (const std::string& name : testsupport::WriteMovieImpostors(dir.Path()))
-        EXPECT_TRUE(RefusedInTime(dir / name)) << name;
-    testsupport::WriteNumberedMovie(dir / "widest.avi", "mpeg4", media::kMaxMovieSide, 16, 25, 2);
-    testsupport::WriteNumberedMovie(dir / "wider.avi", "mpeg4", media::kMaxMovieSide + 4, 16, 25, 2);
-    EXPECT_EQ(Movie((dir / "widest.avi").string(), Movie::Timing::Exact).Width(), media::kMaxMovieSide);
+    std::vector<std::string> refused = testsupport::WriteMovieImpostors(dir.Path());
+    // A movie in a container that movie backgrounds do not come in.
+    Numbered("clip.ts", "mpeg1video");
+    refused.push_back("clip.ts");
+    for (const std::string& name : refused) EXPECT_TRUE(RefusedInTime(dir / name)) << name;
+    testsupport::WriteNumberedMovie(dir / "widest.avi", "mpeg4", 4096, 16, 25, 2);
+    testsupport::WriteNumberedMovie(dir / "wider.avi", "mpeg4", 4100, 16, 25, 2);
+    EXPECT_EQ(Movie((dir / "widest.avi").string(), Movie::Timing::Exact).Width(), 4096);
     try {
         Movie movie((dir / "wider.avi").string(), Movie::Timing::Exact);
         ADD_FAILURE() << "a movie over the size cap was opened";
@@ -172,14 +175,15 @@ TEST_F(MovieTest, SlotsOfOneFileShareItAndAtMostTwoMoviesDecodeAtATime) {
     EXPECT_EQ(Movie::Current().files, 0);
     EXPECT_EQ(Movie::Current().decoders, 0);
 
-    // A chart that selects a movie in slot after slot, some of them the same file.
-    testsupport::WriteNumberedMovie(dir / "clip.avi", "mpeg4", 64, 48, 25, kFrames);
+    // A chart that selects a movie in slot after slot, of five files.
+    for (int i = 1; i < 5; ++i) fs::copy_file(file, dir / ("clip" + std::to_string(i) + ".mpg"));
     std::vector<std::unique_ptr<Movie>> slots;
     for (int i = 0; i < 40; ++i) {
-        slots.push_back(std::make_unique<Movie>((dir / (i % 3 ? "clip.mpg" : "clip.avi")).string(), Movie::Timing::Ahead));
+        const std::string name = i % 5 ? "clip" + std::to_string(i % 5) + ".mpg" : "clip.mpg";
+        slots.push_back(std::make_unique<Movie>((dir / name).string(), Movie::Timing::Ahead));
         slots.back()->ShowOn(surface, gui::Rect(0, 0, 320, 240));
     }
-    EXPECT_EQ(Movie::Current().files, 2);
+    EXPECT_EQ(Movie::Current().files, 5);
     for (auto& slot : slots) {
         slot->Restart();
         for (int frame = 0; frame < 3; ++frame) slot->Show(40.0 * frame);
