@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the movie path of a chart picture slot: opened as a file (through a
-// memory file descriptor, as FFmpeg reads files), its first picture fitted into a 320×240
-// surface, then played through exactly as glimstep-render plays it, restarted, and played again.
+// memory file descriptor) past the allow-lists and probed, its first picture fitted into a 320×240
+// surface, then played through exactly as glimstep-render plays it, restarted, and played again;
+// a second slot of the same file, fitted elsewhere, starts far into the movie (a seek).
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -32,6 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             movie.Restart();
             for (const double ms : {0.0, 33.0, 500.0, 1e4, 1e12}) movie.Show(ms);
         }
+        media::TDirectDrawSurface other(&directDraw);
+        other.SetSize(320, 240);
+        media::Movie second(path, media::Movie::Timing::Exact);
+        second.ShowOn(other, gui::Rect(0, 0, 320, 240));
+        second.Restart();
+        for (const double ms : {5000.0, 5040.0, 1e12}) second.Show(ms);
     } catch (const media::EMovieError&) {
     }
     close(fd);

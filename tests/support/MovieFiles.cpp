@@ -7,10 +7,14 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <sys/stat.h>
+
 #include <limits>
 #include <memory>
 #include <stdexcept>
 #include <vector>
+
+#include "support/TestFiles.h"
 
 namespace testsupport {
 namespace {
@@ -129,6 +133,23 @@ int MoviePictureOf(uint32_t xrgb) {
 void WriteNumberedMovie(const std::filesystem::path& path, const std::string& codec, int width, int height, int fps,
                         int frames) {
     WriteMovie(path, codec, width, height, fps, frames, [](int k, int, int) { return MovieColour(k); });
+}
+
+std::vector<std::string> WriteMovieImpostors(const std::filesystem::path& dir) {
+    const std::string live = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n#EXTINF:2,\n";
+    WriteFile(dir / "live.m3u8", live + "empty.ts\n");
+    WriteFile(dir / "empty.ts", "");
+    WriteFile(dir / "piped.m3u8", live + "pipe.ts\n");
+    if (mkfifo((dir / "pipe.ts").c_str(), 0600) != 0 || mkfifo((dir / "pipe.mpg").c_str(), 0600) != 0)
+        throw std::runtime_error("cannot make a FIFO");
+    WriteFile(dir / "picture.png",
+              "/* XPM */\nstatic char *p[] = {\n\"2 2 2 1\",\n\"a c #FF0000\",\n\"b c #00FF00\",\n\"ab\",\n\"ba\"};\n");
+    Bytes huge;
+    huge.Text("\x89PNG\r\n\x1a\n").U32(0x0D000000).Text("IHDR");
+    huge.U8(0).U8(0).U8(0x3E).U8(0x80).U8(0).U8(0).U8(0x3E).U8(0x80).U8(8).U8(2).Zeros(7);  // 16000 × 16000 RGB
+    huge.U32(0x10000000).Text("IDAT").Zeros(20).Zeros(4).Text("IEND").Zeros(4);
+    WriteFile(dir / "huge.png", huge.Data());
+    return {"live.m3u8", "piped.m3u8", "pipe.mpg", "picture.png", "huge.png"};
 }
 
 }  // namespace testsupport

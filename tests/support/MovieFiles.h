@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -31,5 +32,10 @@ int MoviePictureOf(uint32_t xrgb);
 // A movie whose picture k is MovieColour(k) all over.
 void WriteNumberedMovie(const std::filesystem::path& path, const std::string& codec, int width, int height, int fps,
                         int frames);
+
+// Files that a chart may name as a movie but that are none, each in `dir`, by name: a live HLS
+// playlist (no end marker) whose segment holds no packets, a playlist whose segment is a FIFO,
+// a FIFO, an XPM picture named .png, and a PNG header of 16000×16000. Returns the names.
+std::vector<std::string> WriteMovieImpostors(const std::filesystem::path& dir);
 
 }  // namespace testsupport
