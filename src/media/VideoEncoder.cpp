@@ -88,6 +88,17 @@ void FreeFifo(AVAudioFifo** f) {
     *f = nullptr;
 }
 
+// Each of `count` bytes `Scale` times over.
+template <int Scale>
+void RepeatBytes(const uint8_t* in, size_t count, uint8_t* out) {
+    for (size_t x = 0; x < count; ++x)
+        for (int k = 0; k < Scale; ++k) *out++ = in[x];
+}
+
+using RepeatFunction = void (*)(const uint8_t*, size_t, uint8_t*);
+constexpr RepeatFunction kRepeat[] = {nullptr,        RepeatBytes<1>, RepeatBytes<2>, RepeatBytes<3>,
+                                      RepeatBytes<4>, RepeatBytes<5>, RepeatBytes<6>};
+
 }  // namespace
 
 std::optional<VideoKind> VideoKindOf(const std::string& path) {
@@ -370,10 +381,10 @@ private:
         sws_scale(toYuv_, source, sourcePitch, 0, h, planes, pitches);
 
         const size_t outWidth = static_cast<size_t>(w) * s;
+        const RepeatFunction repeat = kRepeat[std::clamp(s, 1, 6)];
         for (int y = 0; y < h; ++y) {
-            const uint8_t* in = full_[0].data() + static_cast<size_t>(y) * w;
             uint8_t* first = picture_->data[0] + static_cast<ptrdiff_t>(y) * s * picture_->linesize[0];
-            for (size_t x = 0; x < outWidth; ++x) first[x] = in[column_[x]];
+            repeat(full_[0].data() + static_cast<size_t>(y) * w, static_cast<size_t>(w), first);
             for (int k = 1; k < s; ++k) std::memcpy(first + k * picture_->linesize[0], first, outWidth);
         }
         const size_t chromaWidth = outWidth / 2;
@@ -383,6 +394,11 @@ private:
                 const uint8_t* top = in + static_cast<size_t>(row_[2 * cy]) * w;
                 const uint8_t* bottom = in + static_cast<size_t>(row_[2 * cy + 1]) * w;
                 uint8_t* out = picture_->data[plane] + static_cast<ptrdiff_t>(cy) * picture_->linesize[plane];
+                if (s % 2 == 0) {
+                    // Each 2×2 block lies in one picture pixel.
+                    kRepeat[s / 2](top, static_cast<size_t>(w), out);
+                    continue;
+                }
                 for (size_t cx = 0; cx < chromaWidth; ++cx) {
                     const uint16_t left = column_[2 * cx], right = column_[2 * cx + 1];
                     out[cx] = static_cast<uint8_t>((top[left] + top[right] + bottom[left] + bottom[right] + 2) >> 2);
