@@ -237,7 +237,8 @@ double SongEndMs(const engine::TBMS& engine) {
 class ProgressBar {
 public:
     ProgressBar(bool terminal, bool finalLine) : terminal_(terminal), finalLine_(finalLine) {}
-    void Show(double fraction, double elapsedSeconds, double soundSeconds) {
+    // `soundSeconds` written so far, `leftSeconds` of the song still to write.
+    void Show(double fraction, double elapsedSeconds, double soundSeconds, double leftSeconds) {
         fraction = std::clamp(fraction, 0.0, 1.0);
         const int percent = static_cast<int>(fraction * 100);
         if (!terminal_ || (percent == lastPercent_ && elapsedSeconds - lastShown_ < 0.5)) return;
@@ -246,7 +247,7 @@ public:
         constexpr int kWidth = 40;
         const int filled = percent * kWidth / 100;
         const double speed = elapsedSeconds > 0 ? soundSeconds / elapsedSeconds : 0;
-        const int left = fraction > 0 ? static_cast<int>(elapsedSeconds * (1 - fraction) / fraction + 0.5) : 0;
+        const int left = speed > 0 ? static_cast<int>(std::max(leftSeconds, 0.0) / speed + 0.5) : 0;
         std::fprintf(stderr, "\r[%s%s] %3d%%  %5.1f x real time  %d:%02d left ",
                      std::string(static_cast<size_t>(filled), '#').c_str(),
                      std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent, speed, left / 60,
@@ -394,8 +395,9 @@ public:
 
             if (songStart) {
                 const double played = (static_cast<double>(rendered_) - static_cast<double>(*songStart)) / kRate;
-                progress.Show(played / (songEndMs / engine_->PlaySpeed / 10.0), Seconds(wallStart),
-                              static_cast<double>(rendered_) / kRate);
+                const double songSeconds = songEndMs / engine_->PlaySpeed / 10.0;
+                progress.Show(played / songSeconds, Seconds(wallStart), static_cast<double>(rendered_) / kRate,
+                              songSeconds - played);
             }
         }
         if (!exitMessage_.empty()) {
