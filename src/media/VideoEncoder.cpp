@@ -282,8 +282,10 @@ private:
         } else {
             video_->bit_rate = 0;
             av_dict_set_int(&options, "crf", kVp9Crf[q], 0);
-            av_dict_set(&options, "deadline", "good", 0);
-            av_dict_set_int(&options, "cpu-used", 5, 0);
+            // The real-time mode: as fast as H.264 at veryfast; the good mode takes three times
+            // as long for files about half as big.
+            av_dict_set(&options, "deadline", "realtime", 0);
+            av_dict_set_int(&options, "cpu-used", 6, 0);
             av_dict_set_int(&options, "row-mt", 1, 0);
             av_dict_set_int(&options, "tile-columns", 2, 0);
         }
