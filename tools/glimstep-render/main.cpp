@@ -1,14 +1,18 @@
-// glimstep-render CHART -o OUT.wav: plays a chart as the player does, from loading through the
+// glimstep-render CHART -o OUT: plays a chart as the player does, from loading through the
 // lead-in to the end, against a clock it advances itself one virtual frame at a time, and writes
-// the mixed sound (and, with --frames, the pictures) as fast as the machine allows. No display
-// and no sound card are involved.
+// the mixed sound into a WAV file, or the pictures and the sound into a video file (and, with
+// --frames, the pictures as BMP files) as fast as the machine allows. No display and no sound card
+// are involved.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -35,6 +39,7 @@
 #include "play/DM.h"
 #include "play/PlaySteps.h"
 #include "play/TapoModule.h"
+#include "RenderOutput.h"
 
 namespace {
 
@@ -44,11 +49,14 @@ constexpr int kRate = 44100;
 constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFu - 64;
 constexpr int kSynthBlockFrames = 2048;
 constexpr const char* kUsage =
-    "usage: glimstep-render CHART -o OUT.wav [--fps N] [--speed PERCENT] [--frames DIR] [--frame-every N]\n"
-    "                       [--settings settings.ini] [--extended] [--seed N]\n"
-    "Plays CHART offline into OUT.wav (44.1 kHz 16-bit stereo) and, with --frames, the 320x240\n"
-    "frames into DIR as BMP pictures.\n"
-    "  --fps N            virtual frame rate (default 60)\n"
+    "usage: glimstep-render CHART -o OUT [--scale N] [--quality N] [--fps N] [--speed PERCENT]\n"
+    "                       [--frames DIR] [--frame-every N] [--settings settings.ini] [--extended] [--seed N]\n"
+    "Plays CHART offline into OUT: by its extension, .wav for the sound (44.1 kHz 16-bit stereo),\n"
+    ".mp4 (H.264, AAC), .webm (VP9, Opus) or .mkv (H.264, FLAC) for a video of the play; with\n"
+    "--frames, also the 320x240 frames into DIR as BMP pictures.\n"
+    "  --scale N          video: each pixel becomes N x N pixels, 1 to 6 (default 3: 960x720)\n"
+    "  --quality N        video: 1 (smallest file) to 5 (best picture and sound), default 3\n"
+    "  --fps N            virtual frame rate, and the video's (default 60)\n"
     "  --speed PERCENT    play speed, 100 = normal (overrides the settings file)\n"
     "  --frames DIR       also write the frames as DIR/frame-NNNNNN.bmp\n"
     "  --frame-every N    write only every Nth frame (default 1)\n"
@@ -60,6 +68,9 @@ constexpr const char* kUsage =
 struct Options {
     std::string chart;
     std::string out;
+    std::optional<media::VideoKind> video;  // none: a WAV file
+    std::optional<int> scale;
+    std::optional<int> quality;
     int fps = 60;
     std::optional<int> speed;
     std::string framesDir;
@@ -100,12 +111,15 @@ Options ParseArguments(const std::vector<std::string>& args) {
             arg = arg.substr(0, arg.find('='));
         }
         const bool takesValue = arg == "-o" || arg == "--fps" || arg == "--speed" || arg == "--frames" ||
-                                arg == "--frame-every" || arg == "--settings" || arg == "--seed";
+                                arg == "--frame-every" || arg == "--settings" || arg == "--seed" ||
+                                arg == "--scale" || arg == "--quality";
         if (takesValue && !value) {
             if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
             value = args[++i];
         }
         if (arg == "-o") o.out = *value;
+        else if (arg == "--scale") o.scale = ParseNumber(arg, *value, 1, 6);
+        else if (arg == "--quality") o.quality = ParseNumber(arg, *value, media::kMinQuality, media::kMaxQuality);
         else if (arg == "--fps") o.fps = ParseNumber(arg, *value, 1, 1000);
         else if (arg == "--speed") o.speed = ParseNumber(arg, *value, 1, 1000);
         else if (arg == "--frames") o.framesDir = *value;
@@ -118,7 +132,12 @@ Options ParseArguments(const std::vector<std::string>& args) {
         else o.chart = arg;
     }
     if (o.chart.empty()) throw UsageError{"no chart given"};
-    if (o.out.empty()) throw UsageError{"no output file given (-o OUT.wav)"};
+    if (o.out.empty()) throw UsageError{"no output file given (-o OUT.wav, OUT.mp4, OUT.webm or OUT.mkv)"};
+    o.video = media::VideoKindOf(o.out);
+    if (!o.video && gui::UpperCase(fs::path(o.out).extension().string()) != ".WAV")
+        throw UsageError{"cannot tell from its extension what to write into " + o.out +
+                         ": name a .wav, .mp4, .webm or .mkv file"};
+    if (!o.video && (o.scale || o.quality)) throw UsageError{"--scale and --quality are for video files"};
     if (!o.settingsFile.empty() && !fs::is_regular_file(o.settingsFile))
         throw UsageError{"no settings file " + o.settingsFile};
     return o;
@@ -158,6 +177,16 @@ public:
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
     const std::string& Temporary() const { return temporary_; }
+    // Creates the temporary file, so that an output that cannot be written is told before the
+    // render; returns why it cannot be, empty when it can.
+    std::string Create() const {
+        std::error_code ec;
+        if (fs::is_directory(path_, ec)) return "it is a folder";
+        const int fd = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (fd < 0) return std::strerror(errno);
+        close(fd);
+        return {};
+    }
     void Commit() {
         fs::rename(temporary_, path_);
         committed_ = true;
@@ -203,32 +232,44 @@ double SongEndMs(const engine::TBMS& engine) {
     return engine.TempoTime[last] + (int64_t{engine.EndPosition} - engine.TempoPosition[last]) * msPerTick;
 }
 
+// The share of the song done, the speed and the time left, on one line of a terminal that is
+// redrawn; elsewhere nothing until the end, and then one line (when `finalLine`).
 class ProgressBar {
 public:
-    explicit ProgressBar(bool shown) : shown_(shown) {}
-    void Show(double fraction, double elapsedSeconds) {
-        if (!shown_) return;
-        const int percent = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100);
-        if (percent == lastPercent_ && elapsedSeconds - lastShown_ < 0.5) return;
+    ProgressBar(bool terminal, bool finalLine) : terminal_(terminal), finalLine_(finalLine) {}
+    // `soundSeconds` written so far, `leftSeconds` of the song still to write.
+    void Show(double fraction, double elapsedSeconds, double soundSeconds, double leftSeconds) {
+        fraction = std::clamp(fraction, 0.0, 1.0);
+        const int percent = static_cast<int>(fraction * 100);
+        if (!terminal_ || (percent == lastPercent_ && elapsedSeconds - lastShown_ < 0.5)) return;
         lastPercent_ = percent;
         lastShown_ = elapsedSeconds;
         constexpr int kWidth = 40;
         const int filled = percent * kWidth / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%  %.1f s", std::string(static_cast<size_t>(filled), '#').c_str(),
-                     std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent, elapsedSeconds);
+        const double speed = elapsedSeconds > 0 ? soundSeconds / elapsedSeconds : 0;
+        const int left = speed > 0 ? static_cast<int>(std::max(leftSeconds, 0.0) / speed + 0.5) : 0;
+        std::fprintf(stderr, "\r[%s%s] %3d%%  %5.1f x real time  %d:%02d left ",
+                     std::string(static_cast<size_t>(filled), '#').c_str(),
+                     std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent, speed, left / 60,
+                     left % 60);
         std::fflush(stderr);
     }
-    void Finish() {
-        if (shown_ && lastPercent_ >= 0) std::fprintf(stderr, "\n");
+    void Finish(const std::string& out, double elapsedSeconds, double soundSeconds) {
+        if (terminal_ && lastPercent_ >= 0) std::fprintf(stderr, "\n");
+        if (!terminal_ && finalLine_)
+            std::fprintf(stderr, "glimstep-render: %s: %.1f s written in %.1f s, %.1f x real time\n", out.c_str(),
+                         soundSeconds, elapsedSeconds, elapsedSeconds > 0 ? soundSeconds / elapsedSeconds : 0.0);
     }
 
 private:
-    bool shown_;
+    bool terminal_;
+    bool finalLine_;
     int lastPercent_ = -1;
     double lastShown_ = 0;
 };
 
 struct Summary {
+    std::string description;
     double wavSeconds = 0;
     double songStartSeconds = 0;
     int objectsTriggered = 0;
@@ -283,7 +324,7 @@ public:
     // Renders the whole play into the output file; returns the failure message, empty on success.
     std::string Run(PendingFile& output, Summary& summary) {
         const auto wallStart = std::chrono::steady_clock::now();
-        ProgressBar progress(isatty(STDERR_FILENO) != 0);
+        ProgressBar progress(isatty(STDERR_FILENO) != 0, options_.video.has_value());
 
         if (gui::UpperCase(app::ChartExtension(options_.chart)) != ".BMS") return app::Tmain::kNotAChartMessage;
         exitMessage_ = app::Tmain::kDefaultExitMessage;
@@ -303,11 +344,16 @@ public:
         // Every run shows the same movie pictures at the same virtual times.
         engine_->ExactMovieFrames = true;
 
-        media::TWaveStream wav(output.Temporary());
-        media::TWaveFormatEx format;
-        media::MakePcmFormat(format, kRate, 16, 2);
-        wav.SetFormat(format);
-        wav.Open();
+        std::optional<media::VideoSettings> video;
+        if (options_.video) {
+            video.emplace();
+            video->kind = *options_.video;
+            video->scale = options_.scale.value_or(3);
+            video->quality = options_.quality.value_or(media::kDefaultQuality);
+            video->fps = options_.fps;
+        }
+        RenderOutput sink(output.Temporary(), kRate, video);
+        summary.description = sink.Description();
 
         timer_.Loaded();
         step_ = play::kStepLoad;
@@ -320,13 +366,14 @@ public:
             const int32_t stepBefore = step_;
             played_ = false;
             // Only the pictures that are written are drawn.
-            drawPicture_ = !options_.framesDir.empty() && play::State().FrameNumber % options_.frameEvery == 0;
+            drawPicture_ = sink.IsVideo() ||
+                           (!options_.framesDir.empty() && play::State().FrameNumber % options_.frameEvery == 0);
             timer_.IdleStep();
             if (stepBefore == play::kStepLoad && step_ == play::kStepBeforePlay) {
                 songEndMs = SongEndMs(*engine_);
                 // Refused before hours of sound are rendered only to be thrown away.
                 const double seconds = 3.0 + songEndMs / engine_->PlaySpeed / 10.0;
-                if (seconds * kRate * 4 > kMaxWavDataBytes) return TooLong(seconds);
+                if (!sink.IsVideo() && seconds * kRate * 4 > kMaxWavDataBytes) return TooLong(seconds);
             }
             if (stepBefore == play::kStepStart && step_ == play::kStepPlay) {
                 // A playing MIDI file is the song clock itself: the song starts with it, without
@@ -334,22 +381,31 @@ public:
                 songStart = rendered_;
                 if (engine_->MediaPlayer->Mode() != media::mpPlaying) songStart = *songStart + 2 * kRate;
             }
-            if (played_) SaveFrame(summary);
+            if (played_) {
+                SaveFrame(summary);
+                if (engine_->BgaDisplayMode < 2 && dxd_.Surface()->IsCreated()) sink.Picture(*dxd_.Surface());
+            }
 
-            // Time the step took (the pause after loading) is heard as it passed; then the
-            // frame runs to the next frame boundary.
+            // Time the step took (the pause after loading) is heard as it passed, with the picture
+            // standing; then the frame runs to the next frame boundary.
             const uint64_t stepEnd = std::max(rendered_, SamplesAt(gui::Clock::Now()));
             while (FrameStart(frame) <= stepEnd) ++frame;
-            Render(wav, block, FrameStart(frame) - rendered_);
+            sink.ShowUntil(frame);
+            Render(sink, block, FrameStart(frame) - rendered_);
 
             if (songStart) {
                 const double played = (static_cast<double>(rendered_) - static_cast<double>(*songStart)) / kRate;
-                progress.Show(played / (songEndMs / engine_->PlaySpeed / 10.0), Seconds(wallStart));
+                const double songSeconds = songEndMs / engine_->PlaySpeed / 10.0;
+                progress.Show(played / songSeconds, Seconds(wallStart), static_cast<double>(rendered_) / kRate,
+                              songSeconds - played);
             }
         }
-        progress.Finish();
-        if (!exitMessage_.empty()) return exitMessage_;
-        wav.Close();
+        if (!exitMessage_.empty()) {
+            progress.Finish({}, 0, 0);
+            return exitMessage_;
+        }
+        sink.Finish();
+        progress.Finish(options_.out, Seconds(wallStart), static_cast<double>(rendered_) / kRate);
         output.Commit();
 
         summary.wavSeconds = static_cast<double>(rendered_) / kRate;
@@ -385,14 +441,14 @@ private:
         }
     }
 
-    void Render(media::TWaveStream& wav, std::vector<int16_t>& block, uint64_t frames) {
+    void Render(RenderOutput& sink, std::vector<int16_t>& block, uint64_t frames) {
         if (frames == 0) return;
         // A WAV file counts its data in 32 bits: about 6 h 45 min of 44.1 kHz stereo.
-        if ((rendered_ + frames) * 4 > kMaxWavDataBytes)
+        if (!sink.IsVideo() && (rendered_ + frames) * 4 > kMaxWavDataBytes)
             throw gui::EWriteError(TooLong(static_cast<double>(rendered_ + frames) / kRate));
         block.resize(static_cast<size_t>(frames) * 2);
         sound_.Render(block.data(), static_cast<int>(frames));
-        wav.Write(block.data(), block.size() * sizeof(int16_t));
+        sink.Sound(block.data(), static_cast<size_t>(frames));
         rendered_ += frames;
     }
 
@@ -438,8 +494,9 @@ private:
 };
 
 void PrintSummary(const Options& o, const Summary& s) {
-    std::printf("%s: %.2f s of sound: the song from %.2f s to the end, %.2f s long\n", o.out.c_str(), s.wavSeconds,
-                s.songStartSeconds, s.wavSeconds - s.songStartSeconds);
+    std::printf("%s: %.2f s of %s: the song from %.2f s to the end, %.2f s long\n", o.out.c_str(), s.wavSeconds,
+                o.video ? ("video (" + s.description + ")").c_str() : "sound", s.songStartSeconds,
+                s.wavSeconds - s.songStartSeconds);
     std::printf("objects triggered %d of %d, sounds played %d, frames %d", s.objectsTriggered, s.objects,
                 s.soundsPlayed, s.frames);
     if (!o.framesDir.empty()) std::printf(" (%d pictures in %s)", s.pictures, o.framesDir.c_str());
@@ -470,8 +527,19 @@ int main(int argc, char** argv) {
             options.extended = options.extended || app::ReadExtendedReading(file);
         }
         if (!options.framesDir.empty()) fs::create_directories(options.framesDir);
+        if (options.video) {
+            const std::string missing = media::MissingEncoders(*options.video);
+            if (!missing.empty()) {
+                std::fprintf(stderr, "glimstep-render: %s\n", missing.c_str());
+                return 2;
+            }
+        }
         gui::Clock::UseManual(0);
         PendingFile output(options.out);
+        if (const std::string why = output.Create(); !why.empty()) {
+            std::fprintf(stderr, "glimstep-render: cannot write %s: %s\n", options.out.c_str(), why.c_str());
+            return 2;
+        }
         Summary summary;
         std::string failure;
         {
