@@ -11,5 +11,8 @@ namespace gui {
 // The opened font for a family and pixel size, or nullptr when no font can be opened. An
 // empty family is the framework's default, a Japanese-capable sans.
 _TTF_Font* OpenFont(const std::string& family, int pixelSize);
+// A font of that pixel size that has a glyph for `codepoint`, for the characters that the
+// requested font lacks; nullptr when no installed font has one.
+_TTF_Font* OpenFallbackFont(char32_t codepoint, int pixelSize);
 
 }  // namespace gui
