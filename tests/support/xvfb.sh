@@ -6,12 +6,12 @@ player=""
 player_err=""
 xvfb_pid=""
 
-# Starts Xvfb on a free display and exports DISPLAY; returns 1 when it does not start. The
-# server must not reset when its last client leaves: a player connecting during a reset has its
-# connection dropped.
+# Starts Xvfb on a free display (its screen 800x600x24, or as $1 gives it) and exports DISPLAY;
+# returns 1 when it does not start. The server must not reset when its last client leaves: a
+# player connecting during a reset has its connection dropped.
 start_xvfb() {
   local i
-  Xvfb -displayfd 3 -noreset -screen 0 800x600x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+  Xvfb -displayfd 3 -noreset -screen 0 "${1:-800x600x24}" -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
   xvfb_pid=$!
   for ((i = 0; i < 100; i++)); do
     [ -s "$tmp/display" ] && break
