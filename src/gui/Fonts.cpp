@@ -35,6 +35,10 @@ TTF_Font* OpenFont(const std::string& family, int pixelSize) {
 TTF_Font* OpenFallbackFont(char32_t codepoint, int pixelSize) {
     static std::map<std::pair<std::string, int>, TTF_Font*> fonts;
     if (pixelSize <= 0) pixelSize = 12;
+    // A font taken for an earlier character mostly has the next ones of its script too, and
+    // asking fontconfig takes milliseconds per character.
+    for (const auto& [key, font] : fonts)
+        if (key.second == pixelSize && font != nullptr && TTF_GlyphIsProvided32(font, codepoint) != 0) return font;
     const std::string file = FindFallbackFontFile(codepoint);
     if (file.empty()) return nullptr;
     const auto key = std::make_pair(file, pixelSize);
