@@ -7,34 +7,16 @@ set -uo pipefail
 build=$1
 screen=$2
 here=$(cd "$(dirname "$0")" && pwd)
-tmp=$(mktemp -d)
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 source "$here/../support/xvfb.sh"
-cleanup() {
-  [ -n "$player" ] && kill "$player" 2>/dev/null
-  stop_xvfb
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-# The player alone in a folder of its own: no settings.ini, so the default full screen (Mode=0).
-prog=$tmp/prog
-mkdir -p "$prog"
-cp "$build/glimstep" "$prog/glimstep"
-export SDL_AUDIODRIVER=dummy
-unset SDL_VIDEODRIVER WAYLAND_DISPLAY
+# No settings.ini beside the player: the default full screen (Mode=0).
+begin_player_test "$build"
 
 # No pictures: the backdrop is (R, 0, 255) everywhere, so the only green on the screen is the
 # grey receptor row of player 1 (x 8 to 134, y 32 to 62 of the picture) until the one note, far
 # on, scrolls up.
 printf '#PLAYER 1\r\n#BPM 240\r\n#05011:01\r\n' >"$tmp/full.bms"
 
-if ! start_xvfb "${screen}x24"; then
-  echo "SKIP: Xvfb did not start: $(cat "$tmp/xvfb.log")" >&2
-  exit 77
-fi
+need_xvfb "${screen}x24"
 width=${screen%x*}
 height=${screen#*x}
 scale=$((width / 320 < height / 240 ? width / 320 : height / 240))
