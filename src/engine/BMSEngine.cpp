@@ -171,7 +171,7 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     if (const size_t end = text.find(kCtrlZ); end != std::string::npos) text.resize(end);
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
-    chartEncoding_ = gui::IsValidUtf8(text) ? 1 : -1;
+    chartEncoding_ = gui::DetectTextEncoding(text);
     // The files a chart names are looked up in listings of its folders read once per load.
     const gui::ChartFolderCache folderCache;
     std::optional<ExtendedReader> extended;
@@ -196,14 +196,14 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
         ApplyDecodedSounds(true);
     } catch (const ELoadAbandoned&) {
         soundLoader_.reset();
-        chartEncoding_ = 0;
+        chartEncoding_.reset();
         return false;
     } catch (...) {
         soundLoader_.reset();
         throw;
     }
     soundLoader_.reset();
-    chartEncoding_ = 0;
+    chartEncoding_.reset();
 
     RestoreSounds();
     ConsoleLine("Load Complete!", gui::clWhite);

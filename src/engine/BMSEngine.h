@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "engine/ExactTempoMap.h"
 #include "gui/Bitmap.h"
 #include "gui/Graphics.h"
+#include "gui/TextEncoding.h"
 
 namespace media {
 class TDXDraw;
@@ -201,9 +203,9 @@ private:
     // The song time at which the tempo map's line reaches `position`.
     double TimeAtPosition(int32_t position) const;
 
-    // Whether the chart being loaded is UTF-8 (decided once for the whole file); unset while no
+    // The encoding of the chart being loaded (decided once for the whole file); unset while no
     // file is being loaded, when each text decides for itself.
-    int chartEncoding_ = 0;
+    std::optional<gui::TextEncoding> chartEncoding_;
     // Decodes the sound files while LoadChart reads the lines; absent otherwise.
     std::unique_ptr<SoundLoader> soundLoader_;
     // The tempo that starts at each map point, and for each segment the segment whose line

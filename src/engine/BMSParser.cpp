@@ -39,13 +39,6 @@ int32_t ToInt32(int64_t value) {
     return static_cast<int32_t>(value);
 }
 
-// Length of the character that starts at text[i] in a Shift-JIS text.
-size_t ShiftJisCharLength(std::string_view text, size_t i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    return lead && i + 1 < text.size() ? 2 : 1;
-}
-
 struct HeaderText {
     const char* keyword;
     size_t from;
@@ -58,14 +51,14 @@ struct HeaderText {
 
 std::string_view TBMS::CutText(std::string_view raw, size_t maxLength) const {
     if (raw.size() <= maxLength) return raw;
-    const bool utf8 = chartEncoding_ == 0 ? gui::IsValidUtf8(raw) : chartEncoding_ > 0;
+    const gui::TextEncoding encoding = chartEncoding_ ? *chartEncoding_ : gui::DetectTextEncoding(raw);
     size_t end = 0;
-    if (utf8) {
+    if (encoding == gui::TextEncoding::Utf8) {
         end = maxLength;
         while (end > 0 && (static_cast<unsigned char>(raw[end]) & 0xC0) == 0x80) --end;
     } else {
         while (end < raw.size()) {
-            const size_t next = end + ShiftJisCharLength(raw, end);
+            const size_t next = end + gui::CharacterLength(raw, end, encoding);
             if (next > maxLength) break;
             end = next;
         }
@@ -74,8 +67,7 @@ std::string_view TBMS::CutText(std::string_view raw, size_t maxLength) const {
 }
 
 std::string TBMS::ChartText(std::string_view raw) const {
-    if (chartEncoding_ > 0) return std::string(raw);
-    if (chartEncoding_ < 0) return gui::ShiftJisToUtf8(raw);
+    if (chartEncoding_) return gui::ToUtf8(raw, *chartEncoding_);
     return gui::ChartTextToUtf8(raw);
 }
 

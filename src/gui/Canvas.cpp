@@ -3,11 +3,13 @@
 #include <SDL.h>
 #include <SDL_ttf.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "gui/Bitmap.h"
 #include "gui/Fonts.h"
+#include "gui/TextEncoding.h"
 
 namespace gui {
 
@@ -32,21 +34,78 @@ void PutRow(const PixelBuffer& target, int x, int y, const uint32_t* xrgb, int c
     for (int i = 0; i < count; ++i) target.Set(x + i, y, XrgbToPixel(xrgb[i], target.format, target.palette));
 }
 
+struct TextRun {
+    TTF_Font* font;
+    std::string text;
+};
+
+// The text cut into runs of one font each: the requested font where it has the glyph, else a
+// font that fontconfig finds for the character (a Korean title in the Japanese gothic), else
+// the requested font's missing-glyph box.
+std::vector<TextRun> FontRuns(TTF_Font* font, int pixelSize, const std::string& text) {
+    std::vector<TextRun> runs;
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t start = i;
+        char32_t codepoint = 0;
+        TTF_Font* used = font;
+        if (NextUtf8(text, i, codepoint) && TTF_GlyphIsProvided32(font, codepoint) == 0) {
+            if (TTF_Font* fallback = OpenFallbackFont(codepoint, pixelSize)) used = fallback;
+        }
+        if (runs.empty() || runs.back().font != used) runs.push_back({used, {}});
+        runs.back().text.append(text, start, i - start);
+    }
+    return runs;
+}
+
+SDL_Surface* RenderRun(const TextRun& run) {
+    SDL_Surface* rendered = TTF_RenderUTF8_Blended(run.font, run.text.c_str(), SDL_Color{255, 255, 255, 255});
+    if (rendered == nullptr || rendered->format->format == SDL_PIXELFORMAT_ARGB8888) return rendered;
+    SDL_Surface* converted = SDL_ConvertSurfaceFormat(rendered, SDL_PIXELFORMAT_ARGB8888, 0);
+    SDL_FreeSurface(rendered);
+    return converted;
+}
+
+// The text as white glyphs with their coverage in alpha (ARGB8888), or null when there is
+// nothing to draw. Runs in other fonts stand on the requested font's baseline.
+SDL_Surface* RenderText(const TFont& request, const std::string& text) {
+    TTF_Font* font = OpenFont(request.Name, request.Size);
+    if (font == nullptr || text.empty()) return nullptr;
+    const std::vector<TextRun> runs = FontRuns(font, request.Size, text);
+    if (runs.size() == 1) return RenderRun(runs.front());
+    std::vector<SDL_Surface*> pieces;
+    int width = 0, ascent = 0, descent = 0;
+    for (const TextRun& run : runs) {
+        pieces.push_back(RenderRun(run));
+        if (pieces.back() == nullptr) continue;
+        width += pieces.back()->w;
+        ascent = std::max(ascent, TTF_FontAscent(run.font));
+        descent = std::max(descent, pieces.back()->h - TTF_FontAscent(run.font));
+    }
+    SDL_Surface* glyphs = width > 0 ? SDL_CreateRGBSurfaceWithFormat(0, width, ascent + descent, 32, SDL_PIXELFORMAT_ARGB8888)
+                                    : nullptr;
+    int x = 0;
+    for (size_t k = 0; k < runs.size(); ++k) {
+        SDL_Surface* piece = pieces[k];
+        if (piece == nullptr) continue;
+        if (glyphs != nullptr) {
+            SDL_SetSurfaceBlendMode(piece, SDL_BLENDMODE_NONE);
+            SDL_Rect at{x, ascent - TTF_FontAscent(runs[k].font), piece->w, piece->h};
+            SDL_BlitSurface(piece, nullptr, glyphs, &at);
+        }
+        x += piece->w;
+        SDL_FreeSurface(piece);
+    }
+    return glyphs;
+}
+
 }  // namespace
 
 void TCanvas::TextOut(int x, int y, const std::string& text) {
     const PixelBuffer target = Acquire();
     if (text.empty() || target.Empty()) return;
-    TTF_Font* font = OpenFont(font_.Name, font_.Size);
-    if (font == nullptr) return;
-    SDL_Surface* rendered = TTF_RenderUTF8_Blended(font, text.c_str(), SDL_Color{255, 255, 255, 255});
-    if (rendered == nullptr) return;
-    SDL_Surface* glyphs = rendered;
-    if (rendered->format->format != SDL_PIXELFORMAT_ARGB8888) {
-        glyphs = SDL_ConvertSurfaceFormat(rendered, SDL_PIXELFORMAT_ARGB8888, 0);
-        SDL_FreeSurface(rendered);
-        if (glyphs == nullptr) return;
-    }
+    SDL_Surface* glyphs = RenderText(font_, text);
+    if (glyphs == nullptr) return;
     if (brush_.Style == TBrushStyle::bsSolid) {
         const uint32_t brush = XrgbToPixel(ColorToXrgb(ColorToRGB(brush_.Color)), target.format, target.palette);
         FillPixels(target, Bounds(x, y, glyphs->w, glyphs->h), brush);
@@ -76,9 +135,13 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
 
 int TCanvas::TextWidth(const std::string& text) {
     TTF_Font* font = OpenFont(font_.Name, font_.Size);
-    int w = 0, h = 0;
-    if (font == nullptr || TTF_SizeUTF8(font, text.c_str(), &w, &h) != 0) return 0;
-    return w;
+    if (font == nullptr) return 0;
+    int width = 0;
+    for (const TextRun& run : FontRuns(font, font_.Size, text)) {
+        int w = 0, h = 0;
+        if (TTF_SizeUTF8(run.font, run.text.c_str(), &w, &h) == 0) width += w;
+    }
+    return width;
 }
 
 int TCanvas::TextHeight(const std::string& text) {

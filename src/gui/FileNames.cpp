@@ -13,20 +13,16 @@ namespace {
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // In Shift-JIS the second byte of a double-byte character may be any of 40-FC, a backslash and
-// ASCII letters included, so such names are walked character by character.
-bool IsShiftJisLead(char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
+// ASCII letters included, and in CP949 it may be an ASCII letter, so such names are walked
+// character by character.
 thread_local ChartFolderCache* activeCache = nullptr;
 
 char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b, bool shiftJis) {
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b, TextEncoding encoding) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (shiftJis && IsShiftJisLead(a[i]) && i + 1 < a.size()) {
+        if (CharacterLength(a, i, encoding) == 2) {
             if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
             ++i;
         } else if (FoldCase(a[i]) != FoldCase(b[i])) {
@@ -36,11 +32,11 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b, bool shiftJi
     return true;
 }
 
-std::vector<std::string> SplitComponents(std::string_view name, bool shiftJis) {
+std::vector<std::string> SplitComponents(std::string_view name, TextEncoding encoding) {
     std::vector<std::string> parts;
     size_t start = 0;
     for (size_t i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && shiftJis && IsShiftJisLead(name[i])) {
+        if (i < name.size() && CharacterLength(name, i, encoding) == 2) {
             ++i;
             continue;
         }
@@ -54,7 +50,7 @@ std::vector<std::string> SplitComponents(std::string_view name, bool shiftJis) {
 
 // One step down from `dir`: the exact entry if it exists, else the first entry (in name order,
 // so the choice does not depend on the file system) equal to it without regard to case.
-bool Descend(fs::path& dir, const std::string& part, bool shiftJis) {
+bool Descend(fs::path& dir, const std::string& part, TextEncoding encoding) {
     std::error_code ec;
     if (part == ".") return true;
     if (part == "..") {
@@ -70,7 +66,7 @@ bool Descend(fs::path& dir, const std::string& part, bool shiftJis) {
         }
         // In name order, so the first match is the one the scan below keeps.
         for (const std::string& entry : entries) {
-            if (EqualIgnoringAsciiCase(entry, part, shiftJis)) {
+            if (EqualIgnoringAsciiCase(entry, part, encoding)) {
                 best = entry;
                 break;
             }
@@ -83,7 +79,7 @@ bool Descend(fs::path& dir, const std::string& part, bool shiftJis) {
         }
         for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
             const std::string entry = it->path().filename().string();
-            if (EqualIgnoringAsciiCase(entry, part, shiftJis) && (best.empty() || entry < best)) best = entry;
+            if (EqualIgnoringAsciiCase(entry, part, encoding) && (best.empty() || entry < best)) best = entry;
         }
     }
     if (best.empty()) return false;
@@ -91,12 +87,12 @@ bool Descend(fs::path& dir, const std::string& part, bool shiftJis) {
     return true;
 }
 
-fs::path Walk(const fs::path& folder, std::string_view name, bool shiftJis) {
-    const std::vector<std::string> parts = SplitComponents(name, shiftJis);
+fs::path Walk(const fs::path& folder, std::string_view name, TextEncoding encoding) {
+    const std::vector<std::string> parts = SplitComponents(name, encoding);
     if (parts.empty()) return {};
     fs::path current = folder.empty() ? fs::path(".") : folder;
     for (const std::string& part : parts)
-        if (!Descend(current, part, shiftJis)) return {};
+        if (!Descend(current, part, encoding)) return {};
     std::error_code ec;
     if (!fs::is_regular_file(current, ec)) return {};
     return current;
@@ -132,24 +128,39 @@ fs::path FindChartFileOrAlternative(const fs::path& folder, std::string_view nam
 fs::path FindChartFile(const fs::path& folder, std::string_view name) {
     struct Candidate {
         std::string name;
-        bool shiftJis;
+        TextEncoding encoding;
     };
     std::vector<Candidate> candidates;
-    if (IsValidUtf8(name)) {
-        candidates.push_back({std::string(name), false});
+    // Each name also without trailing blanks and dots, after the names as written.
+    const auto addTrimmed = [&](size_t from) {
+        const size_t count = candidates.size();
+        for (size_t i = from; i < count; ++i) {
+            const std::string_view trimmed = WithoutTrailingBlanksAndDots(candidates[i].name);
+            if (trimmed.size() != candidates[i].name.size())
+                candidates.push_back({std::string(trimmed), candidates[i].encoding});
+        }
+    };
+    // A double-byte name as written, then in its UTF-8 form.
+    const auto addDoubleByte = [&](TextEncoding encoding) {
+        const size_t from = candidates.size();
+        candidates.push_back({std::string(name), encoding});
+        candidates.push_back({ToUtf8(name, encoding), TextEncoding::Utf8});
+        addTrimmed(from);
+    };
+    const TextEncoding encoding = DetectTextEncoding(name);
+    if (encoding == TextEncoding::Utf8) {
+        candidates.push_back({std::string(name), TextEncoding::Utf8});
         std::string sjis;
-        if (Utf8ToShiftJis(name, sjis) && sjis != name) candidates.push_back({std::move(sjis), true});
+        if (Utf8ToShiftJis(name, sjis) && sjis != name) candidates.push_back({std::move(sjis), TextEncoding::ShiftJis});
+        addTrimmed(0);
     } else {
-        candidates.push_back({std::string(name), true});
-        candidates.push_back({ShiftJisToUtf8(name), false});
-    }
-    const size_t count = candidates.size();
-    for (size_t i = 0; i < count; ++i) {
-        const std::string_view trimmed = WithoutTrailingBlanksAndDots(candidates[i].name);
-        if (trimmed.size() != candidates[i].name.size()) candidates.push_back({std::string(trimmed), candidates[i].shiftJis});
+        addDoubleByte(encoding);
+        // A short Korean name often reads as Shift-JIS too: its CP949 forms come after, so that
+        // what the Shift-JIS forms find stays found.
+        if (encoding == TextEncoding::ShiftJis && IsValidCp949(name)) addDoubleByte(TextEncoding::Cp949);
     }
     for (const Candidate& candidate : candidates) {
-        fs::path found = Walk(folder, candidate.name, candidate.shiftJis);
+        fs::path found = Walk(folder, candidate.name, candidate.encoding);
         if (!found.empty()) return found;
     }
     return {};

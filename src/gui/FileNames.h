@@ -1,6 +1,6 @@
 // Finds the file that a name written in a chart means. Charts come from Windows: `\` separates
-// folders, letter case does not matter there, and names are often Shift-JIS while the files on
-// disk were unpacked with UTF-8 names.
+// folders, letter case does not matter there, and names are often Shift-JIS or CP949 while the
+// files on disk were unpacked with UTF-8 names.
 #pragma once
 
 #include <filesystem>
@@ -14,8 +14,9 @@ namespace gui {
 
 // Looks for `name` under `folder`: the exact name first, then each folder and the file matched
 // without regard to ASCII letter case, one level at a time; a Shift-JIS name is also tried in its
-// UTF-8 form (and a UTF-8 name in its Shift-JIS form), and a name with trailing blanks or dots also
-// without them, as Windows ignores those. Returns the path of an existing regular file, or an
+// UTF-8 form (and a UTF-8 name in its Shift-JIS form), a name that is valid CP949 then in its UTF-8
+// form read as CP949, and a name with trailing blanks or dots also without them, as Windows
+// ignores those. Returns the path of an existing regular file, or an
 // empty path when there is none.
 std::filesystem::path FindChartFile(const std::filesystem::path& folder, std::string_view name);
 

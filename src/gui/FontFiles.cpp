@@ -17,9 +17,13 @@ bool HasNonAscii(const std::string& text) {
     return false;
 }
 
-FontMatch Lookup(const FontRequest& request) {
+void InitFontconfig() {
     static std::once_flag initOnce;
     std::call_once(initOnce, [] { FcInit(); });
+}
+
+FontMatch Lookup(const FontRequest& request) {
+    InitFontconfig();
 
     // fontconfig does not alias the Japanese Windows families; ask for a Japanese gothic instead.
     const bool japanese = request.family.empty() || HasNonAscii(request.family) || request.family == "MS PGothic" ||
@@ -68,5 +72,38 @@ FontMatch FindFont(const FontRequest& request) {
 }
 
 std::string FindFontFile(const FontRequest& request) { return FindFont(request).file; }
+
+std::string FindFallbackFontFile(char32_t codepoint) {
+    static std::mutex mutex;
+    static std::map<char32_t, std::string> cache;
+    std::lock_guard lock(mutex);
+    if (const auto known = cache.find(codepoint); known != cache.end()) return known->second;
+    InitFontconfig();
+    std::string file;
+    FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
+    FcCharSet* wanted = FcCharSetCreate();
+    if (pat != nullptr && wanted != nullptr && FcCharSetAddChar(wanted, codepoint)) {
+        FcPatternAddCharSet(pat, FC_CHARSET, wanted);
+        FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+        FcDefaultSubstitute(pat);
+        FcResult result = FcResultNoMatch;
+        // The charset only ranks the fonts: the first one that has the character is taken.
+        if (FcFontSet* fonts = FcFontSort(nullptr, pat, FcTrue, nullptr, &result)) {
+            for (int i = 0; i < fonts->nfont && file.empty(); ++i) {
+                FcCharSet* has = nullptr;
+                FcChar8* path = nullptr;
+                if (FcPatternGetCharSet(fonts->fonts[i], FC_CHARSET, 0, &has) == FcResultMatch &&
+                    FcCharSetHasChar(has, codepoint) && FcPatternGetString(fonts->fonts[i], FC_FILE, 0, &path) == FcResultMatch &&
+                    path != nullptr)
+                    file = reinterpret_cast<const char*>(path);
+            }
+            FcFontSetDestroy(fonts);
+        }
+    }
+    if (wanted != nullptr) FcCharSetDestroy(wanted);
+    if (pat != nullptr) FcPatternDestroy(pat);
+    cache.emplace(codepoint, file);
+    return file;
+}
 
 }  // namespace gui

@@ -22,5 +22,8 @@ struct FontMatch {
 FontMatch FindFont(const FontRequest& request);
 // FindFont's file, or empty when fontconfig finds nothing.
 std::string FindFontFile(const FontRequest& request);
+// For a character that the requested font lacks (Hangul in the Japanese gothic, say): the file of
+// the sans font that fontconfig ranks best among those that have it, or empty when none has.
+std::string FindFallbackFontFile(char32_t codepoint);
 
 }  // namespace gui

@@ -113,7 +113,24 @@ void Form::Hide() {
 void Form::SetFullScreen(bool fullScreen) {
     if (fullScreen_ == fullScreen) return;
     fullScreen_ = fullScreen;
-    SDL_SetWindowFullscreen(window_, fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    if (!fullScreen) {
+        SDL_SetWindowFullscreen(window_, 0);
+        SDL_SetWindowBordered(window_, SDL_TRUE);
+        SDL_SetWindowSize(window_, std::max(clientWidth_, 1), std::max(clientHeight_, 1));
+        SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+        return;
+    }
+    // Full screen is a request to the window manager, and SDL takes the window to cover the
+    // display from then on. Where no window manager answers (a bare X server, a kiosk) the
+    // window would keep its size: so it is first made borderless and moved and sized over the
+    // display itself, which the display server does on its own; the request then does the rest.
+    SDL_Rect display;
+    if (SDL_GetDisplayBounds(std::max(SDL_GetWindowDisplayIndex(window_), 0), &display) == 0) {
+        SDL_SetWindowBordered(window_, SDL_FALSE);
+        SDL_SetWindowPosition(window_, display.x, display.y);
+        SDL_SetWindowSize(window_, display.w, display.h);
+    }
+    SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN_DESKTOP);
 }
 
 bool Form::Focused() const {

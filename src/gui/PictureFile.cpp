@@ -20,7 +20,13 @@ struct PictureHeader {
     SDL_Surface* (*load)(SDL_RWops*) = nullptr;
     int64_t width = 0;
     int64_t height = 0;
+    int scans = 0;  // a JPEG's
 };
+
+// A JPEG is decoded scan by scan, and each scan of a progressive one is a pass over every block
+// of its components: a few hundred kilobytes of repeated scans keep the decoder busy for
+// minutes. Encoders write up to ten scans (libjpeg's progression for CMYK, the most, 24).
+constexpr int kMaxJpegScans = 32;
 
 uint32_t Be16(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
 uint32_t Be32(const uint8_t* p) { return Be16(p) << 16 | Be16(p + 2); }
@@ -38,6 +44,45 @@ bool ReadPng(const uint8_t* d, size_t n, PictureHeader& h) {
     if (!StartsWith(d, n, "\x89PNG\r\n\x1a\n") || !StartsWith(d, n, "IHDR", 12) || n < 24) return false;
     h = {&IMG_LoadPNG_RW, Be32(d + 16), Be32(d + 20)};
     return true;
+}
+
+// The scans of a JPEG from `pos` on, counted as libjpeg's reader will meet them: segments by
+// their lengths, the entropy-coded data after each scan header up to the next marker (FF 00 is a
+// stuffed byte, FF D0 to D7 restart markers), bytes that start no marker skipped, up to the end
+// of the image. A scan costs its pass whether or not data follows its header.
+int CountJpegScans(const uint8_t* d, size_t n, size_t pos) {
+    int scans = 0;
+    while (pos + 1 < n) {
+        if (d[pos] != 0xFF) {
+            const void* next = std::memchr(d + pos, 0xFF, n - pos);
+            if (next == nullptr) break;
+            pos = static_cast<size_t>(static_cast<const uint8_t*>(next) - d);
+            continue;
+        }
+        const uint8_t marker = d[pos + 1];
+        if (marker == 0xD9) break;
+        if (marker == 0xFF) {
+            ++pos;
+            continue;
+        }
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
+            pos += 2;
+            continue;
+        }
+        if (pos + 4 > n) break;
+        pos += 2 + Be16(d + pos + 2);
+        if (marker != 0xDA) continue;
+        ++scans;
+        while (pos + 1 < n) {
+            const void* next = std::memchr(d + pos, 0xFF, n - pos - 1);
+            if (next == nullptr) return scans;
+            pos = static_cast<size_t>(static_cast<const uint8_t*>(next) - d);
+            const uint8_t after = d[pos + 1];
+            if (after != 0x00 && (after < 0xD0 || after > 0xD7)) break;
+            pos += 2;
+        }
+    }
+    return scans;
 }
 
 bool ReadJpeg(const uint8_t* d, size_t n, PictureHeader& h) {
@@ -58,7 +103,7 @@ bool ReadJpeg(const uint8_t* d, size_t n, PictureHeader& h) {
         const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
             if (pos + 9 > n) return false;
-            h = {&IMG_LoadJPG_RW, Be16(d + pos + 7), Be16(d + pos + 5)};
+            h = {&IMG_LoadJPG_RW, Be16(d + pos + 7), Be16(d + pos + 5), CountJpegScans(d, n, pos)};
             return true;
         }
         pos += 2 + Be16(d + pos + 2);
@@ -116,7 +161,7 @@ bool ReadTga(const uint8_t* d, size_t n, PictureHeader& h) {
 
 bool WithinLimits(const PictureHeader& h) {
     return h.width > 0 && h.height > 0 && h.width <= bmp::kMaxSide && h.height <= bmp::kMaxSide &&
-           h.width * h.height <= bmp::kMaxPixels;
+           h.width * h.height <= bmp::kMaxPixels && h.scans <= kMaxJpegScans;
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Reads the picture files that charts name. A BMP file that our reader accepts is read exactly
 // as Bitmap::LoadFromFile reads it; a PNG, JPEG, GIF, TGA or WebP file is decoded with
 // SDL2_image, its transparent parts over black (so that a layer picture's black colour key hides
-// them). The size limits of the BMP reader apply to every format, checked before decoding.
+// them). The size limits of the BMP reader apply to every format, checked before decoding, and a
+// JPEG with more scans than encoders write (each one a pass of the decoder) is refused unread.
 #pragma once
 
 #include <cstddef>

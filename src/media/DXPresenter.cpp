@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "media/DXDraws.h"
@@ -47,11 +48,20 @@ void ConvertForPresentation(const TDirectDrawSurface& surface, const gui::Palett
 
 gui::TRect LetterboxRect(int outputWidth, int outputHeight, int width, int height) {
     if (outputWidth <= 0 || outputHeight <= 0 || width <= 0 || height <= 0) return {};
-    int w = outputWidth;
-    int h = static_cast<int>(int64_t{outputWidth} * height / width);
-    if (h > outputHeight) {
-        h = outputHeight;
-        w = static_cast<int>(int64_t{outputHeight} * width / height);
+    // The largest whole multiple that fits, so that every picture pixel becomes the same number
+    // of screen pixels; an output smaller than the picture gets it shrunk to fit instead.
+    const int scale = std::min(outputWidth / width, outputHeight / height);
+    int w = 0, h = 0;
+    if (scale >= 1) {
+        w = width * scale;
+        h = height * scale;
+    } else {
+        w = outputWidth;
+        h = static_cast<int>(int64_t{outputWidth} * height / width);
+        if (h > outputHeight) {
+            h = outputHeight;
+            w = static_cast<int>(int64_t{outputHeight} * width / height);
+        }
     }
     const int left = (outputWidth - w) / 2;
     const int top = (outputHeight - h) / 2;

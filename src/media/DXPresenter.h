@@ -1,6 +1,6 @@
 // Puts a back surface on the screen through an SDL renderer: converts it into a streaming
-// texture and draws it scaled to fill the output with its 4:3 shape kept (black bars, nearest
-// pixel). The only display file of the media layer that talks to SDL.
+// texture and draws it centred, scaled by the largest whole multiple that fits the output
+// (black bars, nearest pixel). The only display file of the media layer that talks to SDL.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +20,9 @@ class TDirectDrawSurface;
 void ConvertForPresentation(const TDirectDrawSurface& surface, const gui::Palette* palette, uint8_t* dest,
                             int destPitch);
 
-// The 4:3-keeping destination rectangle of a picture of `width` × `height` in an output.
+// The centred destination rectangle of a picture of `width` × `height` in an output: scaled by
+// the largest whole multiple that fits, or, in an output smaller than the picture, shrunk to fit
+// with its shape kept.
 gui::TRect LetterboxRect(int outputWidth, int outputHeight, int width, int height);
 
 class TDXPresenter {

@@ -13,32 +13,9 @@ set -uo pipefail
 build=$1
 part=$2
 here=$(cd "$(dirname "$0")" && pwd)
-tmp=$(mktemp -d)
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 source "$here/../support/xvfb.sh"
-cleanup() {
-  [ -n "$player" ] && kill "$player" 2>/dev/null
-  stop_xvfb
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-# The player alone in a folder of its own, so that settings.ini is written beside it.
-prog=$tmp/prog
-mkdir -p "$prog"
-cp "$build/glimstep" "$prog/glimstep"
+begin_player_test "$build"
 config=$prog/settings.ini
-export SDL_AUDIODRIVER=dummy
-unset SDL_VIDEODRIVER WAYLAND_DISPLAY
-
-need_xvfb() {
-  if ! start_xvfb; then
-    echo "SKIP: Xvfb did not start: $(cat "$tmp/xvfb.log")" >&2
-    exit 77
-  fi
-}
 
 case $part in
 keyboard)

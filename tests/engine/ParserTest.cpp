@@ -53,6 +53,16 @@ TEST_F(ParserTest, ShiftJisAndUtf8TitlesBecomeUtf8WithoutSplittingACharacter) {
     EXPECT_EQ(bms.Title, std::string(99, 'a'));
 }
 
+TEST_F(ParserTest, Cp949TextsBecomeUtf8WithoutSplittingACharacter) {
+    // 사랑해요 and 凋花 in CP949; 98 ASCII characters and 사 fill the 100 bytes exactly, and
+    // 랑 does not fit (in Shift-JIS its first byte would pair with 사's second).
+    ASSERT_TRUE(Load("#TITLE \xBB\xE7\xB6\xFB\xC7\xD8\xBF\xE4\r\n#ARTIST \xF0\xBD\xFC\xA3\r\n#GENRE " +
+                     std::string(98, 'a') + "\xBB\xE7\xB6\xFB\r\n"));
+    EXPECT_EQ(bms.Title, "사랑해요");
+    EXPECT_EQ(bms.Artist, "凋花");
+    EXPECT_EQ(bms.Genre, std::string(98, 'a') + "사");
+}
+
 TEST_F(ParserTest, NumbersAreStoredOnlyWhenTheyConvert) {
     ASSERT_TRUE(Load("#PLAYLEVEL 5\n#PLAYLEVEL five\n#BPM 140\n#BPM01 180\n#BPM 1,5\n#TOTAL 12 \n"
                      "#RANK  -2\n#BPM  99.5  \n"));

@@ -62,6 +62,36 @@ TEST(CanvasText, SolidBrushFillsTheTextCellAndClearBrushKeepsTheBackground) {
     clear.Canvas().TextOut(-5, 15, "clipped text that is long");
 }
 
+TEST(CanvasText, CharactersTheFontLacksAreDrawnInAFontThatHasThem) {
+    // Hangul: the Japanese gothic has none, and would draw its missing-glyph boxes.
+    TTF_Font* gothic = gui::OpenFont("", 12);
+    ASSERT_NE(nullptr, gothic);
+    ASSERT_FALSE(TTF_GlyphIsProvided32(gothic, U'사'));
+    TTF_Font* korean = gui::OpenFallbackFont(U'사', 12);
+    ASSERT_NE(nullptr, korean);
+    ASSERT_TRUE(TTF_GlyphIsProvided32(korean, U'랑'));
+    SDL_Surface* rendered = TTF_RenderUTF8_Blended(korean, "사랑", SDL_Color{255, 255, 255, 255});
+    ASSERT_NE(nullptr, rendered);
+    SDL_Surface* expected = SDL_ConvertSurfaceFormat(rendered, SDL_PIXELFORMAT_ARGB8888, 0);
+    SDL_FreeSurface(rendered);
+    ASSERT_NE(nullptr, expected);
+
+    gui::Bitmap b = Blank(expected->w + 2, expected->h + 2, gui::clBlack);
+    b.Canvas().Font().Color = gui::clWhite;
+    b.Canvas().Brush().Style = gui::TBrushStyle::bsClear;
+    b.Canvas().TextOut(0, 0, "사랑");
+    // White over black: each pixel's level is the glyph's coverage.
+    for (int y = 0; y < expected->h; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(expected->pixels) + y * expected->pitch);
+        for (int x = 0; x < expected->w; ++x) ASSERT_EQ(b.Pixel(x, y) & 0xFF, row[x] >> 24) << x << "," << y;
+    }
+    int w = 0, h = 0, wA = 0;
+    TTF_SizeUTF8(korean, "사랑", &w, &h);
+    TTF_SizeUTF8(gothic, "A", &wA, &h);
+    EXPECT_EQ(b.Canvas().TextWidth("A사랑"), wA + w);
+    SDL_FreeSurface(expected);
+}
+
 TEST(CanvasText, EightBitTargetsGetOnlyPaletteColours) {
     media::TDirectDraw dd(gui::PixelFormat::Indexed8);
     media::TDirectDrawSurface s(&dd);

@@ -62,3 +62,29 @@ TEST(TextEncoding, ShiftJisAndUtf8) {
     EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // surrogate
     EXPECT_EQ(ShiftJisToUtf8("A\x81"), "A\xEF\xBF\xBD");
 }
+
+TEST(TextEncoding, EachTextIsReadInTheFirstEncodingItIsValidIn) {
+    struct Case {
+        const char* bytes;
+        TextEncoding encoding;
+        const char* utf8;
+    };
+    const Case cases[] = {
+        {"テスト", TextEncoding::Utf8, "テスト"},
+        {"\x83\x65\x83\x58\x83\x67", TextEncoding::ShiftJis, "テスト"},
+        // あいう: valid CP949 too, and Shift-JIS comes first.
+        {"\x82\xA0\x82\xA2\x82\xA4", TextEncoding::ShiftJis, "あいう"},
+        // 凋花 in CP949: its lead and trail bytes are in Shift-JIS's ranges, but FC A3 is no
+        // character of code page 932.
+        {"\xF0\xBD\xFC\xA3", TextEncoding::Cp949, "凋花"},
+        {"\xBB\xE7\xB6\xFB\xC7\xD8\xBF\xE4 \xC1\xA6\xB8\xF1", TextEncoding::Cp949, "사랑해요 제목"},
+        // UHC extension: trail bytes that are ASCII letters.
+        {"\xA0\x41\xA0\x61", TextEncoding::Cp949, "잸쟞"},
+        // Valid in none: read as Shift-JIS, as before.
+        {"A\x81", TextEncoding::ShiftJis, "A\xEF\xBF\xBD"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DetectTextEncoding(c.bytes), c.encoding) << c.utf8;
+        EXPECT_EQ(ChartTextToUtf8(c.bytes), c.utf8);
+    }
+}

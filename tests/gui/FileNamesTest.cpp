@@ -40,6 +40,17 @@ TEST(FileNames, ShiftJisNamesFindUtf8NamedFiles) {
     EXPECT_EQ(FindChartFile(dir.Path(), "\x95\x5C.wav"), dir / "表.wav");
 }
 
+TEST(FileNames, Cp949NamesFindUtf8NamedFiles) {
+    TempDir dir;
+    WriteFile(dir / "소리" / "드럼.wav", "d");
+    // "소리\드럼.WAV" in CP949 (which reads as Shift-JIS too).
+    EXPECT_EQ(FindChartFile(dir.Path(), "\xBC\xD2\xB8\xAE\\\xB5\xE5\xB7\xB3.WAV"), dir / "소리/드럼.wav");
+    // The second bytes of 잸 (A0 41) and 쟞 (A0 61) are the letters A and a: they stay apart.
+    WriteFile(dir / "\xA0\x61.wav", "raw");
+    EXPECT_TRUE(FindChartFile(dir.Path(), "\xA0\x41.wav").empty());
+    EXPECT_EQ(FindChartFile(dir.Path(), "\xA0\x61.WAV"), dir / "\xA0\x61.wav");
+}
+
 TEST(FileNames, TrailingBlanksAndDotsAreIgnoredLikeOnWindows) {
     TempDir dir;
     WriteFile(dir / "bgm.wav", "b");

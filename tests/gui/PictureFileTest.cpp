@@ -52,6 +52,31 @@ std::vector<uint8_t> Gif(uint16_t screen, uint16_t frame) {
     return b.Data();
 }
 
+// A progressive 16×8 grey JPEG: one scan of the DC coefficients (+255 for each of its two
+// blocks, so that its last data byte is a stuffed FF 00), then `acScans` scans of the other
+// coefficients, all zero. With `junk`, bytes that start no marker come before the first scan,
+// which the decoder skips.
+std::vector<uint8_t> ProgressiveJpeg(int acScans, bool junk) {
+    testsupport::Bytes b;
+    b.U8(0xFF).U8(0xD8);
+    b.U8(0xFF).U8(0xDB).U8(0).U8(67).U8(0);
+    for (int i = 0; i < 64; ++i) b.U8(1);
+    b.U8(0xFF).U8(0xC2).U8(0).U8(11).U8(8).U8(0).U8(8).U8(0).U8(16).U8(1).U8(1).U8(0x11).U8(0);
+    // DC and AC table 0, each one code of one bit: category 8 and end of block.
+    b.U8(0xFF).U8(0xC4).U8(0).U8(20).U8(0x00).U8(1).Zeros(15).U8(8);
+    b.U8(0xFF).U8(0xC4).U8(0).U8(20).U8(0x10).U8(1).Zeros(15).U8(0);
+    if (junk) b.U8(0x00).U8(0xFF).U8(0x00);
+    const auto scan = [&](uint8_t first, uint8_t last) { b.U8(0xFF).U8(0xDA).U8(0).U8(8).U8(1).U8(1).U8(0).U8(first).U8(last).U8(0); };
+    scan(0, 0);
+    b.U8(0x7F).U8(0xBF).U8(0xFF).U8(0x00);
+    for (int i = 0; i < acScans; ++i) {
+        scan(1, 63);
+        b.U8(0x3F);
+    }
+    b.U8(0xFF).U8(0xD9);
+    return b.Data();
+}
+
 TEST(PictureFile, PngAndJpegAreDecodedWithTransparentPartsOverBlack) {
     TempDir dir;
     SavePicture(dir / "p.png", false);
@@ -120,6 +145,22 @@ TEST(PictureFile, OversizedOrBrokenPicturesAreRefusedWithTheBmpReadersMessage) {
     std::string bytes = testsupport::ReadFile(dir / "p.png");
     bytes.resize(bytes.size() / 2);
     EXPECT_EQ(MessageOf(std::vector<uint8_t>(bytes.begin(), bytes.end())), invalid);
+}
+
+TEST(PictureFile, JpegsWithMoreScansThanEncodersWriteAreRefusedBeforeDecoding) {
+    // 32 scans: loaded, the two blocks at their two greys.
+    for (const bool junk : {false, true}) {
+        gui::Bitmap bitmap;
+        const std::vector<uint8_t> jpeg = ProgressiveJpeg(31, junk);
+        gui::LoadPictureFromMemory(bitmap, jpeg.data(), jpeg.size());
+        ASSERT_EQ(bitmap.Width(), 16);
+        EXPECT_NEAR(static_cast<int>(bitmap.Pixel(0, 0) & 0xFF), 160, 2);
+        EXPECT_NEAR(static_cast<int>(bitmap.Pixel(8, 0) & 0xFF), 192, 2);
+    }
+    // 33 scans, and a hundred thousand (1.1 MB, each scan a pass over the picture).
+    for (const int acScans : {32, 100000})
+        for (const bool junk : {false, true})
+            EXPECT_EQ(MessageOf(ProgressiveJpeg(acScans, junk)), "ビットマップイメージが不正です") << acScans << junk;
 }
 
 }  // namespace

@@ -1,17 +1,41 @@
 # Helpers for end-to-end tests that run the player under a private Xvfb; source this file.
-# The caller defines `tmp` (a scratch folder) and `fail MESSAGE`; the helpers keep the player's
-# process id in `player` and its standard error in `player_err`.
+# The caller defines `tmp` (a scratch folder) and `fail MESSAGE`, or has begin_player_test define
+# them; the helpers keep the player's process id in `player` and its standard error in
+# `player_err`.
 
 player=""
 player_err=""
 xvfb_pid=""
 
-# Starts Xvfb on a free display and exports DISPLAY; returns 1 when it does not start. The
-# server must not reset when its last client leaves: a player connecting during a reset has its
-# connection dropped.
+# The start of a test of the player from build folder $1: a scratch folder `tmp`, removed at
+# the end with the player and the server; `fail MESSAGE`, counted in `failures`; the player alone
+# in a folder of its own, `prog`, so that settings.ini is written beside it; no sound device.
+begin_player_test() {
+  tmp=$(mktemp -d)
+  failures=0
+  trap end_player_test EXIT
+  trap 'exit 1' INT TERM
+  prog=$tmp/prog
+  mkdir -p "$prog"
+  cp "$1/glimstep" "$prog/glimstep"
+  export SDL_AUDIODRIVER=dummy
+  unset SDL_VIDEODRIVER WAYLAND_DISPLAY
+}
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+end_player_test() {
+  [ -n "$player" ] && kill "$player" 2>/dev/null
+  stop_xvfb
+  rm -rf "$tmp"
+}
+
+# Starts Xvfb on a free display (its screen 800x600x24, or as $1 gives it) and exports DISPLAY;
+# returns 1 when it does not start. The server must not reset when its last client leaves: a
+# player connecting during a reset has its connection dropped.
 start_xvfb() {
   local i
-  Xvfb -displayfd 3 -noreset -screen 0 800x600x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+  Xvfb -displayfd 3 -noreset -screen 0 "${1:-800x600x24}" -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
   xvfb_pid=$!
   for ((i = 0; i < 100; i++)); do
     [ -s "$tmp/display" ] && break
@@ -19,6 +43,14 @@ start_xvfb() {
   done
   [ -s "$tmp/display" ] || return 1
   export DISPLAY=:$(head -n1 "$tmp/display")
+}
+
+# start_xvfb, or the end of the script as skipped (exit status 77) when Xvfb does not start.
+need_xvfb() {
+  if ! start_xvfb "$@"; then
+    echo "SKIP: Xvfb did not start: $(cat "$tmp/xvfb.log")" >&2
+    exit 77
+  fi
 }
 
 stop_xvfb() {

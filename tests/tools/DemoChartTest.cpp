@@ -146,6 +146,7 @@ TEST(DemoChart, IsShiftJisWithAJapaneseHeader)
     const Chart& chart = Demo();
     // Not valid UTF-8, so the player reads it as Shift-JIS, and every byte sequence decodes.
     EXPECT_FALSE(gui::IsValidUtf8(chart.raw));
+    EXPECT_EQ(gui::DetectTextEncoding(chart.raw), gui::TextEncoding::ShiftJis);
     EXPECT_EQ(gui::ShiftJisToUtf8(chart.raw).find("\xEF\xBF\xBD"), std::string::npos);
     EXPECT_EQ(gui::ShiftJisToUtf8(chart.header.at("#TITLE")), "きらめきステップ");
     EXPECT_FALSE(gui::ShiftJisToUtf8(chart.header.at("#ARTIST")).empty());

@@ -113,13 +113,25 @@ std::string ChartJson(const engine::TBMS& bms) {
     return out + '}';
 }
 
+constexpr const char* kUsage =
+    "usage: glimstep-info [--extended] [--seed N] [--] CHART\n"
+    "Loads CHART as the player does, without a window or sound, and prints what it makes of it\n"
+    "as one line of JSON.\n"
+    "  --extended   read the chart in the extended dialect (every channel)\n"
+    "  --seed N     seed for the #RANDOM and #SWITCH draws of the extended reading\n"
+    "  --help       print this help and exit\n"
+    "  --version    print the version and exit\n";
+
 struct Options {
     std::string chart;
     bool extended = false;
     std::optional<uint64_t> seed;
+    bool help = false;
+    bool version = false;
 };
 
-// Options come before the chart; "--" ends them. Nothing when the arguments make no sense.
+// Options come before the chart; "--" ends them. --help and --version need no chart. Nothing
+// when the arguments make no sense.
 std::optional<Options> ParseArguments(int argc, char** argv) {
     Options o;
     bool options = true;
@@ -129,6 +141,10 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             options = false;
         } else if (options && arg == "--extended") {
             o.extended = true;
+        } else if (options && arg == "--help") {
+            o.help = true;
+        } else if (options && arg == "--version") {
+            o.version = true;
         } else if (options && arg == "--seed" && i + 1 < argc) {
             const std::string_view text = argv[++i];
             uint64_t seed = 0;
@@ -142,7 +158,7 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             options = false;
         }
     }
-    if (o.chart.empty()) return std::nullopt;
+    if (o.chart.empty() && !o.help && !o.version) return std::nullopt;
     return o;
 }
 
@@ -154,8 +170,12 @@ int main(int argc, char** argv) {
     setenv("SDL_NO_SIGNAL_HANDLERS", "1", 0);
     const std::optional<Options> options = ParseArguments(argc, argv);
     if (!options) {
-        std::fprintf(stderr, "usage: glimstep-info [--extended] [--seed N] CHART\n");
+        std::fputs(kUsage, stderr);
         return 2;
+    }
+    if (options->help || options->version) {
+        std::fputs(options->help ? kUsage : "glimstep-info " GLIMSTEP_VERSION "\n", stdout);
+        return 0;
     }
     const char* chart = options->chart.c_str();
     try {

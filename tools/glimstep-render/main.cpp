@@ -63,7 +63,9 @@ constexpr const char* kUsage =
     "  --settings FILE    take speed, BGA mode, fit mode, Hidden, ShowParams and the\n"
     "                     extended reading ([Chart] Extended) from FILE\n"
     "  --extended         read the chart in the extended dialect (every channel)\n"
-    "  --seed N           seed for the #RANDOM and #SWITCH draws of the extended reading\n";
+    "  --seed N           seed for the #RANDOM and #SWITCH draws of the extended reading\n"
+    "  --help             print this help and exit\n"
+    "  --version          print the version and exit\n";
 
 struct Options {
     std::string chart;
@@ -78,6 +80,8 @@ struct Options {
     std::string settingsFile;
     bool extended = false;
     std::optional<uint64_t> seed;
+    bool help = false;
+    bool version = false;
 };
 
 struct UsageError {
@@ -127,10 +131,13 @@ Options ParseArguments(const std::vector<std::string>& args) {
         else if (arg == "--settings") o.settingsFile = *value;
         else if (arg == "--extended") o.extended = true;
         else if (arg == "--seed") o.seed = ParseSeed(*value);
+        else if (arg == "-h" || arg == "--help") o.help = true;
+        else if (arg == "--version") o.version = true;
         else if (arg.size() > 1 && arg[0] == '-') throw UsageError{"unknown option " + arg};
         else if (!o.chart.empty()) throw UsageError{"more than one chart: " + o.chart + ", " + arg};
         else o.chart = arg;
     }
+    if (o.help || o.version) return o;
     if (o.chart.empty()) throw UsageError{"no chart given"};
     if (o.out.empty()) throw UsageError{"no output file given (-o OUT.wav, OUT.mp4, OUT.webm or OUT.mkv)"};
     o.video = media::VideoKindOf(o.out);
@@ -509,15 +516,14 @@ void PrintSummary(const Options& o, const Summary& s) {
 int main(int argc, char** argv) {
     Options options;
     try {
-        const std::vector<std::string> args(argv + 1, argv + argc);
-        if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        options = ParseArguments(args);
+        options = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const UsageError& e) {
         std::fprintf(stderr, "glimstep-render: %s\n%s", e.message.c_str(), kUsage);
         return 2;
+    }
+    if (options.help || options.version) {
+        std::fputs(options.help ? kUsage : "glimstep-render " GLIMSTEP_VERSION "\n", stdout);
+        return 0;
     }
     try {
         app::TScreenSettings settings;
