@@ -10,6 +10,7 @@
 
 #include "gui/Exception.h"
 #include "gui/Form.h"
+#include "gui/QuitRequest.h"
 
 namespace gui {
 
@@ -58,6 +59,9 @@ void Application::Initialize() {
     if (initialized_) return;
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_SetHint(SDL_HINT_VIDEO_HIGHDPI_DISABLED, "1");
+    // SIGINT and SIGTERM stay the program's (QuitRequest): SDL would turn them into a quit event
+    // that nothing reads while the program is busy.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     const char* display = NamedDisplay();
     int drops = display != nullptr ? SimulatedDrops() : 0;
     bool up = false;
@@ -181,6 +185,8 @@ bool Application::Idle() {
 }
 
 bool Application::DispatchEvents(const std::function<bool()>& stop) {
+    // A signal's quit request ends every loop, modal ones too.
+    if (QuitRequested()) terminated_ = true;
     SDL_Event event;
     bool any = false;
     while (!terminated_ && !(stop && stop()) && SDL_PollEvent(&event)) {
