@@ -1,5 +1,6 @@
 // SIGINT and SIGTERM end the player and the tools within moments, with the signal's exit status,
 // also in the middle of loading long sounds and while the display named never answers.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sndfile.h>
@@ -7,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -38,23 +40,36 @@ class Program {
 public:
     Program(const std::string& name, const std::vector<std::string>& args, const Environment& environment,
             const fs::path& errFile) {
-        const std::string path = (fs::path(GLIMSTEP_BINARY_DIR) / name).string();
+        // Everything the child needs is made before the fork: it only redirects and runs.
+        std::string path = (fs::path(GLIMSTEP_BINARY_DIR) / name).string();
         std::vector<std::string> argv{path};
         argv.insert(argv.end(), args.begin(), args.end());
-        pid_ = fork();
-        if (pid_ != 0) return;
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
-        for (const auto& [variable, value] : environment) {
-            if (value) setenv(variable.c_str(), value->c_str(), 1);
-            else unsetenv(variable.c_str());
+        std::vector<std::string> envp;
+        for (char** variable = environ; *variable != nullptr; ++variable) {
+            const std::string entry = *variable;
+            const std::string key = entry.substr(0, entry.find('='));
+            if (std::none_of(environment.begin(), environment.end(), [&](const auto& change) { return change.first == key; }))
+                envp.push_back(entry);
         }
-        if (!freopen("/dev/null", "w", stdout) || !freopen(errFile.c_str(), "w", stderr)) _exit(126);
-        std::vector<char*> pointers;
-        for (std::string& arg : argv) pointers.push_back(arg.data());
-        pointers.push_back(nullptr);
-        execv(path.c_str(), pointers.data());
-        _exit(127);
+        for (const auto& [variable, value] : environment)
+            if (value) envp.push_back(variable + "=" + *value);
+        std::vector<char*> argPointers, envPointers;
+        for (std::string& arg : argv) argPointers.push_back(arg.data());
+        for (std::string& entry : envp) envPointers.push_back(entry.data());
+        argPointers.push_back(nullptr);
+        envPointers.push_back(nullptr);
+        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        pid_ = fork();
+        if (pid_ == 0) {
+            signal(SIGINT, SIG_DFL);
+            signal(SIGTERM, SIG_DFL);
+            if (null < 0 || err < 0 || dup2(null, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+            execve(path.c_str(), argPointers.data(), envPointers.data());
+            _exit(127);
+        }
+        if (null >= 0) close(null);
+        if (err >= 0) close(err);
     }
     ~Program() {
         if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0) {
