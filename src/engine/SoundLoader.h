@@ -3,10 +3,10 @@
 // as a load that decodes each file in its turn would.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <exception>
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <future>
