@@ -157,10 +157,11 @@ void Tmain::StartUpStep() {
     Panel1Visible = false;
     DXTimer1.SetInterval(1);
     Engine = std::make_unique<engine::TBMS>(&DXD, &DXS);
-    // A long load keeps the window answering; Esc and the close box end the run as during play.
+    // A long load keeps the window answering; Esc, the close box and a quit request end the run
+    // as during play.
     Engine->OnLoadProgress = [this] {
         App().DispatchEvents();
-        return !Closed();
+        return !Closed() && !App().Terminated();
     };
     if (settings.RadioGroup3.ItemIndex() == 2) {
         SetClientSize(200, 0);

@@ -104,7 +104,8 @@ int TF_Set::ShowModal() {
         std::fprintf(stderr, "%s: no display to show the settings dialog on; cancelled\n", program_invocation_short_name);
         std::fflush(stderr);
     }
-    if (modalResult_ == mrNone) modalResult_ = mrCancel;
+    // A dialog that the program's quit ends saves nothing.
+    if (modalResult_ == mrNone || App().Terminated()) modalResult_ = mrCancel;
     Hide();
     return modalResult_;
 }

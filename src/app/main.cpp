@@ -12,6 +12,7 @@
 #include "app/Setting.h"
 #include "gui/Application.h"
 #include "gui/MessageBox.h"
+#include "gui/QuitRequest.h"
 #include "play/DM.h"
 #include "play/TapoModule.h"
 
@@ -29,6 +30,8 @@ int Run(int argc, char** argv) {
     gui::Application application;
     application.SetExeName(ExecutablePath(argv[0]));
     application.Initialize();
+    // Asked to quit while the display was being reached: nothing more to set up.
+    if (gui::QuitRequested()) return 0;
 
     std::vector<std::string> args(argv + 1, argv + argc);
     auto mainForm = std::make_unique<app::Tmain>(application, args);
@@ -50,16 +53,20 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    gui::InstallQuitSignals();
     const app::TCommandLine commandLine = app::ParseCommandLine({argv + std::min(argc, 1), argv + argc});
     if (commandLine.Help || commandLine.Version) {
         std::fputs(commandLine.Help ? app::kUsage : app::kVersionText, stdout);
         return 0;
     }
+    int status = 1;
     try {
-        return Run(argc, argv);
+        status = Run(argc, argv);
     } catch (const std::exception& e) {
         // Anything that escapes the sequencer's guard still ends with a message, not an abort.
         std::fprintf(stderr, "glimstep: %s\n", e.what());
-        return 1;
     }
+    // A run ended by SIGINT or SIGTERM ends as the signal would have.
+    if (const int signal = gui::QuitSignal()) gui::EndBySignal(signal);
+    return status;
 }

@@ -177,7 +177,9 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     std::optional<ExtendedReader> extended;
     if (Extended) extended.emplace(*this, DrawRandom ? DrawRandom : SeededDraw(std::random_device{}()));
     lastProgress_ = SteadyNanoseconds();
-    soundLoader_ = std::make_unique<SoundLoader>(LoadThreads > 0 ? LoadThreads : gui::ThreadPool::MachineThreads());
+    loadAbandoned_ = false;
+    soundLoader_ = std::make_unique<SoundLoader>(LoadThreads > 0 ? LoadThreads : gui::ThreadPool::MachineThreads(),
+                                                 [this] { ReportLoadProgress(); });
     size_t start = 0;
     size_t lines = 0;
     try {
@@ -191,7 +193,8 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
                     ParseLine(line);
             }
             start = i + 1;
-            if (++lines % kLinesPerProgressCheck == 0) ReportLoadProgress();
+            // A line's guard swallows a request to give up that came while it was read.
+            if (++lines % kLinesPerProgressCheck == 0 || loadAbandoned_) ReportLoadProgress();
         }
         ApplyDecodedSounds(true);
     } catch (const ELoadAbandoned&) {
@@ -205,7 +208,11 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     soundLoader_.reset();
     chartEncoding_.reset();
 
-    RestoreSounds();
+    try {
+        RestoreSounds();
+    } catch (const ELoadAbandoned&) {
+        return false;
+    }
     ConsoleLine("Load Complete!", gui::clWhite);
     ConsoleLine("Making time table..", gui::clWhite);
     try {
@@ -222,10 +229,14 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
 
 void TBMS::ReportLoadProgress() {
     if (!OnLoadProgress) return;
-    const int64_t now = SteadyNanoseconds();
-    if (now - lastProgress_ < kProgressIntervalNs) return;
-    lastProgress_ = now;
-    if (!OnLoadProgress()) throw ELoadAbandoned("読み込みを中止しました");
+    if (!loadAbandoned_) {
+        const int64_t now = SteadyNanoseconds();
+        if (now - lastProgress_ < kProgressIntervalNs) return;
+        lastProgress_ = now;
+        loadAbandoned_ = !OnLoadProgress();
+        if (!loadAbandoned_) return;
+    }
+    throw ELoadAbandoned("読み込みを中止しました");
 }
 
 void TBMS::CreateSlots(int count) {
@@ -276,8 +287,7 @@ void TBMS::LoadSound(int slot, std::string_view name) {
 
 void TBMS::ApplyDecodedSounds(bool all) {
     while (std::optional<DecodedSound> sound = soundLoader_->Next(all)) {
-        // Waiting for the last decodes may take a while: the window keeps answering meanwhile.
-        // (Not while a line is read: its guard would swallow an abandoned load.)
+        // Applying many sounds may take a while: the window keeps answering meanwhile.
         if (all) ReportLoadProgress();
         try {
             ApplySound(*sound);
@@ -349,6 +359,8 @@ void TBMS::LoadPicture(int slot, std::string_view name) {
 void TBMS::RestoreSounds() {
     for (int i = 0; i < SlotCount(); ++i) {
         if (SoundState[i] < 0) continue;
+        // Converting long sounds for the mixer takes a while: the window keeps answering.
+        ReportLoadProgress();
         try {
             Sounds[i]->Restore();
         } catch (const gui::Exception&) {

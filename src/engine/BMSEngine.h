@@ -194,7 +194,7 @@ private:
     std::string ChartText(std::string_view raw) const;
     std::string_view CutText(std::string_view raw, size_t maxLength) const;
     // Calls OnLoadProgress when a few milliseconds have passed since the last call; raises when
-    // it asks to abandon the load.
+    // it asks to abandon the load, and from then on at every call.
     void ReportLoadProgress();
     // The mixer while its output is the song clock, else null.
     media::Mixer* ClockMixer() const;
@@ -214,6 +214,8 @@ private:
     std::vector<int32_t> lineSegment_;
     // Steady-clock time of the last progress call, in nanoseconds.
     int64_t lastProgress_ = 0;
+    // Set once OnLoadProgress has asked to give up the load; every later report raises again.
+    bool loadAbandoned_ = false;
     // The mixer's output frame of song time 0 while the mixer is the song clock.
     double originFrame_ = 0;
 };

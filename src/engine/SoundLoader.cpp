@@ -9,12 +9,22 @@
 
 namespace engine {
 
-DecodedSound DecodeSound(int slot, std::filesystem::path path) {
+namespace {
+
+using gui::Exception;
+GUI_DECLARE_EXCEPTION(EDecodeStopped, Exception);
+
+// How long a wait for a decode lasts before the progress hook runs again.
+constexpr auto kProgressWait = std::chrono::milliseconds(5);
+
+}  // namespace
+
+DecodedSound DecodeSound(int slot, std::filesystem::path path, const std::function<void()>& checkpoint) {
     DecodedSound sound;
     sound.slot = slot;
     sound.path = std::move(path);
     try {
-        media::LoadSoundFile(sound.path.string(), sound.wave);
+        media::LoadSoundFile(sound.path.string(), sound.wave, checkpoint);
     } catch (const gui::Exception&) {
         sound.wave.Clear();
         sound.error = std::current_exception();
@@ -22,7 +32,7 @@ DecodedSound DecodeSound(int slot, std::filesystem::path path) {
     return sound;
 }
 
-SoundLoader::SoundLoader(unsigned threads) {
+SoundLoader::SoundLoader(unsigned threads, std::function<void()> progress) : progress_(std::move(progress)) {
     if (threads > 1) {
         pool_ = std::make_unique<gui::ThreadPool>(threads);
         // Every worker busy and one more sound waiting: the decoded sounds not yet applied never
@@ -31,16 +41,20 @@ SoundLoader::SoundLoader(unsigned threads) {
     }
 }
 
-SoundLoader::~SoundLoader() = default;
+SoundLoader::~SoundLoader() { stopping_ = true; }
 
 void SoundLoader::Add(int slot, std::filesystem::path path) {
     if (!pool_) {
         std::promise<DecodedSound> done;
-        done.set_value(DecodeSound(slot, std::move(path)));
+        done.set_value(DecodeSound(slot, std::move(path), progress_));
         pending_.push_back(done.get_future());
         return;
     }
-    pending_.push_back(pool_->Submit([slot, path = std::move(path)]() mutable { return DecodeSound(slot, std::move(path)); }));
+    pending_.push_back(pool_->Submit([this, slot, path = std::move(path)]() mutable {
+        return DecodeSound(slot, std::move(path), [this] {
+            if (stopping_) throw EDecodeStopped("decode stopped");
+        });
+    }));
 }
 
 std::optional<DecodedSound> SoundLoader::Next(bool wait) {
@@ -48,6 +62,8 @@ std::optional<DecodedSound> SoundLoader::Next(bool wait) {
     std::future<DecodedSound>& oldest = pending_.front();
     if (!wait && pending_.size() < window_ && oldest.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
         return std::nullopt;
+    if (progress_)
+        while (oldest.wait_for(kProgressWait) != std::future_status::ready) progress_();
     DecodedSound sound = oldest.get();
     pending_.pop_front();
     return sound;

@@ -3,10 +3,12 @@
 // as a load that decodes each file in its turn would.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -26,13 +28,19 @@ struct DecodedSound {
     std::exception_ptr error;  // what reading the file raised; then `wave` is empty
 };
 
-// Reads one sound file as a chart's #WAV line does.
-DecodedSound DecodeSound(int slot, std::filesystem::path path);
+// Reads one sound file as a chart's #WAV line does; `checkpoint` runs between the chunks of a
+// long decode and may raise to stop it (the sound then carries the exception as its error).
+DecodedSound DecodeSound(int slot, std::filesystem::path path, const std::function<void()>& checkpoint = {});
 
 class SoundLoader {
 public:
     // With one thread or fewer, every file is decoded when it is added, on the calling thread.
-    explicit SoundLoader(unsigned threads);
+    // `progress` runs every few milliseconds while a decode is waited for and between the chunks
+    // of a decode on the calling thread, so that the caller can keep its window answering. It
+    // may raise to give up the load: the exception leaves Next, or stops that decode, whose sound
+    // then carries it as its error.
+    explicit SoundLoader(unsigned threads, std::function<void()> progress = {});
+    // Stops the decodes under way at their next chunk and drops those not begun.
     ~SoundLoader();
     SoundLoader(const SoundLoader&) = delete;
     SoundLoader& operator=(const SoundLoader&) = delete;
@@ -44,6 +52,9 @@ public:
     std::optional<DecodedSound> Next(bool wait);
 
 private:
+    std::function<void()> progress_;
+    // Set when the loader ends: the workers' decodes stop. Outlives the pool, which joins them.
+    std::atomic<bool> stopping_{false};
     std::unique_ptr<gui::ThreadPool> pool_;
     std::deque<std::future<DecodedSound>> pending_;
     size_t window_ = 0;

@@ -7,9 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
+#include "gui/DisplayProbe.h"
 #include "gui/Exception.h"
 #include "gui/Form.h"
+#include "gui/QuitRequest.h"
 
 namespace gui {
 
@@ -28,6 +31,9 @@ namespace {
 
 constexpr int kDisplayAttempts = 5;
 constexpr uint32_t kDisplayRetryMs = 100;
+// How long an X display may take to answer a connection (it answers in milliseconds, also over
+// a slow ssh link); one that does not answer counts as unreachable.
+constexpr uint32_t kDisplayAnswerMs = 5000;
 
 const char* Environment(const char* name) {
     const char* value = std::getenv(name);
@@ -52,30 +58,75 @@ int SimulatedDrops() {
     return value != nullptr ? std::clamp(std::atoi(value), 0, kDisplayAttempts) : 0;
 }
 
+// libwayland finds a compositor through WAYLAND_SOCKET, an absolute WAYLAND_DISPLAY or a socket
+// in XDG_RUNTIME_DIR; without any of them it cannot connect.
+bool WaylandReachable() {
+    const char* name = Environment("WAYLAND_DISPLAY");
+    return Environment("WAYLAND_SOCKET") != nullptr || (name != nullptr && name[0] == '/') ||
+           Environment("XDG_RUNTIME_DIR") != nullptr;
+}
+
+bool InitVideoAndEvents() { return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0; }
+
+// Starts SDL's video on the first driver that comes up, in SDL's order; but Wayland is left out
+// where it cannot be reached, because libwayland then reports each attempt on stderr ("error:
+// XDG_RUNTIME_DIR is invalid or not set in the environment.") before it fails.
+bool StartVideo() {
+    if (Environment("SDL_VIDEODRIVER") != nullptr || WaylandReachable()) return InitVideoAndEvents();
+    for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
+        const char* driver = SDL_GetVideoDriver(i);
+        if (std::strcmp(driver, "wayland") == 0) continue;
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, driver);
+        const bool up = InitVideoAndEvents();
+        SDL_ResetHint(SDL_HINT_VIDEODRIVER);
+        if (up) return true;
+    }
+    return false;
+}
+
+void ReportNoDisplay(const char* display) {
+    std::fprintf(stderr, "%s: cannot open display \"%s\"; going on without a display\n", program_invocation_short_name,
+                 display);
+    std::fflush(stderr);
+}
+
 }  // namespace
 
 void Application::Initialize() {
     if (initialized_) return;
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_SetHint(SDL_HINT_VIDEO_HIGHDPI_DISABLED, "1");
+    // SIGINT and SIGTERM stay the program's (QuitRequest): SDL would turn them into a quit event
+    // that nothing reads while the program is busy.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     const char* display = NamedDisplay();
+    // An X display is first asked whether it answers at all; the probe's connection stays open
+    // until SDL has its own, so that a server does not reset in between for want of clients.
+    std::optional<XDisplayProbe> probe;
+    bool silent = false;
+    // (NamedDisplay names DISPLAY whenever it is set.)
+    if (display != nullptr && Environment("DISPLAY") != nullptr) {
+        probe.emplace(display);
+        silent = !probe->Answered(kDisplayAnswerMs, QuitRequested);
+        if (silent && !QuitRequested()) ReportNoDisplay(display);
+    }
     int drops = display != nullptr ? SimulatedDrops() : 0;
     bool up = false;
-    for (int attempt = 1;; ++attempt) {
-        if (drops > 0) SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
-        up = SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+    for (int attempt = 1; !silent; ++attempt) {
         if (drops > 0) {
+            SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+            up = InitVideoAndEvents();
             --drops;
             SDL_ResetHint(SDL_HINT_VIDEODRIVER);
+        } else {
+            up = StartVideo();
         }
         // SDL falls back on its own to a headless driver when the display drops the connection.
         if (display == nullptr || (up && !Headless(SDL_GetCurrentVideoDriver()))) break;
         if (up) SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
         up = false;
         if (attempt == kDisplayAttempts) {
-            std::fprintf(stderr, "%s: cannot open display \"%s\"; going on without a display\n",
-                         program_invocation_short_name, display);
-            std::fflush(stderr);
+            ReportNoDisplay(display);
             break;
         }
         SDL_Delay(kDisplayRetryMs);
@@ -83,8 +134,7 @@ void Application::Initialize() {
     if (!up) {
         // No display server: run on the dummy driver, drawing into memory.
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "dummy");
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
-            throw Exception(Format("SDL を初期化できません: %s", SDL_GetError()));
+        if (!InitVideoAndEvents()) throw Exception(Format("SDL を初期化できません: %s", SDL_GetError()));
     }
     initialized_ = true;
     hasDisplay_ = !Headless(SDL_GetCurrentVideoDriver());
@@ -181,6 +231,8 @@ bool Application::Idle() {
 }
 
 bool Application::DispatchEvents(const std::function<bool()>& stop) {
+    // A signal's quit request ends every loop, modal ones too.
+    if (QuitRequested()) terminated_ = true;
     SDL_Event event;
     bool any = false;
     while (!terminated_ && !(stop && stop()) && SDL_PollEvent(&event)) {

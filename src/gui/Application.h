@@ -58,7 +58,7 @@ public:
     // Runs the loop until the main form is closed (or Terminate is called).
     void Run();
     // Processes pending events (until `stop` returns true, when given), then the idle handler
-    // once; returns false once terminated.
+    // once; returns false once terminated. A quit request (QuitRequest) terminates.
     bool ProcessMessages(const std::function<bool()>& stop = {});
     // Processes pending events (until `stop` returns true, when given) and repaints, without the
     // idle handler: for long work that runs inside the idle handler and must keep the windows

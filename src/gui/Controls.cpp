@@ -14,6 +14,30 @@ namespace {
 
 ImVec2 Pos(int x, int y) { return ImVec2(static_cast<float>(x), static_cast<float>(y)); }
 
+ImRect BoundsRect(const ControlBounds& bounds) {
+    return ImRect(Pos(bounds.left, bounds.top), Pos(bounds.left + bounds.width, bounds.top + bounds.height));
+}
+
+// The keyboard focus frame of item `id`: a line just inside `frame`, kept within the control's
+// bounds and the form. (ImGui's own frame, made invisible in ApplyFormStyle, lies four pixels
+// outside the item, so that a control at the form's edge loses a side of it.)
+void DrawFocusFrame(ImRect frame, const ControlBounds& bounds, ImGuiID id) {
+    const ImGuiContext& g = *ImGui::GetCurrentContext();
+    if (g.NavId != id || g.NavDisableHighlight) return;
+    frame.ClipWith(BoundsRect(bounds));
+    frame.ClipWith(ImGui::GetCurrentWindow()->InnerRect);
+    if (frame.GetWidth() < 3 || frame.GetHeight() < 3) return;
+    ImGui::GetWindowDrawList()->AddRect(frame.Min, frame.Max, ImColorFromRgb(kFocusMark));
+}
+
+// The frame around the caption of the check box or radio button just drawn, as the classic
+// controls mark their focus: the box stays clear of it.
+ImRect CaptionFrame() {
+    const ImRect item(ImGui::GetItemRectMin(), ImGui::GetItemRectMax());
+    const float captionLeft = item.Min.x + ImGui::GetFrameHeight() + ImGui::GetStyle().ItemInnerSpacing.x;
+    return ImRect(ImVec2(captionLeft - 2, item.Min.y), ImVec2(item.Max.x + 2, item.Max.y));
+}
+
 }  // namespace
 
 uint32_t ImColorFromRgb(uint32_t color) {
@@ -62,7 +86,8 @@ void ApplyFormStyle() {
     style.Colors[ImGuiCol_BorderShadow] = ImVec4(0, 0, 0, 0);
     style.Colors[ImGuiCol_SliderGrab] = face;
     style.Colors[ImGuiCol_SliderGrabActive] = ImVec4(0.70f, 0.72f, 0.76f, 1);
-    style.Colors[ImGuiCol_NavHighlight] = ImGui::ColorConvertU32ToFloat4(ImColorFromRgb(kFocusMark));
+    // The controls draw their focus frames themselves, inside their bounds (DrawFocusFrame).
+    style.Colors[ImGuiCol_NavHighlight] = ImVec4(0, 0, 0, 0);
 }
 
 bool TWinControl::CanFocus(int clientWidth, int clientHeight) const {
@@ -149,6 +174,7 @@ void TRadioGroup::Draw(const char* id) {
         ImGui::SetCursorPos(ImVec2(static_cast<float>(bounds.left + 8), y));
         ids.push_back(ImGui::GetID(label));
         if (ImGui::RadioButton(label, itemIndex_ == i)) itemIndex_ = i;
+        DrawFocusFrame(CaptionFrame(), bounds, ids.back());
     }
     ImGui::PopStyleVar();
     if (!Enabled()) ImGui::EndDisabled();
@@ -270,7 +296,7 @@ void TScrollBar::Draw(const char* id) {
     const int thumbLeft = ThumbLeft();
     draw->AddRectFilled(Pos(thumbLeft, bounds.top), Pos(thumbLeft + ThumbWidth(), bounds.top + h), ImColorFromRgb(kButtonFace));
     DrawBevel(thumbLeft, bounds.top, ThumbWidth(), h, true);
-    ImGui::RenderNavHighlight(ImRect(Pos(bounds.left, bounds.top), Pos(bounds.left + bounds.width, bounds.top + h)), trackId);
+    DrawFocusFrame(track, bounds, trackId);
     SetItems({trackId, lessId, moreId}, trackId);
     ImGui::PopID();
 }
@@ -282,6 +308,7 @@ void TCheckBox::Draw(const char* id) {
     ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(1, 1));
     const ImGuiID itemId = ImGui::GetID(caption_.c_str());
     ImGui::Checkbox(caption_.c_str(), &checked_);
+    DrawFocusFrame(CaptionFrame(), bounds, itemId);
     ImGui::PopStyleVar();
     SetItems({itemId}, itemId);
     ImGui::PopID();
@@ -305,6 +332,10 @@ bool TButton::Draw(const char* id) {
     const ImGuiID itemId = ImGui::GetID(caption_.c_str());
     const bool clicked = ImGui::Button(caption_.c_str(), Pos(bounds.width, bounds.height));
     if (default_) ImGui::PopStyleVar();
+    // Inside the button's border.
+    ImRect inside(ImGui::GetItemRectMin(), ImGui::GetItemRectMax());
+    inside.Expand(-3);
+    DrawFocusFrame(inside, bounds, itemId);
     SetItems({itemId}, itemId);
     ImGui::PopID();
     if (clicked) Click();

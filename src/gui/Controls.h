@@ -19,8 +19,9 @@ struct ControlBounds {
 };
 
 // A control that can hold the keyboard focus. The focus is Dear ImGui's navigation focus on the
-// item that stands for the control, with ImGui's focus mark; the form moves it through its
-// controls in tab order and hands the focused control its keys (see Form::SetTabOrder).
+// item that stands for the control, with a focus mark drawn inside the control; the form moves
+// it through its controls in tab order and hands the focused control its keys (see
+// Form::SetTabOrder).
 class TWinControl {
 public:
     explicit TWinControl(ControlBounds bounds) : bounds_(bounds) {}

@@ -66,12 +66,15 @@ bool Entry(const std::string& line, std::string& key, std::string& value) {
 }
 
 // Whether this user may write to the file itself, as a direct write would need: a settings.ini
-// made read-only must stay as it is, although the folder would allow replacing it.
+// made read-only must stay as it is, although the folder would allow replacing it. Root may open
+// any file for writing, so a file without a write bit counts as read-only for every user.
 bool ExistingFileWritable(const std::string& fileName) {
     const int fd = ::open(fileName.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT;
+    struct stat st {};
+    const bool writable = ::fstat(fd, &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
     ::close(fd);
-    return true;
+    return writable;
 }
 
 void WriteAtomically(const std::string& fileName, const std::string& content) {

@@ -11,11 +11,15 @@ ThreadPool::ThreadPool(unsigned threads) {
 }
 
 ThreadPool::~ThreadPool() {
+    std::deque<std::function<void()>> dropped;
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
+        dropped.swap(tasks_);
     }
     wake_.notify_all();
+    // Outside the lock: destroying a task destroys what it holds.
+    dropped.clear();
     for (std::thread& worker : workers_) worker.join();
 }
 
@@ -35,7 +39,7 @@ void ThreadPool::Work() {
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
-            if (tasks_.empty()) return;
+            if (stopping_) return;
             task = std::move(tasks_.front());
             tasks_.pop_front();
         }

@@ -17,7 +17,9 @@ class ThreadPool {
 public:
     // At least one worker.
     explicit ThreadPool(unsigned threads);
-    // Runs the tasks still waiting, then joins the workers.
+    // Drops the tasks still waiting (their futures report a broken promise), then joins the
+    // workers once the tasks they are running have returned: a load that is given up must not
+    // first do the rest of its work.
     ~ThreadPool();
     ThreadPool(const ThreadPool&) = delete;
     ThreadPool& operator=(const ThreadPool&) = delete;

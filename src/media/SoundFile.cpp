@@ -3,9 +3,12 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <thread>
 #include <vector>
 
 #include "gui/BmpDecode.h"
@@ -45,6 +48,16 @@ sf_count_t MemoryWrite(const void*, sf_count_t, void*) { return 0; }
 
 sf_count_t MemoryTell(void* user) { return static_cast<MemoryFile*>(user)->pos; }
 
+// Test seam: GLIMSTEP_TEST_DECODE_CHUNK_MS=n makes every chunk of a decode take n ms more, so
+// that end-to-end tests can stop a program in the middle of a long load.
+std::chrono::milliseconds TestChunkDelay() {
+    static const std::chrono::milliseconds delay = [] {
+        const char* value = std::getenv("GLIMSTEP_TEST_DECODE_CHUNK_MS");
+        return std::chrono::milliseconds(value != nullptr ? std::clamp(std::atoi(value), 0, 10000) : 0);
+    }();
+    return delay;
+}
+
 class SoundFileReader {
 public:
     SoundFileReader(const uint8_t* bytes, size_t size) : file_{bytes, static_cast<sf_count_t>(size)} {
@@ -68,7 +81,7 @@ private:
 
 }  // namespace
 
-bool DecodeCompressedSound(const uint8_t* bytes, size_t size, TWave& wave) {
+bool DecodeCompressedSound(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoint& checkpoint) {
     if (size == 0) return false;
     SoundFileReader reader(bytes, size);
     if (reader.Handle() == nullptr) return false;
@@ -90,7 +103,10 @@ bool DecodeCompressedSound(const uint8_t* bytes, size_t size, TWave& wave) {
     if (info.frames > 0)
         samples.reserve(static_cast<size_t>(std::min({info.frames, maxFrames, kMaxReservedFrames}) * info.channels));
     sf_count_t frames = 0;
+    const std::chrono::milliseconds testDelay = TestChunkDelay();
     while (frames < maxFrames) {
+        if (testDelay.count() > 0) std::this_thread::sleep_for(testDelay);
+        if (checkpoint) checkpoint();
         const sf_count_t want = std::min(kChunkFrames, maxFrames - frames);
         samples.resize(static_cast<size_t>((frames + want) * info.channels));
         const sf_count_t got = sf_readf_short(reader.Handle(), samples.data() + frames * info.channels, want);
@@ -112,7 +128,7 @@ bool DecodeCompressedSound(const uint8_t* bytes, size_t size, TWave& wave) {
     return true;
 }
 
-void LoadSoundFromMemory(const uint8_t* bytes, size_t size, TWave& wave) {
+void LoadSoundFromMemory(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoint& checkpoint) {
     std::exception_ptr refused;
     try {
         wave.LoadFromMemory(bytes, size);
@@ -120,14 +136,14 @@ void LoadSoundFromMemory(const uint8_t* bytes, size_t size, TWave& wave) {
     } catch (const gui::Exception&) {
         refused = std::current_exception();
     }
-    if (DecodeCompressedSound(bytes, size, wave)) return;
+    if (DecodeCompressedSound(bytes, size, wave, checkpoint)) return;
     // Nothing else reads it: the wave reader's verdict stands, as does a wave it accepted.
     if (refused) std::rethrow_exception(refused);
 }
 
-void LoadSoundFile(const std::string& fileName, TWave& wave) {
+void LoadSoundFile(const std::string& fileName, TWave& wave, const DecodeCheckpoint& checkpoint) {
     const std::vector<uint8_t> bytes = gui::bmp::ReadFileBytes(fileName);
-    LoadSoundFromMemory(bytes.data(), bytes.size(), wave);
+    LoadSoundFromMemory(bytes.data(), bytes.size(), wave, checkpoint);
 }
 
 }  // namespace media

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "media/Wave.h"
@@ -15,16 +16,20 @@ namespace media {
 // The longest sound one file may give; what lasts longer is cut here.
 constexpr int64_t kMaxSoundSeconds = 600;
 
+// Called between the chunks of a decode, so that a long one can be stopped: it raises to stop it,
+// and the exception leaves the decode.
+using DecodeCheckpoint = std::function<void()>;
+
 // Replaces `wave` with the sound of the file. Raises gui::EFOpenError when the file cannot be
 // opened, and what the wave reader raised when neither it nor libsndfile can read the file (a
 // refused file leaves `wave` empty).
-void LoadSoundFile(const std::string& fileName, TWave& wave);
+void LoadSoundFile(const std::string& fileName, TWave& wave, const DecodeCheckpoint& checkpoint = {});
 // The same for a whole file held in memory.
-void LoadSoundFromMemory(const uint8_t* bytes, size_t size, TWave& wave);
+void LoadSoundFromMemory(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoint& checkpoint = {});
 
 // Decodes a file with libsndfile alone into 16-bit PCM at its own rate, mono or stereo, cut at
 // kMaxSoundSeconds. False (and `wave` untouched) when libsndfile cannot read it, it has more
 // than two channels, or its rate is one the mixer cannot play.
-bool DecodeCompressedSound(const uint8_t* bytes, size_t size, TWave& wave);
+bool DecodeCompressedSound(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoint& checkpoint = {});
 
 }  // namespace media

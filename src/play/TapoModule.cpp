@@ -33,7 +33,8 @@ constexpr int kCellSize = 30;
 constexpr int kSpaceKey = 32;
 constexpr int kTicksPerMeasure = 128;
 constexpr int32_t kHitWindow = 8;
-constexpr int kPauseAfterLoadMs = 1000;
+constexpr uint32_t kPauseAfterLoadMs = 1000;
+constexpr uint32_t kPauseSliceMs = 10;
 
 TPlayBindings bindings;
 TPlayState state;
@@ -340,7 +341,12 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
     }
     state.BaseImage = -1;
     state.LayerImage = -1;
-    gui::Sleep(kPauseAfterLoadMs);
+    // The pause keeps the window answering as the load did: Esc, the close box and a quit end it.
+    const uint32_t pauseStart = gui::GetTickCount();
+    for (uint32_t paused = 0; paused < kPauseAfterLoadMs; paused = gui::GetTickCount() - pauseStart) {
+        gui::Sleep(std::min<uint32_t>(kPauseAfterLoadMs - paused, kPauseSliceMs));
+        if (engine.OnLoadProgress && !engine.OnLoadProgress()) break;
+    }
     return true;
 }
 

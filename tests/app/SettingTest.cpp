@@ -212,17 +212,22 @@ TEST_F(KeyboardRig, SpaceOrEnterPressTheFocusedButtonAndEnterElsewhereTheDefault
 
 TEST_F(KeyboardRig, TheFocusedControlCarriesAVisibleMark) {
     ShowDialog();
-    // Counts pixels of the focus mark's colour in the dialog's picture.
-    auto markPixels = [&](const gui::ControlBounds& around) {
+    // Whether each pixel of the dialog's picture has the focus mark's colour.
+    auto markAt = [&] {
         f->Repaint();
         std::vector<uint32_t> pixels(286 * 211);
         EXPECT_EQ(SDL_RenderReadPixels(f->Renderer(), nullptr, SDL_PIXELFORMAT_XRGB8888, pixels.data(), 286 * 4), 0);
         const uint32_t mark = gui::ImColorFromRgb(gui::kFocusMark);
         const uint32_t markXrgb = ((mark & 0xFF) << 16) | (mark & 0xFF00) | ((mark >> 16) & 0xFF);
+        return [pixels, markXrgb](int x, int y) { return (pixels[static_cast<size_t>(y * 286 + x)] & 0xFFFFFF) == markXrgb; };
+    };
+    // Counts them around a control.
+    auto markPixels = [&](const gui::ControlBounds& around) {
+        const auto marked = markAt();
         int count = 0;
         for (int y = std::max(around.top - 6, 0); y < std::min(around.top + around.height + 6, 211); ++y)
             for (int x = std::max(around.left - 6, 0); x < std::min(around.left + around.width + 6, 286); ++x)
-                count += (pixels[static_cast<size_t>(y * 286 + x)] & 0xFFFFFF) == markXrgb;
+                count += marked(x, y);
         return count;
     };
     const gui::ControlBounds bga{4, 52, 105, 65}, speed{112, 76, 73, 109}, sleep{36, 188, 133, 16};
@@ -234,6 +239,28 @@ TEST_F(KeyboardRig, TheFocusedControlCarriesAVisibleMark) {
     EXPECT_GT(markPixels(speed), 20);
     Press(SDLK_TAB);
     EXPECT_GT(markPixels(sleep), 20);
+
+    // The mark of a control that reaches the dialog's right edge is a closed frame inside it:
+    // every column of its outline's sides and every row of its top and bottom are marked.
+    Press(SDLK_TAB);
+    Press(SDLK_TAB);
+    ASSERT_EQ(Focus(), &f->CheckBox2);
+    const gui::ControlBounds box = f->CheckBox2.GetBounds();
+    ASSERT_EQ(box.left + box.width, 285);
+    const auto marked = markAt();
+    int left = 286, right = -1, top = 211, bottom = -1;
+    for (int y = 0; y < 211; ++y)
+        for (int x = 0; x < 286; ++x)
+            if (marked(x, y)) {
+                left = std::min(left, x), right = std::max(right, x);
+                top = std::min(top, y), bottom = std::max(bottom, y);
+            }
+    ASSERT_GE(right - left, 20);
+    ASSERT_GE(bottom - top, 8);
+    EXPECT_GE(left, box.left);
+    EXPECT_LT(right, box.left + box.width);
+    for (int y = top; y <= bottom; ++y) EXPECT_TRUE(marked(left, y) && marked(right, y)) << "row " << y;
+    for (int x = left; x <= right; ++x) EXPECT_TRUE(marked(x, top) && marked(x, bottom)) << "column " << x;
 }
 
 TEST_F(SettingsRig, ClickingTheScrollBarTrackBesideTheThumbMovesByTheLargeStep) {

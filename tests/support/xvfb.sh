@@ -67,10 +67,11 @@ start_player() {
   player=$!
 }
 
-# Waits up to 60 s for the player to end; its exit status, or 124 when it had to be killed.
+# Waits up to $1 seconds (default 60) for the player to end; its exit status, or 124 when it
+# had to be killed.
 wait_for_player() {
-  local i status=124
-  for ((i = 0; i < 600; i++)); do
+  local i status=124 limit=${1:-60}
+  for ((i = 0; i < limit * 10; i++)); do
     if ! kill -0 "$player" 2>/dev/null; then
       wait "$player"
       status=$?
