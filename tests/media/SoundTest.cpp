@@ -408,6 +408,16 @@ TEST_F(OfflineSound, ATimedRestartLetsTheSoundingOneRunUpToThatFrame) {
     EXPECT_EQ(s.first, 0);
     EXPECT_EQ(s.last, 300 + 50 + 999);
     for (int i = 0; i <= s.last; ++i) ASSERT_EQ(mix[2 * i], 1000) << i;
+
+    // Restarts of many slots on one frame each keep their call order: every slot sounds.
+    std::vector<TWaveCollectionItem*> slots;
+    for (int i = 0; i < 12; ++i) slots.push_back(&Slot(44100, 100, 100));
+    const uint64_t together = sound.Mixer().FramesRendered() + 10;
+    for (TWaveCollectionItem* slot : slots) {
+        slot->StopAt(together);
+        slot->PlayAt(together);
+    }
+    EXPECT_EQ(Render(20)[2 * 15], 1200);
 }
 
 TEST_F(OfflineSound, FreeingOrStoppingAVoiceDropsWhatWasScheduledForIt) {
