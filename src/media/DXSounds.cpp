@@ -219,13 +219,15 @@ uint32_t TDirectSoundBuffer::Status() const {
 
 bool TDirectSoundBuffer::Play(bool looping) { return Start(nullptr, looping); }
 
-bool TDirectSoundBuffer::PlayAt(uint64_t frame, bool looping) { return Start(&frame, looping); }
+bool TDirectSoundBuffer::PlayAt(uint64_t frame, bool looping, uint64_t elapsed) {
+    return Start(&frame, looping, elapsed);
+}
 
 bool TDirectSoundBuffer::Stop() { return Halt(nullptr); }
 
 bool TDirectSoundBuffer::StopAt(uint64_t frame) { return Halt(&frame); }
 
-bool TDirectSoundBuffer::Start(const uint64_t* frame, bool looping) {
+bool TDirectSoundBuffer::Start(const uint64_t* frame, bool looping, uint64_t elapsed) {
     RequireCreated();
     if (primary_) {
         lastResult_ = DS_OK;
@@ -235,7 +237,7 @@ bool TDirectSoundBuffer::Start(const uint64_t* frame, bool looping) {
     Mixer& mixer = dsound_->GetMixer();
     const StereoGain gain = GainFromVolumePan(volume_, pan_);
     if (frame != nullptr)
-        mixer.PlayAt(*frame, voice_, samples_.get(), Ratio(), gain, looping);
+        mixer.PlayAt(*frame, voice_, samples_.get(), Ratio(), gain, looping, elapsed);
     else
         mixer.Play(voice_, samples_.get(), Ratio(), gain, looping);
     lastResult_ = DS_OK;
@@ -469,13 +471,13 @@ TDirectSoundBuffer& TWaveCollectionItem::ChooseCopy() {
     return *copies_.back();
 }
 
-TDirectSoundBuffer* TWaveCollectionItem::Start(const uint64_t* frame) {
+TDirectSoundBuffer* TWaveCollectionItem::Start(const uint64_t* frame, uint64_t elapsed) {
     if (!collection_.Initialized()) return nullptr;
     if (!initialized_) Initialize();
     if (looped_) {
         if (frame != nullptr) {
             buffer_->StopAt(*frame);
-            buffer_->PlayAt(*frame, true);
+            buffer_->PlayAt(*frame, true, elapsed);
         } else {
             buffer_->Stop();
             buffer_->Play(true);
@@ -491,7 +493,7 @@ TDirectSoundBuffer* TWaveCollectionItem::Start(const uint64_t* frame) {
     copy.SetPan(pan_);
     copy.SetVolume(volume_);
     if (frame != nullptr)
-        copy.PlayAt(*frame, false);
+        copy.PlayAt(*frame, false, elapsed);
     else
         copy.Play(false);
     return &copy;
@@ -509,7 +511,7 @@ void TWaveCollectionItem::Play(bool wait) {
     }
 }
 
-void TWaveCollectionItem::PlayAt(uint64_t frame) { Start(&frame); }
+void TWaveCollectionItem::PlayAt(uint64_t frame, uint64_t elapsed) { Start(&frame, elapsed); }
 
 void TWaveCollectionItem::Stop() {
     if (!initialized_) return;

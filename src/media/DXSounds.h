@@ -128,8 +128,9 @@ public:
     // Starts from the beginning.
     bool Play(bool looping = false);
     bool Stop();
-    // The same on output frame `frame` of the mixer (Mixer::PlayAt).
-    bool PlayAt(uint64_t frame, bool looping = false);
+    // The same on output frame `frame` of the mixer, as though started `elapsed` output frames
+    // before it (Mixer::PlayAt).
+    bool PlayAt(uint64_t frame, bool looping = false, uint64_t elapsed = 0);
     bool StopAt(uint64_t frame);
 
     const SampleData* Samples() const { return samples_.get(); }
@@ -140,7 +141,7 @@ private:
     // Sets pan or volume (`field`) when `value` lies in [low, high].
     bool SetLevel(int& field, int value, int low, int high);
     // Play and Stop, now or (with `frame`) on that output frame.
-    bool Start(const uint64_t* frame, bool looping);
+    bool Start(const uint64_t* frame, bool looping, uint64_t elapsed = 0);
     bool Halt(const uint64_t* frame);
     void DropVoice();
     double Ratio() const;
@@ -277,15 +278,17 @@ public:
     void Play(bool wait = false);
     void Stop();
     // Stop and Play on output frame `frame` of the mixer, so that the sound starts on its exact
-    // sample; what is sounding until then goes on until then.
-    void PlayAt(uint64_t frame);
+    // sample; what is sounding until then goes on until then. With `elapsed`, the sound is heard
+    // from `frame` on as though it had started `elapsed` output frames earlier (a play that
+    // begins part-way through the song).
+    void PlayAt(uint64_t frame, uint64_t elapsed = 0);
     void StopAt(uint64_t frame);
 
 private:
     TDirectSoundBuffer& MakeCopy();
     TDirectSoundBuffer& ChooseCopy();
     // Play without waiting, now or (with `frame`) on that frame; returns the buffer started.
-    TDirectSoundBuffer* Start(const uint64_t* frame);
+    TDirectSoundBuffer* Start(const uint64_t* frame, uint64_t elapsed = 0);
 
     TWaveCollection& collection_;
     TWave wave_;
