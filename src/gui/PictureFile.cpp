@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gui/BmpDecode.h"
+#include "gui/ByteOrder.h"
 #include "gui/Exception.h"
 
 namespace gui {
@@ -30,7 +31,6 @@ constexpr int kMaxJpegScans = 32;
 
 uint32_t Be16(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
 uint32_t Be32(const uint8_t* p) { return Be16(p) << 16 | Be16(p + 2); }
-uint32_t Le16(const uint8_t* p) { return uint32_t{p[1]} << 8 | p[0]; }
 uint32_t Le24(const uint8_t* p) { return Le16(p) | uint32_t{p[2]} << 16; }
 
 bool StartsWith(const uint8_t* data, size_t size, const char* magic, size_t offset = 0) {
@@ -137,7 +137,7 @@ bool ReadWebp(const uint8_t* d, size_t n, PictureHeader& h) {
     if (StartsWith(d, n, "VP8X", 12)) {
         h = {&IMG_LoadWEBP_RW, int64_t{Le24(d + 24)} + 1, int64_t{Le24(d + 27)} + 1};
     } else if (StartsWith(d, n, "VP8L", 12)) {
-        const uint32_t bits = Le16(d + 21) | Le16(d + 23) << 16;
+        const uint32_t bits = Le32(d + 21);
         h = {&IMG_LoadWEBP_RW, int64_t{bits & 0x3FFF} + 1, int64_t{(bits >> 14) & 0x3FFF} + 1};
     } else if (StartsWith(d, n, "VP8 ", 12)) {
         h = {&IMG_LoadWEBP_RW, Le16(d + 26) & 0x3FFF, Le16(d + 28) & 0x3FFF};

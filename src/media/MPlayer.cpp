@@ -237,11 +237,12 @@ void TMediaPlayer::Play() {
     CatchUp();
     error_ = 0;
     if (Sounding()) return;
-    std::unique_lock<std::mutex> rendering;
-    if (attached_) rendering = sound_->Mixer().LockRendering();
+    // At the end: a sequencer plays from its position, so only a rewind plays anything.
+    if (PlayerStatus() != FLUID_PLAYER_READY && !AutoRewind) return;
+    // The mixer stops calling the synthesiser while the sequence is set up again, and Attach
+    // below learns the frame on which it starts.
+    Detach();
     if (PlayerStatus() != FLUID_PLAYER_READY) {
-        // At the end: a sequencer plays from its position, so only a rewind plays anything.
-        if (!AutoRewind) return;
         DeletePlayer();
         if (!NewPlayer()) {
             error_ = -1;
@@ -262,9 +263,6 @@ void TMediaPlayer::Play() {
             fluid_synth_write_float(synth_, kPrerollFrames, prerollLeft_, 0, 1, prerollRight_, 0, 1);
             prerollFrames_ = kPrerollFrames;
         }
-        // Attached already: the next Render, held off until now, starts the sequence.
-        if (attached_) outputStartFrame_ = static_cast<int64_t>(sound_->Mixer().FramesRendered());
-        if (rendering) rendering.unlock();
         selfClocked_ = false;
         Attach();
     } else {

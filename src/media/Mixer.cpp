@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
+#include "gui/ByteOrder.h"
 #include "media/AudioDevice.h"
 
 namespace media {
@@ -14,6 +16,9 @@ namespace {
 constexpr int kMinRate = 100;
 constexpr int kMaxRate = 384000;
 constexpr double kFixedOne = 4294967296.0;
+// A fixed-point position times a frame count (GCC and Clang have it; __extension__ keeps
+// -Wpedantic quiet).
+__extension__ typedef unsigned __int128 WidePosition;
 
 int64_t SteadyNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -27,7 +32,7 @@ struct PcmLayout {
     int rate = 0;
 };
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+using gui::Le16;
 
 bool ReadLayout(const std::vector<uint8_t>& block, PcmLayout& layout) {
     if (block.size() < 16) return false;
@@ -137,28 +142,30 @@ StereoGain GainFromVolumePan(int volume, int pan) {
 Mixer::Mixer(int rate)
     : now_(&SteadyNs),
       rate_(rate),
+      ring_(kCommandCapacity),
       playTicket_(kMaxVoices, 0),
       touched_(kMaxVoices, false),
       endedTicket_(new std::atomic<uint32_t>[kMaxVoices]),
+      renderRate_(rate),
+      schedule_(kScheduleCapacity),
       voices_(kMaxVoices),
       mix_(2 * kBlockFrames) {
     freeVoices_.reserve(kMaxVoices);
     for (int v = kMaxVoices - 1; v >= 0; --v) freeVoices_.push_back(v);
     for (int v = 0; v < kMaxVoices; ++v) endedTicket_[v].store(0);
     active_.reserve(kMaxVoices);
-    commands_.reserve(1024);
-    scheduled_.reserve(1024);
+    overflow_.reserve(1024);
 }
 
 Mixer::~Mixer() = default;
 
 void Mixer::SetRate(int rate) {
     if (rate <= 0) return;
-    std::lock_guard<std::mutex> render(renderMutex_);
-    std::lock_guard<std::mutex> command(commandMutex_);
-    ApplyCommands();
     rate_.store(rate);
-    for (int index : active_) voices_[index].step = StepFor(voices_[index].data, voices_[index].ratio);
+    Command command;
+    command.type = CommandType::Rate;
+    command.rate = rate;
+    Push(command);
 }
 
 int Mixer::AllocateVoice() {
@@ -173,12 +180,11 @@ void Mixer::FreeVoice(int voice) {
     if (voice < 0 || voice >= kMaxVoices) return;
     playTicket_[voice] = 0;
     if (touched_[voice]) {
-        std::lock_guard<std::mutex> render(renderMutex_);
-        std::lock_guard<std::mutex> command(commandMutex_);
-        ApplyCommands();
-        Unschedule(voice);
-        if (voices_[voice].active) Deactivate(voice);
-        voices_[voice].data = nullptr;
+        Command command;
+        command.type = CommandType::Free;
+        command.voice = voice;
+        Push(command);
+        Settle();
         touched_[voice] = false;
     }
     freeVoices_.push_back(voice);
@@ -191,13 +197,27 @@ uint32_t Mixer::NextTicket(int voice) {
     return nextTicket_;
 }
 
+Mixer::Command Mixer::PlayCommand(int voice, const SampleData* data, double ratio, StereoGain gain, bool looped) {
+    Command command;
+    command.type = CommandType::Play;
+    command.voice = voice;
+    command.ticket = NextTicket(voice);
+    command.data = data;
+    command.rate = data->rate;
+    command.dataFrames = data->Frames();
+    command.ratio = ratio;
+    command.gain = gain;
+    command.looped = looped;
+    return command;
+}
+
 void Mixer::Play(int voice, const SampleData* data, double ratio, StereoGain gain, bool looped) {
     if (voice < 0 || voice >= kMaxVoices) return;
     if (data == nullptr || data->Frames() == 0) {
         Stop(voice);
         return;
     }
-    Command command{CommandType::Play, voice, NextTicket(voice), data, ratio, gain, looped};
+    Command command = PlayCommand(voice, data, ratio, gain, looped);
     if (deviceDriven_.load(std::memory_order_relaxed)) command.submitNs = now_();
     Push(command);
 }
@@ -205,25 +225,32 @@ void Mixer::Play(int voice, const SampleData* data, double ratio, StereoGain gai
 void Mixer::Stop(int voice) {
     if (voice < 0 || voice >= kMaxVoices) return;
     playTicket_[voice] = 0;
-    Push(Command{CommandType::Stop, voice, 0, nullptr, 0.0, {}, false});
+    Command command;
+    command.type = CommandType::Stop;
+    command.voice = voice;
+    Push(command);
 }
 
-void Mixer::PlayAt(uint64_t frame, int voice, const SampleData* data, double ratio, StereoGain gain, bool looped) {
+void Mixer::PlayAt(uint64_t frame, int voice, const SampleData* data, double ratio, StereoGain gain, bool looped,
+                   uint64_t elapsed) {
     if (voice < 0 || voice >= kMaxVoices) return;
     if (data == nullptr || data->Frames() == 0) {
         StopAt(frame, voice);
         return;
     }
-    Command command{CommandType::Play, voice, NextTicket(voice), data, ratio, gain, looped};
+    Command command = PlayCommand(voice, data, ratio, gain, looped);
     command.timed = true;
     command.frame = frame;
+    command.elapsed = elapsed;
     Push(command);
 }
 
 void Mixer::StopAt(uint64_t frame, int voice) {
     if (voice < 0 || voice >= kMaxVoices) return;
     playTicket_[voice] = 0;
-    Command command{CommandType::Stop, voice, 0, nullptr, 0.0, {}, false};
+    Command command;
+    command.type = CommandType::Stop;
+    command.voice = voice;
     command.timed = true;
     command.frame = frame;
     Push(command);
@@ -231,12 +258,20 @@ void Mixer::StopAt(uint64_t frame, int voice) {
 
 void Mixer::SetRatio(int voice, double ratio) {
     if (voice < 0 || voice >= kMaxVoices) return;
-    Push(Command{CommandType::Ratio, voice, 0, nullptr, ratio, {}, false});
+    Command command;
+    command.type = CommandType::Ratio;
+    command.voice = voice;
+    command.ratio = ratio;
+    Push(command);
 }
 
 void Mixer::SetGain(int voice, StereoGain gain) {
     if (voice < 0 || voice >= kMaxVoices) return;
-    Push(Command{CommandType::Gain, voice, 0, nullptr, 0.0, gain, false});
+    Command command;
+    command.type = CommandType::Gain;
+    command.voice = voice;
+    command.gain = gain;
+    Push(command);
 }
 
 bool Mixer::IsPlaying(int voice) const {
@@ -246,99 +281,201 @@ bool Mixer::IsPlaying(int voice) const {
 }
 
 uint64_t Mixer::AddSource(MixerSource* source) {
-    std::lock_guard<std::mutex> render(renderMutex_);
-    const uint64_t next = framesRendered_.load(std::memory_order_relaxed);
-    for (MixerSource*& slot : sources_)
-        if (slot == source) return next;
-    for (MixerSource*& slot : sources_) {
-        if (slot == nullptr) {
-            slot = source;
-            return next;
-        }
+    int slot = -1;
+    for (int i = 0; i < kMaxSources; ++i) {
+        MixerSource* present = sources_[i].load();
+        if (present == source) return FramesRendered();
+        if (present == nullptr && slot < 0) slot = i;
     }
-    return next;
+    if (slot < 0) return FramesRendered();
+    sourceStart_[slot].store(kNotStarted);
+    sources_[slot].store(source);
+    // The first Render to see the source notes its frame. If none has seen it yet and none
+    // runs, the next one will, from the frame where the rendered frames end now.
+    for (;;) {
+        const uint64_t count = renderCount_.load();
+        if (count % 2 == 1) {
+            WaitForRunningRender();
+            continue;
+        }
+        const uint64_t next = framesRendered_.load();
+        if (renderCount_.load() != count) continue;
+        const uint64_t started = sourceStart_[slot].load();
+        return started != kNotStarted ? started : next;
+    }
 }
 
 void Mixer::RemoveSource(MixerSource* source) {
-    std::lock_guard<std::mutex> render(renderMutex_);
-    for (MixerSource*& slot : sources_)
-        if (slot == source) slot = nullptr;
+    for (auto& slot : sources_) {
+        MixerSource* expected = source;
+        slot.compare_exchange_strong(expected, nullptr);
+    }
+    WaitForRunningRender();
 }
 
 void Mixer::Push(const Command& command) {
-    std::lock_guard<std::mutex> lock(commandMutex_);
-    commands_.push_back(command);
-}
-
-void Mixer::ApplyCommands(int periodFrames, int64_t nowNs) {
-    for (const Command& command : commands_) {
-        if (command.timed) {
-            const auto later = [](uint64_t frame, const Command& c) { return frame < c.frame; };
-            scheduled_.insert(std::upper_bound(scheduled_.begin(), scheduled_.end(), command.frame, later), command);
-            continue;
+    if (!overflowing_.load(std::memory_order_acquire)) {
+        if (ring_.TryPush(command)) return;
+        if (!deviceDriven_.load()) {
+            // No other thread renders: what is queued is taken here, as the next Render would.
+            TakeCommands(0, 0);
+            if (ring_.TryPush(command)) return;
+        } else if (WaitForRoom(command)) {
+            return;
         }
-        // A command for now overrides what was scheduled for the voice before it.
-        if (command.type == CommandType::Play || command.type == CommandType::Stop) Unschedule(command.voice);
-        Apply(command, periodFrames, nowNs);
     }
-    commands_.clear();
+    // The device has stopped calling: keep the order by queueing behind the ring until the
+    // rendering thread has taken the overflow list.
+    std::lock_guard<std::mutex> lock(overflowMutex_);
+    overflow_.push_back(command);
+    overflowing_.store(true, std::memory_order_seq_cst);
 }
 
-void Mixer::Unschedule(int voice) {
-    scheduled_.erase(std::remove_if(scheduled_.begin(), scheduled_.end(),
-                                    [voice](const Command& c) { return c.voice == voice; }),
-                     scheduled_.end());
+bool Mixer::WaitForRoom(const Command& command) {
+    constexpr auto kStalled = std::chrono::seconds(1);
+    uint64_t count = renderCount_.load();
+    auto deadline = std::chrono::steady_clock::now() + kStalled;
+    while (!ring_.TryPush(command)) {
+        const uint64_t now = renderCount_.load();
+        if (now != count) {
+            count = now;
+            deadline = std::chrono::steady_clock::now() + kStalled;
+        } else if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+void Mixer::Settle() {
+    if (deviceDriven_.load()) {
+        WaitForRunningRender();
+        return;
+    }
+    TakeCommands(0, 0);
+}
+
+void Mixer::WaitForRunningRender() const {
+    const uint64_t count = renderCount_.load();
+    if (count % 2 == 0) return;
+    while (renderCount_.load() == count) std::this_thread::yield();
+}
+
+bool Mixer::TakeCommands(int periodFrames, int64_t nowNs) {
+    Command command;
+    while (ring_.TryPop(command)) Take(command, periodFrames, nowNs);
+    if (!overflowing_.load(std::memory_order_seq_cst)) return true;
+    std::unique_lock<std::mutex> lock(overflowMutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        lockMisses_.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    // What reached the ring before the overflow began comes first.
+    while (ring_.TryPop(command)) Take(command, periodFrames, nowNs);
+    for (const Command& c : overflow_) Take(c, periodFrames, nowNs);
+    overflow_.clear();
+    overflowing_.store(false, std::memory_order_release);
+    return true;
+}
+
+void Mixer::Take(const Command& command, int periodFrames, int64_t nowNs) {
+    if (command.timed) {
+        Schedule(command);
+        return;
+    }
+    // A command for now overrides what was scheduled for the voice before it.
+    if (command.type == CommandType::Play || command.type == CommandType::Stop || command.type == CommandType::Free)
+        ++voices_[command.voice].generation;
+    Apply(command, periodFrames, nowNs);
+}
+
+void Mixer::Schedule(const Command& command) {
+    const Scheduled entry{command, nextOrder_++, voices_[command.voice].generation};
+    if (schedule_.Push(entry)) return;
+    schedule_.RemoveIf([this](const Scheduled& s) { return !IsLive(s); });
+    if (schedule_.Push(entry)) return;
+    // Still full: the command for the latest frame is the one left out.
+    schedule_.ReplaceLargest(entry);
+    droppedCommands_.fetch_add(1, std::memory_order_relaxed);
 }
 
 double Mixer::PlayingFrame() const {
     if (!deviceDriven_.load(std::memory_order_relaxed)) return static_cast<double>(FramesRendered());
-    std::lock_guard<std::mutex> lock(clockMutex_);
-    if (callbackFrames_ == 0) return static_cast<double>(FramesRendered());
-    const double elapsed = static_cast<double>(now_() - callbackNs_) * rate_.load() / 1e9;
-    return static_cast<double>(callbackFrame_) + std::clamp(elapsed, 0.0, static_cast<double>(callbackFrames_));
+    uint64_t frame;
+    int64_t ns;
+    int frames;
+    for (;;) {
+        const uint32_t before = callbackSeq_.load(std::memory_order_acquire);
+        frame = callbackFrame_.load(std::memory_order_relaxed);
+        ns = callbackNs_.load(std::memory_order_relaxed);
+        frames = callbackFrames_.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (before % 2 == 0 && callbackSeq_.load(std::memory_order_relaxed) == before) break;
+        std::this_thread::yield();
+    }
+    if (frames == 0) return static_cast<double>(FramesRendered());
+    const double elapsed = static_cast<double>(now_() - ns) * rate_.load() / 1e9;
+    return static_cast<double>(frame) + std::clamp(elapsed, 0.0, static_cast<double>(frames));
 }
 
 int Mixer::DeviceBlockFrames() const {
     if (!deviceDriven_.load(std::memory_order_relaxed)) return 0;
-    std::lock_guard<std::mutex> lock(clockMutex_);
-    return callbackFrames_;
+    return callbackFrames_.load(std::memory_order_relaxed);
 }
 
-uint64_t Mixer::StepFor(const SampleData* data, double ratio) const {
-    if (data == nullptr || data->rate <= 0 || !(ratio > 0.0)) return 0;
-    const double step = ratio * data->rate / static_cast<double>(rate_.load());
+uint64_t Mixer::StepFor(int dataRate, double ratio) const {
+    if (dataRate <= 0 || !(ratio > 0.0)) return 0;
+    const double step = ratio * dataRate / static_cast<double>(renderRate_);
     return static_cast<uint64_t>(std::min(std::llround(step * kFixedOne), static_cast<long long>(1) << 50));
 }
 
 void Mixer::Apply(const Command& command, int periodFrames, int64_t nowNs) {
+    if (command.type == CommandType::Rate) {
+        renderRate_ = command.rate;
+        for (int index : active_) voices_[index].step = StepFor(voices_[index].dataRate, voices_[index].ratio);
+        return;
+    }
     Voice& voice = voices_[command.voice];
     switch (command.type) {
-        case CommandType::Play:
+        case CommandType::Play: {
             voice.data = command.data;
-            voice.pos = 0;
+            voice.dataRate = command.rate;
             voice.delay = 0;
             if (periodFrames > 0 && command.submitNs > 0) {
-                const double waitedFrames = static_cast<double>(nowNs - command.submitNs) * rate_.load() / 1e9;
+                const double waitedFrames = static_cast<double>(nowNs - command.submitNs) * renderRate_ / 1e9;
                 voice.delay = std::clamp(periodFrames - static_cast<int>(std::lround(waitedFrames)), 0, periodFrames - 1);
             }
             voice.ratio = command.ratio;
-            voice.step = StepFor(command.data, command.ratio);
+            voice.step = StepFor(command.rate, command.ratio);
+            // Where a voice started `elapsed` frames earlier would be now: `elapsed` whole steps.
+            const WidePosition pos = static_cast<WidePosition>(command.elapsed) * voice.step;
+            const WidePosition end = static_cast<WidePosition>(command.dataFrames) << 32;
+            voice.pos = static_cast<uint64_t>(pos < end ? pos : (command.looped ? pos % end : end));
             voice.left = command.gain.left;
             voice.right = command.gain.right;
             voice.looped = command.looped;
             voice.ticket = command.ticket;
             Activate(command.voice);
             break;
+        }
         case CommandType::Stop:
             if (voice.active) Deactivate(command.voice);
             break;
+        case CommandType::Free:
+            if (voice.active) Deactivate(command.voice);
+            voice.data = nullptr;
+            voice.dataRate = 0;
+            break;
         case CommandType::Ratio:
             voice.ratio = command.ratio;
-            voice.step = StepFor(voice.data, command.ratio);
+            voice.step = StepFor(voice.dataRate, command.ratio);
             break;
         case CommandType::Gain:
             voice.left = command.gain.left;
             voice.right = command.gain.right;
+            break;
+        case CommandType::Rate:
             break;
     }
 }
@@ -406,23 +543,28 @@ bool Mixer::MixVoice(Voice& voice, float* mix, int frames) {
 
 void Mixer::Render(int16_t* out, int frames) {
     if (frames <= 0) return;
-    std::lock_guard<std::mutex> render(renderMutex_);
+    renderCount_.fetch_add(1);
     uint64_t frame = framesRendered_.load(std::memory_order_relaxed);
-    {
-        std::lock_guard<std::mutex> command(commandMutex_);
-        if (deviceDriven_.load(std::memory_order_relaxed)) {
-            const int64_t nowNs = now_();
-            ApplyCommands(frames, nowNs);
-            std::lock_guard<std::mutex> clock(clockMutex_);
-            callbackFrame_ = frame;
-            callbackNs_ = nowNs;
-            callbackFrames_ = frames;
-        } else {
-            ApplyCommands();
-        }
+    // Commands left in the overflow list may free a voice's data: then no voice is mixed.
+    bool voicesSafe;
+    if (deviceDriven_.load(std::memory_order_relaxed)) {
+        const int64_t nowNs = now_();
+        voicesSafe = TakeCommands(frames, nowNs);
+        callbackSeq_.fetch_add(1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+        callbackFrame_.store(frame, std::memory_order_relaxed);
+        callbackNs_.store(nowNs, std::memory_order_relaxed);
+        callbackFrames_.store(frames, std::memory_order_relaxed);
+        callbackSeq_.fetch_add(1, std::memory_order_release);
+    } else {
+        voicesSafe = TakeCommands(0, 0);
+    }
+    MixerSource* sources[kMaxSources];
+    for (int i = 0; i < kMaxSources; ++i) {
+        sources[i] = sources_[i].load();
+        if (sources[i] != nullptr && sourceStart_[i].load() == kNotStarted) sourceStart_[i].store(frame);
     }
     const int total = frames;
-    size_t due = 0;
     while (frames > 0) {
         const int n = std::min(frames, kBlockFrames);
         float* mix = mix_.data();
@@ -431,11 +573,17 @@ void Mixer::Render(int16_t* out, int frames) {
         // there. Sources always get whole blocks, so that their output does not depend on it.
         for (int done = 0; done < n;) {
             const uint64_t at = frame + static_cast<uint64_t>(done);
-            while (due < scheduled_.size() && scheduled_[due].frame <= at) Apply(scheduled_[due++], 0, 0);
+            while (!schedule_.Empty()) {
+                const bool live = IsLive(schedule_.Top());
+                if (live && schedule_.Top().command.frame > at) break;
+                const Scheduled due = schedule_.Pop();
+                if (live) Apply(due.command, 0, 0);
+            }
             int part = n - done;
-            if (due < scheduled_.size())
-                part = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(part), scheduled_[due].frame - at));
-            for (size_t i = 0; i < active_.size();) {
+            if (!schedule_.Empty())
+                part = static_cast<int>(
+                    std::min<uint64_t>(static_cast<uint64_t>(part), schedule_.Top().command.frame - at));
+            for (size_t i = 0; voicesSafe && i < active_.size();) {
                 const int index = active_[i];
                 if (MixVoice(voices_[index], mix + 2 * done, part))
                     ++i;
@@ -444,7 +592,7 @@ void Mixer::Render(int16_t* out, int frames) {
             }
             done += part;
         }
-        for (MixerSource* source : sources_)
+        for (MixerSource* source : sources)
             if (source != nullptr) source->Mix(mix, n);
         for (int k = 0; k < 2 * n; ++k) {
             const float v = mix[k] == mix[k] ? std::nearbyint(mix[k]) : 0.0f;
@@ -454,8 +602,8 @@ void Mixer::Render(int16_t* out, int frames) {
         frames -= n;
         frame += static_cast<uint64_t>(n);
     }
-    scheduled_.erase(scheduled_.begin(), scheduled_.begin() + static_cast<std::ptrdiff_t>(due));
     framesRendered_.fetch_add(static_cast<uint64_t>(total), std::memory_order_release);
+    renderCount_.fetch_add(1);
 }
 
 }  // namespace media

@@ -1,8 +1,8 @@
 // The sound mixer: voices that play decoded sample data at their own rate, pan and volume,
 // plus sources (the MIDI synthesiser) that add their own output, painted into interleaved
 // 16-bit stereo frames. The audio device's callback calls Render; tests and the offline
-// renderer call it directly. The main thread talks to the rendering thread through a short,
-// locked command list; Render itself never allocates, waits long or does I/O.
+// renderer call it directly. The main thread hands commands to the rendering thread through a
+// lock-free ring; Render itself never allocates, waits for a lock or does I/O.
 #pragma once
 
 #include <atomic>
@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "media/FixedQueues.h"
 #include "media/Wave.h"
 
 namespace media {
@@ -55,6 +56,10 @@ public:
     static constexpr int kMaxVoices = 4096;
     static constexpr int kMaxSources = 8;
     static constexpr int kBlockFrames = 256;
+    // Commands on their way to the rendering thread; more wait in an overflow list.
+    static constexpr int kCommandCapacity = 16384;
+    // Timed commands waiting for their frame.
+    static constexpr int kScheduleCapacity = 16384;
 
     explicit Mixer(int rate = 44100);
     ~Mixer();
@@ -62,7 +67,7 @@ public:
     Mixer& operator=(const Mixer&) = delete;
 
     int Rate() const { return rate_.load(); }
-    // Changes the output rate (voices keep their pitch).
+    // Changes the output rate (voices keep their pitch) from the next Render on.
     void SetRate(int rate);
 
     // Voices, main thread. AllocateVoice gives -1 when every voice is taken.
@@ -79,28 +84,39 @@ public:
     // The same, on output frame `frame` (counted as FramesRendered counts), so that a start
     // lands on its exact sample; a frame that has been rendered already takes effect at the
     // start of the next Render. For the main thread the voice changes at once: IsPlaying
-    // reads as it will read from that frame on.
-    void PlayAt(uint64_t frame, int voice, const SampleData* data, double ratio, StereoGain gain, bool looped);
+    // reads as it will read from that frame on. With `elapsed`, the voice sounds from `frame`
+    // on exactly as one started `elapsed` output frames before `frame` would (for a play that
+    // begins part-way through the song).
+    void PlayAt(uint64_t frame, int voice, const SampleData* data, double ratio, StereoGain gain, bool looped,
+                uint64_t elapsed = 0);
     void StopAt(uint64_t frame, int voice);
     void SetRatio(int voice, double ratio);
     void SetGain(int voice, StereoGain gain);
     // True from Play until the voice is stopped or reaches the end of its data.
     bool IsPlaying(int voice) const;
+    // Voices sounding as of the last Render.
     int ActiveVoices() const { return activeCount_.load(std::memory_order_relaxed); }
 
     // Sources, main thread. AddSource returns the output frame that the source's first Mix
-    // paints; RemoveSource returns once the source is no longer called.
+    // paints; RemoveSource returns once the source is no longer called. Either may wait for a
+    // Render that is running on another thread to finish.
     uint64_t AddSource(MixerSource* source);
     void RemoveSource(MixerSource* source);
 
-    // Holds off the rendering thread while it exists (for changes to a source's inner state).
-    std::unique_lock<std::mutex> LockRendering() { return std::unique_lock<std::mutex>(renderMutex_); }
-
-    // Paints `frames` interleaved stereo frames. Saturates at the 16-bit limits.
+    // Paints `frames` interleaved stereo frames. Saturates at the 16-bit limits. Never waits
+    // for the main thread and never allocates.
     void Render(int16_t* out, int frames);
     uint64_t FramesRendered() const { return framesRendered_.load(std::memory_order_acquire); }
 
+    // Renders that found the overflow list held by the main thread and left it for the next
+    // one (they waited for nothing, but its commands came late and the voices were silent in
+    // them). The list is used only after a device stopped calling Render with the ring full.
+    uint64_t RenderLockMisses() const { return lockMisses_.load(std::memory_order_relaxed); }
+    // Timed commands left out because the schedule was full (the ones for the latest frames).
+    uint64_t DroppedCommands() const { return droppedCommands_.load(std::memory_order_relaxed); }
+
     // Set by the owner while a device thread calls Render (then sources may interpolate time).
+    // While it is not set, Render runs on the thread that calls the voice functions.
     void SetDeviceDriven(bool driven) { deviceDriven_.store(driven); }
     bool DeviceDriven() const { return deviceDriven_.load(); }
     // The monotonic nanosecond clock used to place starts within a device buffer (tests replace it).
@@ -123,42 +139,71 @@ public:
 private:
     struct Voice {
         const SampleData* data = nullptr;
+        int dataRate = 0;   // data->rate, as the main thread passed it
         uint64_t pos = 0;   // 32.32 fixed point, in frames of `data`
         uint64_t step = 0;  // 32.32 fixed point
         double ratio = 1.0;
         float left = 1.0f;
         float right = 1.0f;
         uint32_t ticket = 0;
-        int delay = 0;  // output frames of silence before the voice starts
+        uint32_t generation = 0;  // scheduled commands of an older generation are void
+        int delay = 0;            // output frames of silence before the voice starts
         bool looped = false;
         bool active = false;
         int activeIndex = -1;
     };
-    enum class CommandType : uint8_t { Play, Stop, Ratio, Gain };
+    enum class CommandType : uint8_t { Play, Stop, Ratio, Gain, Free, Rate };
     struct Command {
-        CommandType type;
-        int voice;
-        uint32_t ticket;
-        const SampleData* data;
-        double ratio;
-        StereoGain gain;
-        bool looped;
-        int64_t submitNs = 0;  // when a device plays: the moment Play was called
+        CommandType type = CommandType::Stop;
+        bool looped = false;
         bool timed = false;
-        uint64_t frame = 0;  // the output frame of a timed command
+        int voice = 0;
+        uint32_t ticket = 0;
+        // Play: the data's rate and length, read on the main thread so that applying a command
+        // never reads the data (it may be freed by then, when the voice is freed behind it).
+        // Rate: the new output rate.
+        int rate = 0;
+        uint64_t dataFrames = 0;
+        const SampleData* data = nullptr;
+        double ratio = 0.0;
+        StereoGain gain;
+        int64_t submitNs = 0;  // when a device plays: the moment Play was called
+        uint64_t frame = 0;    // the output frame of a timed command
+        uint64_t elapsed = 0;  // Play: output frames the voice has been playing at `frame`
+    };
+    struct Scheduled {
+        Command command;
+        uint64_t order = 0;  // arrival, so that commands for one frame apply in call order
+        uint32_t generation = 0;
+    };
+    struct ScheduledFirst {
+        bool operator()(const Scheduled& a, const Scheduled& b) const {
+            return a.command.frame != b.command.frame ? a.command.frame < b.command.frame : a.order < b.order;
+        }
     };
 
+    Command PlayCommand(int voice, const SampleData* data, double ratio, StereoGain gain, bool looped);
     void Push(const Command& command);
+    // Under a device, when the ring is full: waits for a callback to make room. False when
+    // none has come for a second (the device has stopped calling).
+    bool WaitForRoom(const Command& command);
     uint32_t NextTicket(int voice);
-    // Needs both locks. `periodFrames` and `nowNs` describe the device callback being served
-    // (0 when there is none). Timed commands move to the schedule.
-    void ApplyCommands(int periodFrames = 0, int64_t nowNs = 0);
-    // Drops the scheduled commands of `voice` (rendering thread).
-    void Unschedule(int voice);
+    // Without a device thread the caller is the rendering thread: pending commands are applied
+    // at once. Under a device: returns once a Render that might not have seen the commands
+    // pushed so far has finished.
+    void Settle();
+    void WaitForRunningRender() const;
+    // Rendering thread: applies what the main thread sent. `periodFrames` and `nowNs` describe
+    // the device callback being served (0 when there is none). False when the overflow list
+    // was held by the main thread and is left for the next call.
+    bool TakeCommands(int periodFrames, int64_t nowNs);
+    void Take(const Command& command, int periodFrames, int64_t nowNs);
+    void Schedule(const Command& command);
+    bool IsLive(const Scheduled& s) const { return s.generation == voices_[s.command.voice].generation; }
     void Apply(const Command& command, int periodFrames, int64_t nowNs);
     void Activate(int voice);
     void Deactivate(int voice);
-    uint64_t StepFor(const SampleData* data, double ratio) const;
+    uint64_t StepFor(int dataRate, double ratio) const;
     // Returns false when the voice has ended.
     bool MixVoice(Voice& voice, float* mix, int frames);
 
@@ -168,10 +213,18 @@ private:
     std::atomic<bool> offlineClock_{false};
     std::atomic<uint64_t> framesRendered_{0};
     std::atomic<int> activeCount_{0};
+    // Odd while a Render runs; the main thread reads it to know what a Render has seen.
+    std::atomic<uint64_t> renderCount_{0};
+    std::atomic<uint64_t> lockMisses_{0};
+    std::atomic<uint64_t> droppedCommands_{0};
 
-    std::mutex renderMutex_;   // held by Render for its whole run
-    std::mutex commandMutex_;  // guards commands_
-    std::vector<Command> commands_;
+    // Main thread to rendering thread. When the ring is full and the device has stopped
+    // calling, commands go to the overflow list (and keep going there until the rendering
+    // thread has taken it), which the rendering thread only ever try-locks.
+    SpscRing<Command> ring_;
+    std::mutex overflowMutex_;
+    std::vector<Command> overflow_;
+    std::atomic<bool> overflowing_{false};
 
     // Main thread's view of the voices.
     std::vector<int> freeVoices_;
@@ -180,17 +233,25 @@ private:
     uint32_t nextTicket_ = 1;
     std::unique_ptr<std::atomic<uint32_t>[]> endedTicket_;
 
-    // The last device callback, for PlayingFrame.
-    mutable std::mutex clockMutex_;
-    uint64_t callbackFrame_ = 0;
-    int64_t callbackNs_ = 0;
-    int callbackFrames_ = 0;
+    // The last device callback, for PlayingFrame: written by the rendering thread under a
+    // sequence count (odd while it writes), read by retrying.
+    std::atomic<uint32_t> callbackSeq_{0};
+    std::atomic<uint64_t> callbackFrame_{0};
+    std::atomic<int64_t> callbackNs_{0};
+    std::atomic<int> callbackFrames_{0};
+
+    // Sources: set by the main thread; each Render reads them once, at its start, and notes
+    // the frame on which it first mixes a newly added one.
+    static constexpr uint64_t kNotStarted = ~uint64_t{0};
+    std::atomic<MixerSource*> sources_[kMaxSources] = {};
+    std::atomic<uint64_t> sourceStart_[kMaxSources] = {};
 
     // Rendering thread's state.
-    std::vector<Command> scheduled_;  // timed commands by frame, in arrival order within a frame
+    int renderRate_;
+    uint64_t nextOrder_ = 0;
+    FixedMinHeap<Scheduled, ScheduledFirst> schedule_;
     std::vector<Voice> voices_;
     std::vector<int> active_;
-    MixerSource* sources_[kMaxSources] = {};
     std::vector<float> mix_;
 };
 

@@ -16,12 +16,8 @@ const char* const kStreamReadErrorMessage = "ストリームからの読み込�
 
 namespace {
 
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+using gui::Le16;
+using gui::Le32;
 
 constexpr uint32_t FourCc(const char (&id)[5]) {
     return static_cast<uint32_t>(static_cast<uint8_t>(id[0])) | static_cast<uint32_t>(static_cast<uint8_t>(id[1])) << 8 |

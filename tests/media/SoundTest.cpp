@@ -408,6 +408,48 @@ TEST_F(OfflineSound, ATimedRestartLetsTheSoundingOneRunUpToThatFrame) {
     EXPECT_EQ(s.first, 0);
     EXPECT_EQ(s.last, 300 + 50 + 999);
     for (int i = 0; i <= s.last; ++i) ASSERT_EQ(mix[2 * i], 1000) << i;
+
+    // Restarts of many slots on one frame each keep their call order: every slot sounds.
+    std::vector<TWaveCollectionItem*> slots;
+    for (int i = 0; i < 12; ++i) slots.push_back(&Slot(44100, 100, 100));
+    const uint64_t together = sound.Mixer().FramesRendered() + 10;
+    for (TWaveCollectionItem* slot : slots) {
+        slot->StopAt(together);
+        slot->PlayAt(together);
+    }
+    EXPECT_EQ(Render(20)[2 * 15], 1200);
+}
+
+TEST_F(OfflineSound, AStartPartWayMatchesTheWholePlayFromThatFrameOn) {
+    // Every frame of the wave differs, so that a position off by any fraction shows.
+    TWaveCollectionItem& item = list.Items().Add();
+    TWaveFormatEx f;
+    MakePcmFormat(f, 44100, 16, 1);
+    std::vector<int16_t> ramp(1000);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(static_cast<int>(i * 37 % 20000) - 10000);
+    item.Wave().SetFormat(f);
+    item.Wave().SetData(ramp.data(), ramp.size() * 2);
+    item.Restore();
+    constexpr int kLength = 2500;
+    for (const int percent : {100, 150}) {
+        for (const bool looped : {false, true}) {
+            item.SetFrequency(44100 * percent / 100);
+            item.SetLooped(looped);
+            item.PlayAt(sound.Mixer().FramesRendered());
+            const auto whole = Render(kLength);
+            for (const uint64_t elapsed : {1, 333, 1500}) {
+                item.Stop();
+                Render(10);
+                item.PlayAt(sound.Mixer().FramesRendered() + 7, elapsed);
+                const auto late = Render(kLength - static_cast<int>(elapsed) + 7);
+                for (int i = 0; i < 7; ++i) ASSERT_EQ(late[2 * i], 0);
+                for (size_t i = 2 * elapsed; i < whole.size(); ++i)
+                    ASSERT_EQ(late[i - 2 * elapsed + 14], whole[i]) << percent << "% " << looped << " " << elapsed;
+            }
+            item.Stop();
+            Render(10);
+        }
+    }
 }
 
 TEST_F(OfflineSound, FreeingOrStoppingAVoiceDropsWhatWasScheduledForIt) {
