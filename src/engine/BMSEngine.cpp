@@ -3,7 +3,6 @@
 #include "engine/BMSEngine.h"
 
 #include <array>
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -40,11 +39,6 @@ constexpr size_t kLinesPerProgressCheck = 1024;
 
 using gui::Exception;
 GUI_DECLARE_EXCEPTION(ELoadAbandoned, Exception);
-
-int64_t SteadyNanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // What a chart's file name also finds when the file it names is not there: charts name WAV and
 // BMP files that are often shipped in other formats beside them, and movies for their pictures.
@@ -176,7 +170,7 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     const gui::ChartFolderCache folderCache;
     std::optional<ExtendedReader> extended;
     if (Extended) extended.emplace(*this, DrawRandom ? DrawRandom : SeededDraw(std::random_device{}()));
-    lastProgress_ = SteadyNanoseconds();
+    lastProgress_ = gui::SteadyNanoseconds();
     soundLoader_ = std::make_unique<SoundLoader>(LoadThreads > 0 ? LoadThreads : gui::ThreadPool::MachineThreads());
     size_t start = 0;
     size_t lines = 0;
@@ -222,7 +216,7 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
 
 void TBMS::ReportLoadProgress() {
     if (!OnLoadProgress) return;
-    const int64_t now = SteadyNanoseconds();
+    const int64_t now = gui::SteadyNanoseconds();
     if (now - lastProgress_ < kProgressIntervalNs) return;
     lastProgress_ = now;
     if (!OnLoadProgress()) throw ELoadAbandoned("読み込みを中止しました");

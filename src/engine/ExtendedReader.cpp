@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/BMSEngine.h"
+#include "engine/TimingChecks.h"
 #include "gui/Convert.h"
 #include "gui/Exception.h"
 
@@ -52,13 +53,6 @@ int32_t IntegerArgument(std::string_view argument) {
 bool SamePlace(int32_t measureA, int64_t numeratorA, int64_t denominatorA, int32_t measureB, int64_t numeratorB,
                int64_t denominatorB) {
     return measureA == measureB && numeratorA * denominatorB == numeratorB * denominatorA;
-}
-
-// A position in ticks or a time in milliseconds, rounded for the tables that hold whole numbers.
-int32_t Rounded(long double value) {
-    if (!std::isfinite(value) || value < INT32_MIN || value > INT32_MAX)
-        throw EExtendedChartError("タイムテーブルの値が範囲を超えています");
-    return static_cast<int32_t>(gui::RoundHalfEven(value));
 }
 
 }  // namespace
@@ -263,8 +257,7 @@ void ExtendedReader::ChannelLine(std::string_view line, std::string_view upper) 
 void ExtendedReader::Build() {
     TBMS& e = engine_;
     const int32_t p = e.TicksPerMeasure;
-    if (p <= 0) throw EExtendedChartError("小節の分解能が不正です");
-    if (!(e.Bpm > 0) || !std::isfinite(e.Bpm)) throw EExtendedChartError("BPM が不正です");
+    CheckTimingBasis(p, e.Bpm);
 
     const auto placeLess = [](const Placed& x, const Placed& y) {
         if (x.measure != y.measure) return x.measure < y.measure;
@@ -322,7 +315,7 @@ void ExtendedReader::Build() {
         time += (here - beat) * 60000.0L / bpm;
         beat = here;
         const long double position = here * ticksPerBeat;
-        const int32_t tick = Rounded(position);
+        const int32_t tick = RoundToInt32(position);
 
         bool tempoChanged = false;
         long double stop = 0;
@@ -366,7 +359,7 @@ void ExtendedReader::Build() {
 
     const long double endBeat = measureStart[static_cast<size_t>(endMeasure)];
     const long double endTime = time + (endBeat - beat) * 60000.0L / bpm;
-    const int32_t endTick = Rounded(endBeat * ticksPerBeat);
+    const int32_t endTick = RoundToInt32(endBeat * ticksPerBeat);
     table.push_back({kTempoChange, endTick, 120, true});
     times.push_back(static_cast<double>(endTime));
 
@@ -374,7 +367,7 @@ void ExtendedReader::Build() {
     e.LastObject = static_cast<int32_t>(e.Objects.size()) - 1;
     e.ObjectTimes = std::move(times);
     e.ScanIndex = 0;
-    e.EndPosition = Rounded(static_cast<long double>(endTick) + 2.0L * p);
+    e.EndPosition = RoundToInt32(static_cast<long double>(endTick) + 2.0L * p);
 
     const auto pace = [&](long double tempo) { return static_cast<double>(ticksPerBeat * tempo / 60000.0L); };
     e.ExactMap.Assign(points, pace(bpmAtStart), pace(bpm));
@@ -382,11 +375,11 @@ void ExtendedReader::Build() {
     e.TempoTime.clear();
     e.TempoPosition.clear();
     for (const TExactPoint& point : e.ExactMap.Points()) {
-        e.TempoTime.push_back(Rounded(point.Time));
-        e.TempoPosition.push_back(Rounded(point.Position));
+        e.TempoTime.push_back(RoundToInt32(point.Time));
+        e.TempoPosition.push_back(RoundToInt32(point.Position));
     }
     if (endTime > e.ExactMap.Points().back().Time) {
-        e.TempoTime.push_back(Rounded(endTime));
+        e.TempoTime.push_back(RoundToInt32(endTime));
         e.TempoPosition.push_back(endTick);
     }
     e.TempoCount = static_cast<int32_t>(e.TempoTime.size()) - 1;

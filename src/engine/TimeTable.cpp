@@ -7,6 +7,7 @@
 
 #include "engine/BMSEngine.h"
 #include "engine/ObjectSort.h"
+#include "engine/TimingChecks.h"
 #include "gui/Clock.h"
 #include "gui/Convert.h"
 #include "gui/Exception.h"
@@ -14,20 +15,6 @@
 
 namespace engine {
 namespace {
-
-using gui::Exception;
-GUI_DECLARE_EXCEPTION(ETimeTableError, Exception);
-
-int32_t RoundToInt32(long double value) {
-    if (!std::isfinite(value) || value < INT32_MIN - 0.5L || value >= INT32_MAX + 0.5L)
-        throw ETimeTableError("タイムテーブルの値が範囲を超えています");
-    return static_cast<int32_t>(gui::RoundHalfEven(value));
-}
-
-int32_t ToInt32(int64_t value) {
-    if (value < INT32_MIN || value > INT32_MAX) throw ETimeTableError("タイムテーブルの値が範囲を超えています");
-    return static_cast<int32_t>(value);
-}
 
 // Rounds a position, holding it inside the 32-bit range when the clock runs far past the map.
 int32_t ClampRound(long double value) {
@@ -71,8 +58,7 @@ void TBMS::SortObjects() {
 }
 
 void TBMS::BuildTimeTable() {
-    if (TicksPerMeasure <= 0) throw ETimeTableError("小節の分解能が不正です");
-    if (!(Bpm > 0)) throw ETimeTableError("BPM が不正です");
+    CheckTimingBasis(TicksPerMeasure, Bpm);
     SortObjects();
     ApplyMeasureLengths();
     BuildTempoMap();
@@ -87,14 +73,14 @@ void TBMS::BuildTimeTable() {
 // records is exact; where it could be (other resolutions), every later record is rounded on its own.
 void TBMS::ApplyMeasureLengths() {
     const int32_t p = TicksPerMeasure;
-    if (p <= 0) throw ETimeTableError("小節の分解能が不正です");
+    CheckTimingBasis(p, Bpm);
     const size_t n = static_cast<size_t>(LastObject + 1);
     bool any = false;
     for (size_t j = 0; j < n; ++j) {
         // Charts give neither; both would let the pass put the table out of order.
-        if (Objects[j].Position < 0) throw ETimeTableError("位置が負です");
+        if (Objects[j].Position < 0) throw ETimeTableError("an object lies before the start of the chart");
         if (Objects[j].Kind == kMeasureLength) {
-            if (Objects[j].Value < 0) throw ETimeTableError("小節長が負です");
+            if (Objects[j].Value < 0) throw ETimeTableError("a measure length is negative");
             any = true;
         }
     }
@@ -153,7 +139,7 @@ void TBMS::ApplyMeasureLengths() {
 
 void TBMS::BuildTempoMap() {
     const int32_t p = TicksPerMeasure;
-    if (p <= 0) throw ETimeTableError("小節の分解能が不正です");
+    CheckTimingBasis(p, Bpm);
     // The end marker starts the second measure after the last object's measure. A chart
     // without objects gets it two measures after the start.
     const int64_t lastMeasure = LastObject >= 0 ? Objects[LastObject].Position / p : 0;
@@ -168,7 +154,7 @@ void TBMS::BuildTempoMap() {
     for (int32_t j = 0; j <= LastObject; ++j) {
         if (j % 65536 == 65535) ReportLoadProgress();
         if (Objects[j].Kind != kTempoChange) continue;
-        if (!(tempo > 0)) throw ETimeTableError("BPM が不正です");
+        CheckTimingBasis(p, tempo);
         const size_t k = static_cast<size_t>(++TempoCount);
         if (k >= TempoTime.size()) {
             TempoTime.resize(TempoTime.size() * 2);

@@ -1,10 +1,10 @@
 #include "media/Mixer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 
+#include "gui/Clock.h"
 #include "media/AudioDevice.h"
 
 namespace media {
@@ -14,11 +14,6 @@ namespace {
 constexpr int kMinRate = 100;
 constexpr int kMaxRate = 384000;
 constexpr double kFixedOne = 4294967296.0;
-
-int64_t SteadyNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 struct PcmLayout {
     int channels = 0;
@@ -135,7 +130,7 @@ StereoGain GainFromVolumePan(int volume, int pan) {
 }
 
 Mixer::Mixer(int rate)
-    : now_(&SteadyNs),
+    : now_(&gui::SteadyNanoseconds),
       rate_(rate),
       playTicket_(kMaxVoices, 0),
       touched_(kMaxVoices, false),

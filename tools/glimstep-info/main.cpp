@@ -11,6 +11,7 @@
 
 #include "engine/BMSEngine.h"
 #include "engine/ExtendedReader.h"
+#include "gui/Convert.h"
 #include "gui/Exception.h"
 #include "gui/TextEncoding.h"
 #include "media/DXDraws.h"
@@ -130,10 +131,8 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
         } else if (options && arg == "--extended") {
             o.extended = true;
         } else if (options && arg == "--seed" && i + 1 < argc) {
-            const std::string_view text = argv[++i];
             uint64_t seed = 0;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seed);
-            if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+            if (!gui::TryStrToUInt64(argv[++i], seed)) return std::nullopt;
             o.seed = seed;
         } else if ((options && arg.starts_with("-")) || !o.chart.empty() || arg.empty()) {
             return std::nullopt;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <csignal>
 #include <chrono>
 #include <cstdio>
@@ -74,18 +73,16 @@ struct UsageError {
 };
 
 int ParseNumber(const std::string& option, const std::string& text, int low, int high) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+    uint64_t value = 0;
+    if (!gui::TryStrToUInt64(text, value) || value < static_cast<uint64_t>(low) || value > static_cast<uint64_t>(high))
         throw UsageError{option + " wants a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
                          ", not \"" + text + "\""};
-    return value;
+    return static_cast<int>(value);
 }
 
 uint64_t ParseSeed(const std::string& text) {
     uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+    if (!gui::TryStrToUInt64(text, value))
         throw UsageError{"--seed wants a whole number from 0 to 18446744073709551615, not \"" + text + "\""};
     return value;
 }
