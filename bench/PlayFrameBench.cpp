@@ -78,7 +78,7 @@ void RunFrames(benchmark::State& st, const std::filesystem::path& file, int scre
             play::State().TriggeredUpTo = -9999;
             st.ResumeTiming();
         }
-        gui::Clock::Set(bms.ClockBase + static_cast<uint32_t>(p));
+        gui::Clock::Set(bms.Clock().ClockBase() + static_cast<uint32_t>(p));
         benchmark::DoNotOptimize(play::PlayFrame(display, bms));
         ++p;
     }

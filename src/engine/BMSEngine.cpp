@@ -358,37 +358,26 @@ media::Mixer* TBMS::ClockMixer() const {
     return &sound->Mixer();
 }
 
-double TBMS::ClockMs() {
-    media::Mixer* mixer = ClockMixer();
-    if (MediaPlayer->Mode() == media::mpPlaying) {
-        const int32_t position = MediaPlayer->Position();
-        // The track's timeline is the song's, and stays so when the track stops: the song goes
-        // on from where the track left off instead of falling back to the older clock.
-        ClockBase = gui::timeGetTime() - static_cast<uint32_t>(position);
-        if (mixer != nullptr) {
-            const int64_t start = MediaPlayer->OutputStartFrame();
-            originFrame_ = start >= 0 ? static_cast<double>(start)
-                                      : mixer->PlayingFrame() - position * (mixer->Rate() / 1000.0);
-        }
-        return position;
-    }
-    if (mixer != nullptr) return (mixer->PlayingFrame() - originFrame_) * 1000.0 / mixer->Rate();
-    return static_cast<int32_t>(gui::timeGetTime() - ClockBase);
+std::optional<SongClock::Device> TBMS::ClockDevice() const {
+    const media::Mixer* mixer = ClockMixer();
+    if (mixer == nullptr) return std::nullopt;
+    return SongClock::Device{mixer->PlayingFrame(), mixer->Rate(), mixer->DeviceBlockFrames()};
 }
 
-int32_t TBMS::SongTime() {
-    const long double scaled = std::truncl(static_cast<long double>(ClockMs()) / 100 * PlaySpeed);
-    if (!(scaled <= INT32_MAX)) return scaled < INT32_MIN ? INT32_MIN : INT32_MAX;
-    if (scaled < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(scaled);
+SongClock::Sources TBMS::ClockSources() const {
+    SongClock::Sources now;
+    now.systemMs = gui::timeGetTime();
+    if (MediaPlayer->Mode() == media::mpPlaying)
+        now.midi = SongClock::Midi{MediaPlayer->Position(), MediaPlayer->OutputStartFrame()};
+    now.device = ClockDevice();
+    return now;
 }
 
-double TBMS::SoundHorizon(double frameMs) {
-    media::Mixer* mixer = ClockMixer();
-    if (mixer == nullptr || !(PlaySpeed > 0)) return -std::numeric_limits<double>::infinity();
-    const double aheadMs = frameMs + 1000.0 * mixer->DeviceBlockFrames() / mixer->Rate();
-    return (ClockMs() + aheadMs) / 100 * PlaySpeed;
-}
+void TBMS::StartClock(uint32_t leadInMs) { clock_.Start({std::nullopt, ClockDevice(), gui::GetTickCount()}, leadInMs); }
+
+int32_t TBMS::SongTime() { return clock_.SongTime(ClockSources(), PlaySpeed); }
+
+double TBMS::SoundHorizon(double frameMs) { return clock_.Horizon(ClockSources(), frameMs, PlaySpeed); }
 
 void TBMS::PlaySound(int index) { PlaySound(index, std::numeric_limits<double>::quiet_NaN()); }
 
@@ -402,7 +391,7 @@ void TBMS::PlaySound(int index, double songTime) {
             item.Play(false);
             return;
         }
-        const double frame = originFrame_ + songTime * 100 / PlaySpeed * mixer->Rate() / 1000;
+        const double frame = clock_.FrameAt(songTime, PlaySpeed, mixer->Rate());
         const uint64_t at = frame > 0 ? static_cast<uint64_t>(std::llround(std::min(frame, 1e18))) : 0;
         item.StopAt(at);
         item.PlayAt(at);

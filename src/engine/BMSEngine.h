@@ -8,11 +8,13 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/ExactTempoMap.h"
+#include "engine/SongClock.h"
 #include "gui/Bitmap.h"
 #include "gui/Graphics.h"
 
@@ -87,11 +89,9 @@ public:
     void ApplyMeasureLengths();
     void BuildTempoMap();
 
-    // Song time 0 comes 2000 ms after the call. While the mixer's output is the song clock
-    // (a device plays it, or the offline renderer), song time runs on its output frames; while
-    // the MIDI backing track plays, on the track's position, and when the track ends the song
-    // goes on from where it left off.
-    void StartClock();
+    // Song time 0 comes 2000 ms (`leadInMs`) after the call, on the song clock (SongClock).
+    void StartClock(uint32_t leadInMs = SongClock::kLeadInMs);
+    const SongClock& Clock() const { return clock_; }
     int32_t SongTime();
     int32_t SongPosition();
     void PlaySound(int index);
@@ -124,7 +124,6 @@ public:
     int32_t VolWav = 0;
     int32_t PlayerMode = 1;
     int32_t TicksPerMeasure = 0;
-    uint32_t ClockBase = 0;
     float Bpm = 120.0f;
     std::string MidiFileName;
     // One entry per slot, sized by each load.
@@ -196,8 +195,9 @@ private:
     void ReportLoadProgress();
     // The mixer while its output is the song clock, else null.
     media::Mixer* ClockMixer() const;
-    // Real milliseconds since song time 0 (before play speed), from the clock in force.
-    double ClockMs();
+    // What the song clock's sources read now.
+    std::optional<SongClock::Device> ClockDevice() const;
+    SongClock::Sources ClockSources() const;
     // The song time at which the tempo map's line reaches `position`.
     double TimeAtPosition(int32_t position) const;
 
@@ -212,8 +212,7 @@ private:
     std::vector<int32_t> lineSegment_;
     // Steady-clock time of the last progress call, in nanoseconds.
     int64_t lastProgress_ = 0;
-    // The mixer's output frame of song time 0 while the mixer is the song clock.
-    double originFrame_ = 0;
+    SongClock clock_;
 };
 
 }  // namespace engine

@@ -181,11 +181,6 @@ void TBMS::BuildTempoMap() {
     }
 }
 
-void TBMS::StartClock() {
-    ClockBase = gui::GetTickCount() + 2000u;
-    if (media::Mixer* mixer = ClockMixer()) originFrame_ = mixer->PlayingFrame() + 2.0 * mixer->Rate();
-}
-
 int32_t TBMS::SongPosition() {
     const int32_t t = SongTime();
     if (!ExactMap.Empty()) return ClampRound(ExactMap.PositionAt(t));

@@ -25,11 +25,11 @@ TEST_F(ClockTest, SongTimeStartsTwoSecondsAfterStartClockScaledByPlaySpeed) {
     } truncated[] = {{-1999, 75, -1499}, {3, 25, 0}, {-3, 25, 0}, {2, 75, 1}, {-2, 75, -1}, {1999, 75, 1499}};
     for (const auto& c : truncated) {
         bms.PlaySpeed = c.speed;
-        gui::Clock::Set(bms.ClockBase + static_cast<uint32_t>(c.elapsed));
+        gui::Clock::Set(bms.Clock().ClockBase() + static_cast<uint32_t>(c.elapsed));
         EXPECT_EQ(bms.SongTime(), c.songTime) << c.elapsed << " ms at " << c.speed;
     }
     bms.PlaySpeed = 100;
-    gui::Clock::Set(bms.ClockBase + 3);
+    gui::Clock::Set(bms.Clock().ClockBase() + 3);
     EXPECT_EQ(bms.SongTime(), 3);
 }
 
@@ -37,7 +37,7 @@ TEST_F(ClockTest, ClockBaseWrapsLikeTheSystemCounter) {
     ASSERT_TRUE(Load("#00111:01\n"));
     gui::Clock::Set(0xFFFFFFFFu - 500);
     bms.StartClock();
-    EXPECT_EQ(bms.ClockBase, 1499u);
+    EXPECT_EQ(bms.Clock().ClockBase(), 1499u);
     EXPECT_EQ(bms.SongTime(), -2000);
     gui::Clock::Advance(2100);
     EXPECT_EQ(bms.SongTime(), 100);

@@ -69,7 +69,7 @@ protected:
 
     // Song position at song time `ms` (PlaySpeed 100, no MIDI playing).
     int32_t PositionAt(int32_t ms) {
-        gui::Clock::Set(bms.ClockBase + static_cast<uint32_t>(ms));
+        gui::Clock::Set(bms.Clock().ClockBase() + static_cast<uint32_t>(ms));
         return bms.SongPosition();
     }
 

@@ -77,7 +77,7 @@ protected:
     }
 
     bool Frame(int32_t position) {
-        gui::Clock::Set(bms->ClockBase + static_cast<uint32_t>(position));
+        gui::Clock::Set(bms->Clock().ClockBase() + static_cast<uint32_t>(position));
         return play::PlayFrame(display, *bms);
     }
 

@@ -34,7 +34,7 @@ TEST_F(Steps, StartRestartsTheLeadInAndAFailingMidiCountsAsThePlayStep) {
     int32_t step = play::kStepStart;
     Run(step);
     EXPECT_EQ(step, play::kStepPlay);
-    EXPECT_EQ(bms.ClockBase, 7000u);
+    EXPECT_EQ(bms.Clock().ClockBase(), 7000u);
 
     // Named but never opened: Play raises, after the step has moved on and before the clock restarts.
     bms.MidiFileName = "song.mid";
@@ -42,7 +42,7 @@ TEST_F(Steps, StartRestartsTheLeadInAndAFailingMidiCountsAsThePlayStep) {
     step = play::kStepStart;
     EXPECT_THROW(Run(step), gui::Exception);
     EXPECT_EQ(step, play::kStepPlay);
-    EXPECT_EQ(bms.ClockBase, 7000u);
+    EXPECT_EQ(bms.Clock().ClockBase(), 7000u);
 
     step = play::kStepAfterPlay;
     Run(step);
