@@ -11,6 +11,7 @@
 #include <random>
 
 #include "engine/ExtendedReader.h"
+#include "engine/FixedReader.h"
 #include "engine/SoundLoader.h"
 #include "gui/BmpDecode.h"
 #include "gui/Clock.h"
@@ -68,11 +69,28 @@ bool FitRect(int fitMode, int64_t w, int64_t h, gui::TRect& dest) {
 
 }  // namespace
 
-TBMS::TBMS(media::TDXDraw* displayControl, media::TDXSound* sound) : DisplayControl(displayControl) {
-    Objects.reserve(2000);
-    LastObject = -1;
-    MediaPlayer = std::make_unique<media::TMediaPlayer>(sound);
-    WaveList = std::make_unique<media::TDXWaveList>();
+class TBMS::LoadHost : public ReadingHost {
+public:
+    explicit LoadHost(TBMS& engine) : engine_(engine), folder_(std::filesystem::path(engine.chartFileName_).parent_path()) {}
+
+    void LoadSound(int slot, std::string_view name) override { engine_.LoadSound(slot, name); }
+    void LoadPicture(int slot, std::string_view name) override { engine_.LoadPicture(slot, name); }
+    bool ShowsPictures() const override { return engine_.BgaDisplayMode == 0; }
+    void AddSlots(int count) override { engine_.AddSlots(count); }
+    std::filesystem::path FindFile(std::string_view name) override { return gui::FindChartFile(folder_, name); }
+    void OpenMidi(const std::filesystem::path& path) override { engine_.LoadMidiFile(path); }
+    void Echo(const std::string& text) override { engine_.ConsoleLine(text, gui::clAqua); }
+    void Progress() override { engine_.ReportLoadProgress(); }
+
+private:
+    TBMS& engine_;
+    std::filesystem::path folder_;
+};
+
+TBMS::TBMS(media::TDXDraw* displayControl, media::TDXSound* sound)
+    : MediaPlayer(std::make_unique<media::TMediaPlayer>(sound)),
+      WaveList(std::make_unique<media::TDXWaveList>()),
+      DisplayControl(displayControl) {
     WaveList->SetDXSound(sound);
     SoundState.assign(kSlotCount, -1);
     Sounds.assign(kSlotCount, nullptr);
@@ -134,26 +152,16 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     ConsoleLine("", gui::clBlack);
     ConsoleLine("Start Loading:" + gui::ChartTextToUtf8(std::filesystem::path(fileName).filename().string()),
                 gui::clWhite);
-    ChartFileName = fileName;
+    chartFileName_ = fileName;
     HasBga = false;
     CreateSlots(Extended ? kBase36SlotCount : kSlotCount);
-
-    TicksPerMeasure = ticksPerMeasure;
-    Title.clear();
-    Artist.clear();
-    Genre.clear();
-    ChartType.clear();
-    Rank = 0;
-    LastObject = -1;
-    Objects.clear();
-    Total = 200;
-    PlayLevel = 2;
-    EndPosition = 0;
-    ScanIndex = 0;
-    Bpm = 120.0f;
-    PlayerMode = 1;
-    ObjectTimes.clear();
-    ExactMap.Clear();
+    // A new chart starts from the header defaults, except for the volume and the MIDI name.
+    TChartHeader header;
+    header.VolWav = header_.VolWav;
+    header.MidiFileName = header_.MidiFileName;
+    header_ = std::move(header);
+    chart_ = Timeline();
+    songCursor_ = Timeline::PositionCursor(&chart_);
 
     std::string text;
     try {
@@ -165,11 +173,17 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     if (const size_t end = text.find(kCtrlZ); end != std::string::npos) text.resize(end);
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
-    chartEncoding_ = gui::IsValidUtf8(text) ? 1 : -1;
+    // Decided once for the whole file.
+    const ChartEncoding encoding{gui::IsValidUtf8(text) ? ChartEncoding::Kind::Utf8 : ChartEncoding::Kind::ShiftJis};
     // The files a chart names are looked up in listings of its folders read once per load.
     const gui::ChartFolderCache folderCache;
-    std::optional<ExtendedReader> extended;
-    if (Extended) extended.emplace(*this, DrawRandom ? DrawRandom : SeededDraw(std::random_device{}()));
+    LoadHost host(*this);
+    std::unique_ptr<ChartReading> reading;
+    if (Extended)
+        reading = std::make_unique<ExtendedReader>(host, header_, ticksPerMeasure,
+                                                   DrawRandom ? DrawRandom : SeededDraw(std::random_device{}()), encoding);
+    else
+        reading = std::make_unique<FixedReader>(host, header_, ticksPerMeasure, encoding);
     lastProgress_ = gui::SteadyNanoseconds();
     soundLoader_ = std::make_unique<SoundLoader>(LoadThreads > 0 ? LoadThreads : gui::ThreadPool::MachineThreads());
     size_t start = 0;
@@ -177,39 +191,29 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     try {
         for (size_t i = 0; i <= text.size(); ++i) {
             if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
-            if (i > start) {
-                const std::string_view line = std::string_view(text).substr(start, i - start);
-                if (extended)
-                    extended->ReadLine(line);
-                else
-                    ParseLine(line);
-            }
+            if (i > start) reading->ReadLine(std::string_view(text).substr(start, i - start));
             start = i + 1;
             if (++lines % kLinesPerProgressCheck == 0) ReportLoadProgress();
         }
         ApplyDecodedSounds(true);
     } catch (const ELoadAbandoned&) {
         soundLoader_.reset();
-        chartEncoding_ = 0;
         return false;
     } catch (...) {
         soundLoader_.reset();
         throw;
     }
     soundLoader_.reset();
-    chartEncoding_ = 0;
 
     RestoreSounds();
     ConsoleLine("Load Complete!", gui::clWhite);
     ConsoleLine("Making time table..", gui::clWhite);
     try {
-        if (extended)
-            extended->Build();
-        else
-            BuildTimeTable();
+        chart_ = reading->Build();
     } catch (const gui::Exception&) {
         return false;
     }
+    songCursor_ = Timeline::PositionCursor(&chart_);
     ConsoleLine("Play Start!!", gui::clYellow);
     return true;
 }
@@ -243,10 +247,7 @@ void TBMS::AddSlots(int count) {
     }
 }
 
-void TBMS::LoadMidiFile(std::string_view name) {
-    const std::filesystem::path path = gui::FindChartFile(std::filesystem::path(ChartFileName).parent_path(), name);
-    if (path.empty()) return;
-    MidiFileName = ChartText(name);
+void TBMS::LoadMidiFile(const std::filesystem::path& path) {
     MediaPlayer->FileName = path.string();
     MediaPlayer->Open();
     MediaPlayer->SetTimeFormat(media::tfMilliseconds);
@@ -256,7 +257,7 @@ void TBMS::LoadMidiFile(std::string_view name) {
 
 void TBMS::LoadSound(int slot, std::string_view name) {
     if (slot < 0 || slot >= SlotCount() || Sounds[slot] == nullptr) return;  // no slots before the first LoadChart
-    std::filesystem::path path = gui::FindChartFileOrAlternative(std::filesystem::path(ChartFileName).parent_path(),
+    std::filesystem::path path = gui::FindChartFileOrAlternative(std::filesystem::path(chartFileName_).parent_path(),
                                                                  name, kSoundExtensions);
     if (path.empty()) return;
     if (soundLoader_) {
@@ -309,7 +310,7 @@ void TBMS::ApplySound(DecodedSound& sound) {
 void TBMS::LoadPicture(int slot, std::string_view name) {
     if (slot < 0 || slot >= SlotCount() || !BgaImages[slot]) return;  // no slots before the first LoadChart
     const std::filesystem::path path = gui::FindChartFileOrAlternative(
-        std::filesystem::path(ChartFileName).parent_path(), name, kPictureExtensions);
+        std::filesystem::path(chartFileName_).parent_path(), name, kPictureExtensions);
     if (path.empty()) return;
     gui::Bitmap picture;
     std::unique_ptr<media::Movie> movie;
@@ -376,6 +377,8 @@ SongClock::Sources TBMS::ClockSources() const {
 void TBMS::StartClock(uint32_t leadInMs) { clock_.Start({std::nullopt, ClockDevice(), gui::GetTickCount()}, leadInMs); }
 
 int32_t TBMS::SongTime() { return clock_.SongTime(ClockSources(), PlaySpeed); }
+
+int32_t TBMS::SongPosition() { return songCursor_.PositionAt(SongTime()); }
 
 double TBMS::SoundHorizon(double frameMs) { return clock_.Horizon(ClockSources(), frameMs, PlaySpeed); }
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "engine/BMSEngine.h"
+#include "engine/FixedReader.h"
 #include "engine/TimingChecks.h"
 #include "gui/Convert.h"
 #include "gui/Exception.h"
@@ -70,15 +70,18 @@ RandomDraw SeededDraw(uint64_t seed) {
     };
 }
 
-ExtendedReader::ExtendedReader(TBMS& engine, RandomDraw draw) : engine_(engine), draw_(std::move(draw)) {
+ExtendedReader::ExtendedReader(ReadingHost& host, TChartHeader& header, int32_t ticksPerMeasure, RandomDraw draw,
+                               ChartEncoding encoding)
+    : host_(host), header_(header), ticksPerMeasure_(ticksPerMeasure), draw_(std::move(draw)), encoding_(encoding) {
     measureLength_.fill(1.0);
 }
 
 void ExtendedReader::ReadLine(std::string_view line) {
     try {
         Interpret(Trim(line));
-    } catch (const gui::Exception&) {
+    } catch (const gui::Exception& e) {
         // A failing line is abandoned; what it stored before the failure stays.
+        host_.Drop(e.what());
     }
 }
 
@@ -108,11 +111,11 @@ void ExtendedReader::Interpret(std::string_view line) {
     };
     const auto value = [&](size_t at) { return line.size() > at ? line.substr(at) : std::string_view(); };
     if (upper.starts_with("#WAV")) {
-        engine_.LoadSound(definedSlot(4), engine_.CutText(value(7), 100));
+        host_.LoadSound(definedSlot(4), encoding_.Cut(value(7), 100));
         return;
     }
     if (upper.starts_with("#BMP")) {
-        if (engine_.BgaDisplayMode == 0) engine_.LoadPicture(definedSlot(4), engine_.CutText(value(7), 100));
+        if (host_.ShowsPictures()) host_.LoadPicture(definedSlot(4), encoding_.Cut(value(7), 100));
         return;
     }
     if (upper.starts_with("#BPM") && keyword.size() > 4) {
@@ -133,10 +136,10 @@ void ExtendedReader::Interpret(std::string_view line) {
     if (keyword == "#LNTYPE") return;  // type 2 is read as type 1: pairs of objects
     if (keyword == "#BASE") {
         base62_ = IntegerArgument(argument) == 62;
-        engine_.AddSlots(base62_ ? kBase62SlotCount : kBase36SlotCount);
+        host_.AddSlots(base62_ ? kBase62SlotCount : kBase36SlotCount);
         return;
     }
-    if (!engine_.ParseHeader(line, upper)) ChannelLine(line, upper);
+    if (!ReadHeaderLine(line, upper, header_, host_, encoding_)) ChannelLine(line, upper);
 }
 
 ExtendedReader::Block* ExtendedReader::Innermost(Block::Type type) {
@@ -254,10 +257,9 @@ void ExtendedReader::ChannelLine(std::string_view line, std::string_view upper) 
     }
 }
 
-void ExtendedReader::Build() {
-    TBMS& e = engine_;
-    const int32_t p = e.TicksPerMeasure;
-    CheckTimingBasis(p, e.Bpm);
+Timeline ExtendedReader::Build() {
+    const int32_t p = ticksPerMeasure_;
+    CheckTimingBasis(p, header_.Bpm);
 
     const auto placeLess = [](const Placed& x, const Placed& y) {
         if (x.measure != y.measure) return x.measure < y.measure;
@@ -307,7 +309,7 @@ void ExtendedReader::Build() {
     table.reserve(kept.size() + 1);
     times.reserve(kept.size() + 1);
     std::array<bool, 30> longNoteOpen{};
-    long double time = 0, beat = 0, bpm = e.Bpm, bpmAtStart = e.Bpm;
+    long double time = 0, beat = 0, bpm = header_.Bpm, bpmAtStart = header_.Bpm;
     for (size_t i = 0; i < kept.size();) {
         size_t end = i + 1;
         while (end < kept.size() && samePlace(kept[i], kept[end])) ++end;
@@ -363,27 +365,14 @@ void ExtendedReader::Build() {
     table.push_back({kTempoChange, endTick, 120, true});
     times.push_back(static_cast<double>(endTime));
 
-    e.Objects = std::move(table);
-    e.LastObject = static_cast<int32_t>(e.Objects.size()) - 1;
-    e.ObjectTimes = std::move(times);
-    e.ScanIndex = 0;
-    e.EndPosition = RoundToInt32(static_cast<long double>(endTick) + 2.0L * p);
-
     const auto pace = [&](long double tempo) { return static_cast<double>(ticksPerBeat * tempo / 60000.0L); };
-    e.ExactMap.Assign(points, pace(bpmAtStart), pace(bpm));
-    // The rounded map, for those who read the tempo map: every exact point and the end marker.
-    e.TempoTime.clear();
-    e.TempoPosition.clear();
-    for (const TExactPoint& point : e.ExactMap.Points()) {
-        e.TempoTime.push_back(RoundToInt32(point.Time));
-        e.TempoPosition.push_back(RoundToInt32(point.Position));
-    }
-    if (endTime > e.ExactMap.Points().back().Time) {
-        e.TempoTime.push_back(RoundToInt32(endTime));
-        e.TempoPosition.push_back(endTick);
-    }
-    e.TempoCount = static_cast<int32_t>(e.TempoTime.size()) - 1;
-    e.TempoSegment = 1;
+    ExactTempoMap map(points, pace(bpmAtStart), pace(bpm));
+    // The map in whole numbers, for those who print it: every exact point and the end marker.
+    std::vector<TTempoPoint> rounded;
+    for (const TExactPoint& point : map.Points()) rounded.push_back({RoundToInt32(point.Time), RoundToInt32(point.Position)});
+    if (endTime > map.Points().back().Time) rounded.push_back({RoundToInt32(endTime), endTick});
+    const int32_t endPosition = RoundToInt32(static_cast<long double>(endTick) + 2.0L * p);
+    return Timeline::OnExactMap(std::move(table), std::move(times), std::move(map), std::move(rounded), p, endPosition);
 }
 
 }  // namespace engine

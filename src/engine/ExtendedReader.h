@@ -1,8 +1,7 @@
-// The extended reading of today's BMS dialect, which the engine uses in place of the fixed
-// dialect's line parser and time table when its Extended flag is set: base-36 (or base-62)
-// slots, tempo from #BPMxx and stops from #STOPxx, sounds on every sound channel, long notes,
-// #RANDOM and #SWITCH blocks, and object times without rounding. Header keywords, file lookup,
-// slot loading and the console are the engine's own, shared with the fixed dialect.
+// The extended reading of today's BMS dialect, which a load uses in place of the fixed dialect's
+// reader when asked: base-36 (or base-62) slots, tempo from #BPMxx and stops from #STOPxx,
+// sounds on every sound channel, long notes, #RANDOM and #SWITCH blocks, and object times
+// without rounding. The header keywords are the fixed dialect's; the files go to the host.
 #pragma once
 
 #include <array>
@@ -13,24 +12,24 @@
 #include <string_view>
 #include <vector>
 
-namespace engine {
+#include "engine/Reading.h"
+#include "engine/Timeline.h"
 
-class TBMS;
+namespace engine {
 
 // Draws the value of a #RANDOM or #SWITCH: an integer from 1 to n.
 using RandomDraw = std::function<int32_t(int32_t)>;
 // Draws from a generator seeded with `seed`; the same seed gives the same values on every machine.
 RandomDraw SeededDraw(uint64_t seed);
 
-class ExtendedReader {
+class ExtendedReader : public ChartReading {
 public:
-    ExtendedReader(TBMS& engine, RandomDraw draw);
+    // Reads into `header`, which starts as the caller leaves it.
+    ExtendedReader(ReadingHost& host, TChartHeader& header, int32_t ticksPerMeasure, RandomDraw draw,
+                   ChartEncoding encoding = {});
 
-    // One line of the chart, in file order. A failure abandons the rest of the line.
-    void ReadLine(std::string_view line);
-    // Fills the engine's object table with positions and exact times, its tempo maps and its end
-    // position. Raises when the chart cannot be timed.
-    void Build();
+    void ReadLine(std::string_view line) override;
+    Timeline Build() override;
 
 private:
     // What an object of a channel does.
@@ -63,8 +62,11 @@ private:
     void ChannelLine(std::string_view line, std::string_view upper);
     int Slot(char high, char low) const;
 
-    TBMS& engine_;
+    ReadingHost& host_;
+    TChartHeader& header_;
+    int32_t ticksPerMeasure_;
     RandomDraw draw_;
+    ChartEncoding encoding_;
     bool base62_ = false;
     std::vector<Block> blocks_;
     std::vector<Placed> placed_;

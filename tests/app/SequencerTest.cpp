@@ -196,7 +196,7 @@ void LoadWithEventQueued(Sequencer& t, bool closeBox) {
     EXPECT_TRUE(t.application.Terminated());
     EXPECT_EQ(t.form->Step, 999);
     EXPECT_FALSE(t.form->Failed());
-    EXPECT_EQ(t.form->Engine->TempoCount, 0);
+    EXPECT_TRUE(t.form->Engine->Chart().TempoMap().empty());
 }
 
 TEST_F(Sequencer, EscEndsTheRunDuringALongLoad) { LoadWithEventQueued(*this, false); }

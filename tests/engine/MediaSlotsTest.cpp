@@ -55,7 +55,7 @@ TEST_F(MediaSlotsTest, PicturesAreReadOnlyWhenShown) {
     ASSERT_TRUE(Load("#BMP01 a.bmp\n#00004:01\n", 1));
     EXPECT_FALSE(bms.HasBga);
     EXPECT_FALSE(bms.BgaLoaded[1]);
-    EXPECT_EQ(bms.LastObject, 1);
+    EXPECT_EQ(bms.Chart().LastObject(), 1);
 }
 
 TEST_F(MediaSlotsTest, ABrokenPictureAbandonsOnlyItsLine) {
@@ -65,7 +65,7 @@ TEST_F(MediaSlotsTest, ABrokenPictureAbandonsOnlyItsLine) {
     EXPECT_FALSE(bms.HasBga);
     EXPECT_FALSE(bms.BgaLoaded[1]);
     EXPECT_FALSE(bms.BgaLoaded[2]);
-    EXPECT_EQ(bms.LastObject, 2);
+    EXPECT_EQ(bms.Chart().LastObject(), 2);
 }
 
 TEST_F(MediaSlotsTest, SoundsPlayAtTheChosenSpeedAndRestartWhenTriggeredAgain) {
@@ -130,7 +130,7 @@ TEST_F(MediaSlotsTest, ASoundThatCannotBeReadOrPlayedLeavesItsSlotSilentAndTheCh
     EXPECT_EQ(bms.SoundState[4], 1);
     EXPECT_EQ(bms.Sounds[4]->Wave().Size(), 2u);
     for (int slot = 1; slot <= 4; ++slot) bms.PlaySound(slot);
-    EXPECT_EQ(bms.LastObject, 4);
+    EXPECT_EQ(bms.Chart().LastObject(), 4);
 }
 
 TEST_F(MediaSlotsTest, WithoutASoundDeviceTheChartStillLoads) {
@@ -138,7 +138,7 @@ TEST_F(MediaSlotsTest, WithoutASoundDeviceTheChartStillLoads) {
     ASSERT_TRUE(Load("#WAV01 ok.wav\n#00111:01\n"));
     // The file was found, so the slot counts as loaded; it just cannot sound.
     EXPECT_EQ(bms.SoundState[1], 1);
-    EXPECT_EQ(bms.LastObject, 1);
+    EXPECT_EQ(bms.Chart().LastObject(), 1);
     EXPECT_FALSE(sound.Initialized());
     EXPECT_NO_THROW(bms.PlaySound(1));
     EXPECT_EQ(bms.Sounds[1]->CopyCount(), 0);

@@ -46,7 +46,7 @@ TEST_F(MovieSlotsTest, MoviesAreFoundAfterPicturesUnderOtherExtensions) {
     EXPECT_TRUE(bms.BgaLoaded[2]);          // both.bmp, the first extension
     EXPECT_EQ(bms.BgaMovies.count(2), 0u);
     EXPECT_FALSE(bms.BgaLoaded[3]);         // a line whose file nothing reads is abandoned
-    EXPECT_EQ(bms.LastObject, 3);
+    EXPECT_EQ(bms.Chart().LastObject(), 3);
 }
 
 TEST_F(MovieSlotsTest, ASlotDefinedAgainKeepsOnlyWhatLoadedLast) {

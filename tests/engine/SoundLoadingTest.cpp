@@ -49,8 +49,8 @@ LoadedState LoadWith(const std::filesystem::path& chart, unsigned threads, bool 
         s.waves[i] = wave.FormatBlock();
         s.waves[i].insert(s.waves[i].end(), wave.Data(), wave.Data() + wave.Size());
     }
-    for (int32_t i = 0; i <= bms.LastObject; ++i)
-        s.objects.emplace_back(bms.Objects[i].Kind, bms.Objects[i].Position, bms.Objects[i].Value);
+    for (int32_t i = 0; i <= bms.Chart().LastObject(); ++i)
+        s.objects.emplace_back(bms.Chart()[i].Kind, bms.Chart()[i].Position, bms.Chart()[i].Value);
     for (int y = 0; y < bms.ConsoleBitmap.Height(); ++y)
         for (int x = 0; x < bms.ConsoleBitmap.Width(); ++x) s.console.push_back(bms.ConsoleBitmap.Pixel(x, y));
     return s;

@@ -125,8 +125,8 @@ protected:
 
     // Index in the object table of the first object of `kind` at `position`, -1 if none.
     int32_t IndexOf(int32_t kind, int32_t position) const {
-        for (int32_t i = 0; i <= bms->LastObject; ++i)
-            if (bms->Objects[i].Kind == kind && bms->Objects[i].Position == position) return i;
+        for (int32_t i = 0; i <= bms->Chart().LastObject(); ++i)
+            if (bms->Chart()[i].Kind == kind && bms->Chart()[i].Position == position) return i;
         return -1;
     }
 

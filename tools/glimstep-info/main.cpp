@@ -49,23 +49,24 @@ std::string FloatText(float value) {
     return text;
 }
 
-std::string ChartJson(const engine::TBMS& bms) {
+std::string ChartJson(const engine::TBMS& bms, bool extended) {
+    const engine::TChartHeader& header = bms.Header();
     std::string out = "{\"loaded\":true,\"title\":";
-    AppendString(out, bms.Title);
+    AppendString(out, header.Title);
     out += ",\"artist\":";
-    AppendString(out, bms.Artist);
+    AppendString(out, header.Artist);
     out += ",\"genre\":";
-    AppendString(out, bms.Genre);
+    AppendString(out, header.Genre);
     out += ",\"chartType\":";
-    AppendString(out, bms.ChartType);
-    out += ",\"bpm\":" + FloatText(bms.Bpm);
-    out += ",\"playLevel\":" + std::to_string(bms.PlayLevel);
-    out += ",\"rank\":" + std::to_string(bms.Rank);
-    out += ",\"total\":" + std::to_string(bms.Total);
-    out += ",\"volWav\":" + std::to_string(bms.VolWav);
-    out += ",\"playerMode\":" + std::to_string(bms.PlayerMode);
+    AppendString(out, header.ChartType);
+    out += ",\"bpm\":" + FloatText(header.Bpm);
+    out += ",\"playLevel\":" + std::to_string(header.PlayLevel);
+    out += ",\"rank\":" + std::to_string(header.Rank);
+    out += ",\"total\":" + std::to_string(header.Total);
+    out += ",\"volWav\":" + std::to_string(header.VolWav);
+    out += ",\"playerMode\":" + std::to_string(header.PlayerMode);
     out += ",\"midiFile\":";
-    AppendString(out, bms.MidiFileName);
+    AppendString(out, header.MidiFileName);
     out += ",\"sounds\":[";
     bool first = true;
     for (int slot = 0; slot < bms.SlotCount(); ++slot) {
@@ -76,7 +77,7 @@ std::string ChartJson(const engine::TBMS& bms) {
     }
     // The file each of those slots was read from, relative to the chart, after any fallback.
     out += "],\"soundFiles\":{";
-    std::filesystem::path folder = std::filesystem::path(bms.ChartFileName).parent_path();
+    std::filesystem::path folder = std::filesystem::path(bms.ChartFileName()).parent_path();
     if (folder.empty()) folder = ".";
     first = true;
     for (int slot = 0; slot < bms.SlotCount(); ++slot) {
@@ -86,25 +87,25 @@ std::string ChartJson(const engine::TBMS& bms) {
         out += '"' + std::to_string(slot) + "\":";
         AppendString(out, bms.SoundFiles[slot].lexically_relative(folder).generic_string());
     }
+    const engine::Timeline& chart = bms.Chart();
     out += "},\"objects\":[";
-    for (int32_t i = 0; i <= bms.LastObject; ++i) {
-        const engine::TChartObject& o = bms.Objects[i];
-        if (i > 0) out += ',';
+    for (const engine::TChartObject& o : chart.Objects()) {
+        if (out.back() != '[') out += ',';
         out += '[' + std::to_string(o.Kind) + ',' + std::to_string(o.Position) + ',' + std::to_string(o.Value) + ']';
     }
     out += "],\"tempoMap\":[";
-    for (int32_t k = 0; k <= bms.TempoCount; ++k) {
-        if (k > 0) out += ',';
-        out += '[' + std::to_string(bms.TempoTime[k]) + ',' + std::to_string(bms.TempoPosition[k]) + ']';
+    for (const engine::TTempoPoint& point : chart.TempoMap()) {
+        if (out.back() != '[') out += ',';
+        out += '[' + std::to_string(point.Time) + ',' + std::to_string(point.Position) + ']';
     }
-    out += "],\"endPosition\":" + std::to_string(bms.EndPosition);
-    if (bms.Extended) {
+    out += "],\"endPosition\":" + std::to_string(chart.EndPosition());
+    if (extended) {
         // Every sound start and every arrow with its exact song time, in table (and so time) order.
         std::string schedule, lanes;
         char time[32];
-        for (int32_t i = 0; i <= bms.LastObject; ++i) {
-            const engine::TChartObject& o = bms.Objects[i];
-            std::snprintf(time, sizeof time, "%.3f", bms.ObjectTime(i));
+        for (int32_t i = 0; i < chart.Count(); ++i) {
+            const engine::TChartObject& o = chart[i];
+            std::snprintf(time, sizeof time, "%.3f", chart.Time(i));
             if (o.Kind < 100) schedule += std::string(schedule.empty() ? "" : ",") + '[' + time + ',' + std::to_string(o.Value) + ']';
             if (const int lane = play::LaneOf(o.Kind); lane >= 0)
                 lanes += std::string(lanes.empty() ? "" : ",") + '[' + time + ',' + std::to_string(lane) + ']';
@@ -166,7 +167,7 @@ int main(int argc, char** argv) {
         bms.Extended = options->extended;
         if (options->seed) bms.DrawRandom = engine::SeededDraw(*options->seed);
         if (bms.LoadChart(chart, 128)) {
-            std::printf("%s\n", ChartJson(bms).c_str());
+            std::printf("%s\n", ChartJson(bms, options->extended).c_str());
             return 0;
         }
         std::FILE* file = std::fopen(chart, "rb");

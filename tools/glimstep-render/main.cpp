@@ -183,23 +183,6 @@ std::string FrameFileName(const std::string& dir, int32_t frame) {
     return (fs::path(dir) / name).string();
 }
 
-// Song milliseconds from the start of the chart to its end position: the tempo map up to its
-// last point, then the last segment's pace, which is how the song position runs on past it.
-double SongEndMs(const engine::TBMS& engine) {
-    const int32_t last = engine.TempoCount;
-    if (last < 1 || static_cast<size_t>(last) >= engine.TempoTime.size()) return 0;
-    double msPerTick = 60000.0 / 120 / (engine.TicksPerMeasure / 4.0);
-    for (int32_t k = last; k >= 1; --k) {
-        const int64_t dt = int64_t{engine.TempoTime[k]} - engine.TempoTime[k - 1];
-        const int64_t dp = int64_t{engine.TempoPosition[k]} - engine.TempoPosition[k - 1];
-        if (dt > 0 && dp > 0) {
-            msPerTick = static_cast<double>(dt) / static_cast<double>(dp);
-            break;
-        }
-    }
-    return engine.TempoTime[last] + (int64_t{engine.EndPosition} - engine.TempoPosition[last]) * msPerTick;
-}
-
 class ProgressBar {
 public:
     explicit ProgressBar(bool shown) : shown_(shown) {}
@@ -320,7 +303,7 @@ public:
             drawPicture_ = !options_.framesDir.empty() && play::State().FrameNumber % options_.frameEvery == 0;
             timer_.IdleStep();
             if (stepBefore == play::kStepLoad && step_ == play::kStepBeforePlay) {
-                songEndMs = SongEndMs(*engine_);
+                songEndMs = engine_->Chart().EndTime();
                 // Refused before hours of sound are rendered only to be thrown away.
                 const double seconds = 3.0 + songEndMs / engine_->PlaySpeed / 10.0;
                 if (seconds * kRate * 4 > kMaxWavDataBytes) return TooLong(seconds);
@@ -404,8 +387,7 @@ private:
     void CountObjects(Summary& summary) const {
         const engine::TBMS& e = *engine_;
         const int32_t reached = play::State().TriggeredUpTo;
-        for (int32_t i = 0; i <= e.LastObject && i < static_cast<int32_t>(e.Objects.size()); ++i) {
-            const engine::TChartObject& o = e.Objects[static_cast<size_t>(i)];
+        for (const engine::TChartObject& o : e.Chart().Objects()) {
             ++summary.objects;
             if (o.Position > reached) continue;
             ++summary.objectsTriggered;
