@@ -447,7 +447,7 @@ void BM_BigLoad(benchmark::State& state) {
     const std::filesystem::path file = WriteBigChart(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     Engine e;
     int64_t calls = 0;
-    if (state.range(2) != 0) e.bms.OnLoadProgress = [&calls] { return ++calls > 0; };
+    if (state.range(2) != 0) e.bms.Options.OnProgress = [&calls] { return ++calls > 0; };
     for (auto _ : state)
         if (!e.bms.LoadChart(file.string(), 128)) state.SkipWithError("load failed");
     Counters(state, e.bms.Chart());

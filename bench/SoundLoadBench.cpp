@@ -82,7 +82,7 @@ void BM_LoadSounds(benchmark::State& state) {
     sound.Initialize();
     engine::TBMS bms(&display, &sound);
     bms.BgaDisplayMode = 2;
-    bms.LoadThreads = static_cast<unsigned>(state.range(1));
+    bms.Options.LoadThreads = static_cast<unsigned>(state.range(1));
     for (auto _ : state)
         if (!bms.LoadChart(chart.string(), 128)) state.SkipWithError("load failed");
     int loaded = 0;

@@ -158,7 +158,7 @@ void Tmain::StartUpStep() {
     DXTimer1.SetInterval(1);
     Engine = std::make_unique<engine::TBMS>(&DXD, &DXS);
     // A long load keeps the window answering; Esc and the close box end the run as during play.
-    Engine->OnLoadProgress = [this] {
+    Engine->Options.OnProgress = [this] {
         App().DispatchEvents();
         return !Closed();
     };
@@ -169,7 +169,7 @@ void Tmain::StartUpStep() {
     }
     if (settings.RadioGroup4.ItemIndex() == 0 && settings.RadioGroup3.ItemIndex() < 2) App().ShowCursor(false);
     ApplyToEngine(settings.Settings(), *Engine);
-    Engine->Extended = commandLine_.Extended || ReadExtendedReading(*SettingsFile);
+    Engine->Options.Extended = commandLine_.Extended || ReadExtendedReading(*SettingsFile);
     Step = play::kStepLoad;
 }
 

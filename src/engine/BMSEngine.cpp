@@ -80,12 +80,42 @@ public:
     std::filesystem::path FindFile(std::string_view name) override { return gui::FindChartFile(folder_, name); }
     void OpenMidi(const std::filesystem::path& path) override { engine_.LoadMidiFile(path); }
     void Echo(const std::string& text) override { engine_.ConsoleLine(text, gui::clAqua); }
+    void Drop(const std::string& reason) override { DropLine(line, reason); }
     void Progress() override { engine_.ReportLoadProgress(); }
+
+    void DropLine(int32_t number, const std::string& reason) {
+        if (result.Dropped.size() < LoadResult::kMaxDroppedLines) result.Dropped.push_back({number, reason});
+        ++result.DroppedCount;
+    }
+
+    // The line being read, counted from 1.
+    int32_t line = 0;
+    LoadResult result;
 
 private:
     TBMS& engine_;
     std::filesystem::path folder_;
 };
+
+namespace {
+
+// Why the chart file could not be read, as far as the file system tells.
+std::string UnreadableFile(const std::string& fileName) {
+    std::error_code ec;
+    if (!std::filesystem::exists(fileName, ec)) return "there is no such file";
+    if (std::filesystem::is_directory(fileName, ec)) return "it is a folder, not a chart file";
+    return "the file cannot be read";
+}
+
+LoadResult Failed(LoadResult result, LoadStep step, std::string message, bool abandoned = false) {
+    result.Loaded = false;
+    result.FailedStep = step;
+    result.Abandoned = abandoned;
+    result.Message = std::move(message);
+    return result;
+}
+
+}  // namespace
 
 TBMS::TBMS(media::TDXDraw* displayControl, media::TDXSound* sound)
     : MediaPlayer(std::make_unique<media::TMediaPlayer>(sound)),
@@ -143,7 +173,7 @@ void TBMS::TickerLine(const std::string& text, gui::TColor color) {
                                             media::DDBLTFAST_SRCCOLORKEY, &surface);
 }
 
-bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
+LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     if (BgaDisplayMode < 2) {
         MessageSurface = std::make_unique<media::TDirectDrawSurface>(DirectDrawOwner());
         MessageSurface->SetSize(kScreenWidth, kScreenHeight);
@@ -154,7 +184,7 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
                 gui::clWhite);
     chartFileName_ = fileName;
     HasBga = false;
-    CreateSlots(Extended ? kBase36SlotCount : kSlotCount);
+    CreateSlots(Options.Extended ? kBase36SlotCount : kSlotCount);
     // A new chart starts from the header defaults, except for the volume and the MIDI name.
     TChartHeader header;
     header.VolWav = header_.VolWav;
@@ -162,13 +192,14 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     header_ = std::move(header);
     chart_ = Timeline();
     songCursor_ = Timeline::PositionCursor(&chart_);
+    LoadHost host(*this);
 
     std::string text;
     try {
         const std::vector<uint8_t> bytes = gui::bmp::ReadFileBytes(fileName);
         text.assign(bytes.begin(), bytes.end());
     } catch (const gui::Exception&) {
-        return false;
+        return Failed(std::move(host.result), LoadStep::File, UnreadableFile(fileName));
     }
     if (const size_t end = text.find(kCtrlZ); end != std::string::npos) text.resize(end);
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
@@ -177,53 +208,70 @@ bool TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     const ChartEncoding encoding{gui::IsValidUtf8(text) ? ChartEncoding::Kind::Utf8 : ChartEncoding::Kind::ShiftJis};
     // The files a chart names are looked up in listings of its folders read once per load.
     const gui::ChartFolderCache folderCache;
-    LoadHost host(*this);
     std::unique_ptr<ChartReading> reading;
-    if (Extended)
-        reading = std::make_unique<ExtendedReader>(host, header_, ticksPerMeasure,
-                                                   DrawRandom ? DrawRandom : SeededDraw(std::random_device{}()), encoding);
+    if (Options.Extended)
+        reading = std::make_unique<ExtendedReader>(
+            host, header_, ticksPerMeasure,
+            Options.DrawRandom ? Options.DrawRandom : SeededDraw(std::random_device{}()), encoding);
     else
         reading = std::make_unique<FixedReader>(host, header_, ticksPerMeasure, encoding);
     lastProgress_ = gui::SteadyNanoseconds();
-    soundLoader_ = std::make_unique<SoundLoader>(LoadThreads > 0 ? LoadThreads : gui::ThreadPool::MachineThreads());
+    load_ = &host;
+    soundLoader_ = std::make_unique<SoundLoader>(Options.LoadThreads > 0 ? Options.LoadThreads
+                                                                        : gui::ThreadPool::MachineThreads());
+    // Whatever ends the reading, the decodes end with it.
+    struct EndOfLines {
+        TBMS& engine;
+        ~EndOfLines() {
+            engine.soundLoader_.reset();
+            engine.decodingLines_.clear();
+            engine.load_ = nullptr;
+        }
+    } endOfLines{*this};
     size_t start = 0;
     size_t lines = 0;
+    host.line = 1;
     try {
         for (size_t i = 0; i <= text.size(); ++i) {
             if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
             if (i > start) reading->ReadLine(std::string_view(text).substr(start, i - start));
+            // CR LF ends one line.
+            if (!(i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n')) ++host.line;
             start = i + 1;
             if (++lines % kLinesPerProgressCheck == 0) ReportLoadProgress();
         }
         ApplyDecodedSounds(true);
-    } catch (const ELoadAbandoned&) {
-        soundLoader_.reset();
-        return false;
-    } catch (...) {
-        soundLoader_.reset();
-        throw;
+    } catch (const ELoadAbandoned& e) {
+        return Failed(std::move(host.result), LoadStep::Lines, e.what(), true);
     }
     soundLoader_.reset();
+    load_ = nullptr;
+    // The sounds that failed to decode were recorded when they came back, after later lines.
+    std::stable_sort(host.result.Dropped.begin(), host.result.Dropped.end(),
+                     [](const DroppedLine& a, const DroppedLine& b) { return a.Line < b.Line; });
 
     RestoreSounds();
     ConsoleLine("Load Complete!", gui::clWhite);
     ConsoleLine("Making time table..", gui::clWhite);
     try {
         chart_ = reading->Build();
-    } catch (const gui::Exception&) {
-        return false;
+    } catch (const ELoadAbandoned& e) {
+        return Failed(std::move(host.result), LoadStep::TimeTable, e.what(), true);
+    } catch (const gui::Exception& e) {
+        return Failed(std::move(host.result), LoadStep::TimeTable, e.what());
     }
     songCursor_ = Timeline::PositionCursor(&chart_);
     ConsoleLine("Play Start!!", gui::clYellow);
-    return true;
+    host.result.Loaded = true;
+    return std::move(host.result);
 }
 
 void TBMS::ReportLoadProgress() {
-    if (!OnLoadProgress) return;
+    if (!Options.OnProgress) return;
     const int64_t now = gui::SteadyNanoseconds();
     if (now - lastProgress_ < kProgressIntervalNs) return;
     lastProgress_ = now;
-    if (!OnLoadProgress()) throw ELoadAbandoned("読み込みを中止しました");
+    if (!Options.OnProgress()) throw ELoadAbandoned("the load was abandoned");
 }
 
 void TBMS::CreateSlots(int count) {
@@ -262,6 +310,7 @@ void TBMS::LoadSound(int slot, std::string_view name) {
     if (path.empty()) return;
     if (soundLoader_) {
         soundLoader_->Add(slot, std::move(path));
+        decodingLines_.push_back(load_ != nullptr ? load_->line : 0);
         ApplyDecodedSounds(false);
         return;
     }
@@ -274,10 +323,13 @@ void TBMS::ApplyDecodedSounds(bool all) {
         // Waiting for the last decodes may take a while: the window keeps answering meanwhile.
         // (Not while a line is read: its guard would swallow an abandoned load.)
         if (all) ReportLoadProgress();
+        const int32_t line = decodingLines_.empty() ? 0 : decodingLines_.front();
+        if (!decodingLines_.empty()) decodingLines_.pop_front();
         try {
             ApplySound(*sound);
-        } catch (const gui::Exception&) {
+        } catch (const gui::Exception& e) {
             // As when its line is read: the rest of that line is abandoned, and it has no more.
+            if (load_ != nullptr) load_->DropLine(line, e.what());
         }
     }
 }
@@ -290,7 +342,7 @@ void TBMS::ApplySound(DecodedSound& sound) {
     const int64_t others = std::accumulate(Sounds.begin(), Sounds.end(), int64_t{0}, [&](int64_t sum, auto* other) {
         return sum + (other != nullptr && other != &item ? static_cast<int64_t>(other->Wave().Size()) : 0);
     });
-    if (sound.error || others + static_cast<int64_t>(sound.wave.Size()) > MaxSoundBytes) {
+    if (sound.error || others + static_cast<int64_t>(sound.wave.Size()) > Options.MaxSoundBytes) {
         // A file that is not a sound we can read, or one too many, leaves its slot silent.
         SoundState[slot] = -1;
         item.Wave().Clear();
@@ -319,8 +371,7 @@ void TBMS::LoadPicture(int slot, std::string_view name) {
     } catch (const gui::Exception&) {
         // A file that no picture reader takes may be a movie; when it is not, the movie reader's
         // refusal abandons the line as the picture reader's would.
-        const auto timing = ExactMovieFrames ? media::Movie::Timing::Exact : media::Movie::Timing::Ahead;
-        movie = std::make_unique<media::Movie>(path.string(), timing);
+        movie = std::make_unique<media::Movie>(path.string(), Options.MovieTiming);
     }
     gui::Bitmap screen;
     screen.Canvas().Brush().Color = gui::clBlack;

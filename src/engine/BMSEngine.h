@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/ChartLoad.h"
 #include "engine/Reading.h"
 #include "engine/SongClock.h"
 #include "engine/Timeline.h"
@@ -36,9 +38,6 @@ namespace engine {
 struct DecodedSound;
 class SoundLoader;
 
-// The most decoded sound one chart may hold; a sound that would go past it is refused.
-constexpr int64_t kMaxChartSoundBytes = int64_t{2} << 30;
-
 class TBMS {
 public:
     // `displayControl` and `sound` belong to the caller and must outlive the engine; the engine
@@ -52,9 +51,12 @@ public:
     void ConsoleLine(const std::string& text, gui::TColor color);
     void TickerLine(const std::string& text, gui::TColor color);
 
-    // Reads the chart, loads what it names and builds the timeline; false when the file cannot
-    // be read or the chart cannot be timed.
-    bool LoadChart(const std::string& fileName, int ticksPerMeasure);
+    // What the next LoadChart is asked to do: the caller's, never changed by a load.
+    LoadOptions Options;
+    // Reads the chart, loads what it names and builds the timeline. Not loaded when the file
+    // cannot be read, the chart cannot be timed or the progress hook abandons the load; the
+    // result says where and why, and which lines the reading dropped.
+    LoadResult LoadChart(const std::string& fileName, int ticksPerMeasure);
 
     // The chart as loaded: the timeline that play walks, and the header values.
     const Timeline& Chart() const { return chart_; }
@@ -93,31 +95,14 @@ public:
     std::vector<int32_t> SoundState;
     // The picture slots whose file is a movie: it draws its pictures into the slot's surface.
     std::map<int32_t, std::unique_ptr<media::Movie>> BgaMovies;
-    // Movies decode exactly the picture for each time asked, on the calling thread (the offline
-    // renderer), instead of ahead on a worker thread.
-    bool ExactMovieFrames = false;
     // The file each loaded sound slot was read from (empty for the others).
     std::vector<std::filesystem::path> SoundFiles;
-    // Threads that decode the sounds while a chart loads; 0 = one per hardware thread, 1 = none
-    // beside the loading one.
-    unsigned LoadThreads = 0;
-    int64_t MaxSoundBytes = kMaxChartSoundBytes;
     bool HasBga = false;
     int32_t BgaDisplayMode = 0;
     int32_t BgaFitMode = 0;
     int32_t PlaySpeed = 100;
     gui::Bitmap ConsoleBitmap;
     std::unique_ptr<media::TDirectDrawSurface> MessageSurface;
-    // Called every few milliseconds of work while a chart is read and its time table built, so
-    // that the caller can keep its window answering. Returning false abandons the load:
-    // LoadChart then returns false.
-    std::function<bool()> OnLoadProgress;
-    // Read the chart in the extended dialect (ExtendedReader) instead of the fixed one; set
-    // before LoadChart.
-    bool Extended = false;
-    // Draws the value of each #RANDOM and #SWITCH of the extended reading, 1 to n; when empty,
-    // the load seeds a generator from the system's entropy.
-    std::function<int32_t(int32_t)> DrawRandom;
 
 private:
     // What the readings of one load hand on: the files go into the slots, the echoes onto the
@@ -135,8 +120,8 @@ private:
     void AddSlots(int count);
     media::TDirectDraw* DirectDrawOwner() const;
     void RestoreSounds();
-    // Calls OnLoadProgress when a few milliseconds have passed since the last call; raises when
-    // it asks to abandon the load.
+    // Calls the progress hook when a few milliseconds have passed since the last call; raises
+    // when it asks to abandon the load.
     void ReportLoadProgress();
     // The mixer while its output is the song clock, else null.
     media::Mixer* ClockMixer() const;
@@ -148,8 +133,12 @@ private:
     TChartHeader header_;
     std::string chartFileName_;
     Timeline::PositionCursor songCursor_{&chart_};
-    // Decodes the sound files while LoadChart reads the lines; absent otherwise.
+    // Decodes the sound files while LoadChart reads the lines; absent otherwise. The line of
+    // each sound still being decoded, oldest first, for a file that turns out not to decode.
     std::unique_ptr<SoundLoader> soundLoader_;
+    std::deque<int32_t> decodingLines_;
+    // The load under way, while there is one.
+    LoadHost* load_ = nullptr;
     // Steady-clock time of the last progress call, in nanoseconds.
     int64_t lastProgress_ = 0;
     SongClock clock_;

@@ -300,6 +300,22 @@ Timeline ExtendedReader::Build() {
         return measureStart[static_cast<size_t>(x.measure)] +
                4.0L * measureLength_[static_cast<size_t>(x.measure)] * x.numerator / x.denominator;
     };
+    // Whole ticks and milliseconds, and the cause when they do not fit in 32 bits.
+    const auto tickAt = [](long double position, int32_t measure) {
+        try {
+            return RoundToInt32(position);
+        } catch (const ETimeTableError&) {
+            throw ETimeTableError(gui::Format(
+                "the measure lengths (channel 02) put measure %d past the 32-bit range of positions", measure));
+        }
+    };
+    const auto millisecondsAt = [](long double time) {
+        try {
+            return RoundToInt32(time);
+        } catch (const ETimeTableError&) {
+            throw ETimeTableError("the song runs past the 32-bit range of milliseconds: its tempo is too slow for its length");
+        }
+    };
 
     // Walk the places in order: time runs at the tempo in force; at each place the tempo
     // changes first, the objects there sound, and then a stop holds the position.
@@ -317,7 +333,7 @@ Timeline ExtendedReader::Build() {
         time += (here - beat) * 60000.0L / bpm;
         beat = here;
         const long double position = here * ticksPerBeat;
-        const int32_t tick = RoundToInt32(position);
+        const int32_t tick = tickAt(position, kept[i].measure);
 
         bool tempoChanged = false;
         long double stop = 0;
@@ -361,7 +377,7 @@ Timeline ExtendedReader::Build() {
 
     const long double endBeat = measureStart[static_cast<size_t>(endMeasure)];
     const long double endTime = time + (endBeat - beat) * 60000.0L / bpm;
-    const int32_t endTick = RoundToInt32(endBeat * ticksPerBeat);
+    const int32_t endTick = tickAt(endBeat * ticksPerBeat, endMeasure);
     table.push_back({kTempoChange, endTick, 120, true});
     times.push_back(static_cast<double>(endTime));
 
@@ -369,9 +385,10 @@ Timeline ExtendedReader::Build() {
     ExactTempoMap map(points, pace(bpmAtStart), pace(bpm));
     // The map in whole numbers, for those who print it: every exact point and the end marker.
     std::vector<TTempoPoint> rounded;
-    for (const TExactPoint& point : map.Points()) rounded.push_back({RoundToInt32(point.Time), RoundToInt32(point.Position)});
-    if (endTime > map.Points().back().Time) rounded.push_back({RoundToInt32(endTime), endTick});
-    const int32_t endPosition = RoundToInt32(static_cast<long double>(endTick) + 2.0L * p);
+    for (const TExactPoint& point : map.Points())
+        rounded.push_back({millisecondsAt(point.Time), RoundToInt32(point.Position)});
+    if (endTime > map.Points().back().Time) rounded.push_back({millisecondsAt(endTime), endTick});
+    const int32_t endPosition = tickAt(static_cast<long double>(endTick) + 2.0L * p, endMeasure + 2);
     return Timeline::OnExactMap(std::move(table), std::move(times), std::move(map), std::move(rounded), p, endPosition);
 }
 

@@ -242,17 +242,17 @@ TEST_F(Sequencer, TheExtendedReadingComesFromTheOptionOrTheSettingsFile) {
     Start({chart});
     Tick();
     ASSERT_NE(form->Engine, nullptr);
-    EXPECT_FALSE(form->Engine->Extended);
+    EXPECT_FALSE(form->Engine->Options.Extended);
 
     Start({"--extended", chart});
     Tick();
     ASSERT_NE(form->Engine, nullptr);
-    EXPECT_TRUE(form->Engine->Extended);
+    EXPECT_TRUE(form->Engine->Options.Extended);
 
     Start({chart}, "[Screen]\nMode=1\n[Chart]\nExtended=1\n");
     Tick();
     ASSERT_NE(form->Engine, nullptr);
-    EXPECT_TRUE(form->Engine->Extended);
+    EXPECT_TRUE(form->Engine->Options.Extended);
 
     Start({"--extended", "notes.txt"});
     Tick();

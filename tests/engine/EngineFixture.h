@@ -46,11 +46,12 @@ protected:
     void TearDown() override { gui::Clock::UseSystem(); }
 
     // Writes `chart` as song.bms and loads it as the player does (128 ticks per measure).
-    bool Load(std::string_view chart, int displayMode = 2) {
+    engine::LoadResult LoadResultOf(std::string_view chart, int displayMode = 2) {
         bms.BgaDisplayMode = displayMode;
         testsupport::WriteFile(dir / "song.bms", chart);
         return bms.LoadChart((dir / "song.bms").string(), 128);
     }
+    bool Load(std::string_view chart, int displayMode = 2) { return LoadResultOf(chart, displayMode).Loaded; }
 
     // The object table as (kind, position, value) triples, in table order.
     std::vector<Triple> Table() const {

@@ -17,9 +17,9 @@ class ExtendedTest : public EngineTest {
 protected:
     // Loads `chart` in the extended reading; #RANDOM and #SWITCH take `draws` in turn.
     bool LoadExtended(std::string_view chart, std::deque<int32_t> draws = {}) {
-        bms.Extended = true;
+        bms.Options.Extended = true;
         drawsAsked = 0;
-        bms.DrawRandom = [this, draws](int32_t) mutable {
+        bms.Options.DrawRandom = [this, draws](int32_t) mutable {
             ++drawsAsked;
             if (draws.empty()) return 0;
             const int32_t value = draws.front();
@@ -82,7 +82,7 @@ TEST_F(ExtendedTest, SlotsAreBase36IgnoringLetterCaseUpToZZ) {
 
     // The fixed dialect reads the same chart as it always has: 256 hex slots, and the channel
     // line abandoned at its first pair that is no hex number.
-    bms.Extended = false;
+    bms.Options.Extended = false;
     ASSERT_TRUE(Load(chart));
     EXPECT_EQ(bms.SlotCount(), 256);
     EXPECT_EQ(bms.SoundState[10], 1);
@@ -156,7 +156,7 @@ TEST_F(ExtendedTest, ThousandsOfTempoChangesDoNotDrift) {
     EXPECT_EQ(PositionAt(static_cast<int32_t>(std::ceil(exact))), 500 * 128);
 
     // The fixed dialect rounds every step to whole milliseconds and is far off by the end.
-    bms.Extended = false;
+    bms.Options.Extended = false;
     ASSERT_TRUE(Load(chart));
     int32_t note = -1;
     for (int32_t i = 0; i <= bms.Chart().LastObject(); ++i)
@@ -286,8 +286,8 @@ TEST_F(ExtendedTest, ASevenKeyChartAgreesWithTimesWorkedOutByHand) {
         sawOuter[outer] = true;
         sawInner = sawInner || inner == 3;
 
-        bms.Extended = true;
-        bms.DrawRandom = engine::SeededDraw(seed);
+        bms.Options.Extended = true;
+        bms.Options.DrawRandom = engine::SeededDraw(seed);
         ASSERT_TRUE(Load(kSevenKeys));
         std::vector<Sound> expected = {
             {0, 10}, {400, 10}, {800, 10}, {1200, 10},  // background, beats 0-3

@@ -202,8 +202,41 @@ TEST_F(ParserTest, AByteOrderMarkDoesNotHideTheFirstLine) {
 
 TEST_F(ParserTest, MissingOrUnreadableChartFailsTheLoad) {
     bms.BgaDisplayMode = 2;
-    EXPECT_FALSE(bms.LoadChart((dir / "nothing.bms").string(), 128));
-    EXPECT_FALSE(bms.LoadChart(dir.Path().string(), 128));
+    for (const auto& [path, why] : {std::pair{dir / "nothing.bms", "there is no such file"},
+                                    std::pair{dir.Path(), "it is a folder, not a chart file"}}) {
+        const engine::LoadResult result = bms.LoadChart(path.string(), 128);
+        EXPECT_FALSE(result.Loaded);
+        EXPECT_EQ(result.FailedStep, engine::LoadStep::File);
+        EXPECT_EQ(result.Message, why);
+    }
+}
+
+TEST_F(ParserTest, TheResultListsTheDroppedLinesWithTheirNumbers) {
+    testsupport::WriteFile(dir / "junk.wav", "no wave");
+    // Line 3 names a sound that does not decode: that comes back from the decoding threads
+    // after later lines have been read. CR LF, CR and LF each end one line.
+    const std::string chart = "#TITLE ok\r\n\r\n#WAV01 junk.wav\r\n#00111:01ZZ\r\n#PLAYLEVEL x\r#00211:01\n#BPM01 180\n";
+    for (const bool extended : {false, true}) {
+        bms.Options.Extended = extended;
+        bms.Options.LoadThreads = 4;
+        const engine::LoadResult result = LoadResultOf(chart);
+        ASSERT_TRUE(result.Loaded);
+        std::vector<int32_t> lines;
+        for (const engine::DroppedLine& line : result.Dropped) {
+            lines.push_back(line.Line);
+            EXPECT_FALSE(line.Reason.empty());
+        }
+        // The extended reading takes base-36 pairs and #BPMxx lines.
+        EXPECT_EQ(lines, (extended ? std::vector<int32_t>{3, 5} : std::vector<int32_t>{3, 4, 5, 7}));
+        EXPECT_EQ(result.DroppedCount, lines.size());
+    }
+    // A chart of broken lines keeps the first ones and counts the rest.
+    std::string broken;
+    for (int i = 0; i < 1500; ++i) broken += "#PLAYLEVEL x\n";
+    const engine::LoadResult result = LoadResultOf(broken);
+    ASSERT_EQ(result.Dropped.size(), engine::LoadResult::kMaxDroppedLines);
+    EXPECT_EQ(result.Dropped.back().Line, 1000);
+    EXPECT_EQ(result.DroppedCount, 1500u);
 }
 
 TEST_F(ParserTest, SoundSlotsTakeTwoHexDigits) {

@@ -38,7 +38,7 @@ LoadedState LoadWith(const std::filesystem::path& chart, unsigned threads, bool 
     engine::TBMS bms(&display, &sound);
     bms.BgaDisplayMode = 2;
     bms.PlaySpeed = 75;
-    bms.LoadThreads = threads;
+    bms.Options.LoadThreads = threads;
     EXPECT_TRUE(bms.LoadChart(chart.string(), 128));
     LoadedState s;
     for (int i = 0; i < engine::kSlotCount; ++i) {
@@ -151,7 +151,7 @@ TEST_F(SoundLoadingTest, SoundsPastTheChartsLimitAreRefusedAndARedefinedSlotFree
     sound.Initialize();
     testsupport::WriteFile(dir / "a.wav", Wav(44100, std::vector<int16_t>(1000, 1)));  // 2000 bytes
     testsupport::WriteFile(dir / "b.wav", Wav(44100, std::vector<int16_t>(1500, 2)));  // 3000 bytes
-    bms.MaxSoundBytes = 5000;
+    bms.Options.MaxSoundBytes = 5000;
     ASSERT_TRUE(Load("#WAV01 a.wav\n#WAV02 b.wav\n#WAV03 a.wav\n#WAV02 a.wav\n#WAV04 a.wav\n#WAV05 a.wav\n"));
     EXPECT_EQ(bms.SoundState[1], 1);
     EXPECT_EQ(bms.SoundState[2], 1);   // 3000 bytes, then 2000 in place of them

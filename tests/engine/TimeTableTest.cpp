@@ -109,17 +109,33 @@ TEST_F(TimeTableTest, ManyTempoChangesEnlargeTheMap) {
     EXPECT_EQ(PositionAt(701 * 2000), 701 * 128);
 }
 
+// A load that fails in the time table says so, and names the cause.
+::testing::AssertionResult FailsTiming(const engine::LoadResult& result, const std::string& cause) {
+    if (result.Loaded || result.FailedStep != engine::LoadStep::TimeTable || result.Abandoned)
+        return ::testing::AssertionFailure() << "not a time-table failure: " << result.Message;
+    if (result.Message.find(cause) == std::string::npos)
+        return ::testing::AssertionFailure() << "\"" << result.Message << "\" does not say \"" << cause << "\"";
+    return ::testing::AssertionSuccess();
+}
+
 TEST_F(TimeTableTest, ZeroOrOverflowingTempoFailsTheLoad) {
-    EXPECT_FALSE(Load("#BPM 0\n#00111:01\n"));
-    EXPECT_FALSE(Load("#BPM 0.0000001\n#99911:01\n"));
-    EXPECT_FALSE(Load("#BPM -5\n#00111:01\n"));
-    EXPECT_TRUE(Load("#BPM -5\n#BPM 60\n#00111:01\n"));
+    for (const bool extended : {false, true}) {
+        bms.Options.Extended = extended;
+        EXPECT_TRUE(FailsTiming(LoadResultOf("#BPM 0\n#00111:01\n"), "the tempo (#BPM) is 0:"));
+        EXPECT_TRUE(FailsTiming(LoadResultOf("#BPM 0.0000001\n#99911:01\n"), "too slow for its length"));
+        EXPECT_TRUE(FailsTiming(LoadResultOf("#BPM -5\n#00111:01\n"), "the tempo (#BPM) is -5:"));
+        EXPECT_TRUE(Load("#BPM -5\n#BPM 60\n#00111:01\n"));
+    }
 }
 
 TEST_F(TimeTableTest, HugeMeasureLengthsFailTheLoadInsteadOfWrapping) {
     std::string chart;
     for (int m = 100; m < 200; ++m) chart += "#" + std::to_string(m) + "02:2000000\n";
-    EXPECT_FALSE(Load(chart + "#99911:01\n"));
+    // From the last measure back, eight such lengths still fit in 32 bits; the ninth does not.
+    EXPECT_TRUE(FailsTiming(LoadResultOf(chart + "#99911:01\n"), "the length of measure 191 (2000000.000, channel 02)"));
+    bms.Options.Extended = true;
+    EXPECT_TRUE(FailsTiming(LoadResultOf("#BPM 120\n#00102:1e9\n#99911:01\n"),
+                            "the measure lengths (channel 02) put measure 999 past the 32-bit range"));
 }
 
 // The engine's build against the literal procedures on random tables: the same records in the
@@ -233,13 +249,16 @@ TEST_F(TimeTableTest, ProgressHookCanAbandonTheLoad) {
             chart += line + std::string(64, '1') + "\n";
         }
     int calls = 0;
-    bms.OnLoadProgress = [&calls] { return ++calls < 2; };
-    EXPECT_FALSE(Load(chart));
+    bms.Options.OnProgress = [&calls] { return ++calls < 2; };
+    const engine::LoadResult abandoned = LoadResultOf(chart);
+    EXPECT_FALSE(abandoned.Loaded);
+    EXPECT_TRUE(abandoned.Abandoned);
+    EXPECT_EQ(abandoned.FailedStep, engine::LoadStep::Lines);
     EXPECT_EQ(calls, 2);
     calls = -1000000;
     EXPECT_TRUE(Load(chart));
     EXPECT_GT(calls, -1000000 + 1);
-    bms.OnLoadProgress = nullptr;
+    bms.Options.OnProgress = nullptr;
     EXPECT_TRUE(Load(chart));
 }
 

@@ -25,7 +25,7 @@ TEST_F(TimelineTest, TimeAtPositionEndTimeAndSeekingByTimeInBothReadings) {
          5000 + 8 * 250},
     };
     for (const auto& c : cases) {
-        bms.Extended = c.extended;
+        bms.Options.Extended = c.extended;
         ASSERT_TRUE(Load(c.chart)) << c.chart;
         const engine::Timeline& chart = bms.Chart();
         for (const auto& [position, time] : c.timeAt) EXPECT_DOUBLE_EQ(chart.TimeAt(position), time) << position;
@@ -45,7 +45,7 @@ TEST_F(TimelineTest, TimeAtPositionEndTimeAndSeekingByTimeInBothReadings) {
 }
 
 TEST_F(TimelineTest, CursorsTakeObjectsUpToAPositionOrUntilATime) {
-    bms.Extended = true;
+    bms.Options.Extended = true;
     // Measure 0 at 120 BPM: four quarter notes at 0, 500, 1000 and 1500 ms.
     ASSERT_TRUE(Load("#BPM 120\n#00011:01020304\n"));
     engine::Timeline::Cursor cursor(bms.Chart());

@@ -135,8 +135,8 @@ protected:
 TEST_P(TimingScenario, AgreesWithTheExtendedReading) {
     const Scenario& scenario = GetParam();
     std::deque<int32_t> draws = scenario.draws;
-    bms.Extended = true;
-    bms.DrawRandom = [&draws](int32_t) {
+    bms.Options.Extended = true;
+    bms.Options.DrawRandom = [&draws](int32_t) {
         const int32_t value = draws.empty() ? 0 : draws.front();
         if (!draws.empty()) draws.pop_front();
         return value;

@@ -80,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             return 0;
         }
     } else {
-        bms.Extended = data[0] >= 0x40;
-        bms.DrawRandom = engine::SeededDraw(size);
+        bms.Options.Extended = data[0] >= 0x40;
+        bms.Options.DrawRandom = engine::SeededDraw(size);
         const std::filesystem::path chart = world.folder / "chart.bms";
         Write(chart, text);
         if (!bms.LoadChart(chart.string(), 128)) return 0;

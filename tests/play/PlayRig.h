@@ -69,7 +69,7 @@ protected:
         displayMode.SetItemIndex(screen == Screen::Window ? 1 : 0);
         bms = std::make_unique<engine::TBMS>(&display, &sound);
         bms->BgaDisplayMode = bgaMode;
-        bms->Extended = extended;
+        bms->Options.Extended = extended;
         testsupport::WriteFile(dir / "song.bms", "#BPM 1875\n" + std::string(chart));
         const bool loaded = play::SetupAndLoad(app, display, *bms, (dir / "song.bms").string());
         if (loaded) bms->StartClock();

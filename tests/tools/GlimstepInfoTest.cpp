@@ -19,7 +19,9 @@ namespace {
 
 using testsupport::ToolRun;
 
-ToolRun Info(const std::string& arguments) { return testsupport::RunTool("glimstep-info", arguments); }
+ToolRun Info(const std::string& arguments, const std::filesystem::path& errFile = {}) {
+    return testsupport::RunTool("glimstep-info", arguments, errFile);
+}
 
 TEST(GlimstepInfo, PrintsTheLoadedChartAsOneLineOfJson) {
     testsupport::TempDir dir;
@@ -40,6 +42,36 @@ TEST(GlimstepInfo, PrintsTheLoadedChartAsOneLineOfJson) {
               "\"midiFile\":\"\",\"sounds\":[1],\"soundFiles\":{\"1\":\"Sound/Kick.wav\"},"
               "\"objects\":[[11,128,1],[200,128,240],[200,384,120]],"
               "\"tempoMap\":[[0,0],[1798,128],[3798,384]],\"endPosition\":640}\n");
+}
+
+TEST(GlimstepInfo, FailedLoadsSayTheRealCauseAndVerboseListsTheDroppedLines) {
+    testsupport::TempDir dir;
+    std::string longMeasures;
+    for (int m = 100; m < 200; ++m) longMeasures += "#" + std::to_string(m) + "02:2000000\n";
+    testsupport::WriteFile(dir / "zero.bms", "#BPM 0\n#00111:01\n");
+    testsupport::WriteFile(dir / "long.bms", "#BPM 120\n" + longMeasures + "#99911:01\n");
+    const struct {
+        std::string chart;
+        const char* cause;
+    } failures[] = {{"missing.bms", "missing.bms: there is no such file\n"},
+                    {"zero.bms", "zero.bms: the tempo (#BPM) is 0: a chart needs a tempo above 0\n"},
+                    {"long.bms", "long.bms: the length of measure 191 (2000000.000, channel 02) moves the chart"}};
+    for (const auto& f : failures) {
+        const ToolRun run = Info("'" + (dir / f.chart).string() + "'", dir / "err.txt");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "{\"loaded\":false}\n");
+        EXPECT_NE(run.err.find(f.cause), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("tempo") != std::string::npos, f.chart == "zero.bms") << run.err;
+    }
+
+    testsupport::WriteFile(dir / "a.bms", "#TITLE a\r\n#00111:01ZZ\r\n#PLAYLEVEL x\r\n");
+    const std::string chart = (dir / "a.bms").string();
+    ToolRun run = Info("--verbose '" + chart + "'", dir / "err.txt");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "glimstep-info: " + chart + ":2: line dropped: 'ZZ' は 16 進数ではありません\n" +
+                           "glimstep-info: " + chart + ":3: line dropped: 'x' は整数ではありません\n");
+    EXPECT_EQ(Info("'" + chart + "'", dir / "err.txt").err, "");
+    EXPECT_EQ(Info("--verbose --bogus '" + chart + "'").status, 2);
 }
 
 TEST(GlimstepInfo, FailedLoadsAndUsageErrors) {

@@ -1,6 +1,7 @@
-// glimstep-info [--extended] [--seed N] CHART: loads a chart as the player does (128 ticks per
-// measure, normal speed, playback only, no window or sound device needed) and prints what the
-// engine made of it as one line of JSON.
+// glimstep-info [--extended] [--seed N] [--verbose] CHART: loads a chart as the player does (128
+// ticks per measure, normal speed, playback only, no window or sound device needed) and prints
+// what the engine made of it as one line of JSON; why it could not, when it could not; and with
+// --verbose the lines the reading dropped.
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -119,6 +120,7 @@ struct Options {
     std::string chart;
     bool extended = false;
     std::optional<uint64_t> seed;
+    bool verbose = false;
 };
 
 // Options come before the chart; "--" ends them. Nothing when the arguments make no sense.
@@ -131,6 +133,8 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             options = false;
         } else if (options && arg == "--extended") {
             o.extended = true;
+        } else if (options && arg == "--verbose") {
+            o.verbose = true;
         } else if (options && arg == "--seed" && i + 1 < argc) {
             uint64_t seed = 0;
             if (!gui::TryStrToUInt64(argv[++i], seed)) return std::nullopt;
@@ -146,6 +150,16 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
     return o;
 }
 
+// Each dropped line as FILE:LINE: REASON, as compilers report.
+void PrintDropped(const char* chart, const engine::LoadResult& result) {
+    for (const engine::DroppedLine& line : result.Dropped)
+        std::fprintf(stderr, "glimstep-info: %s:%d: line dropped: %s\n", chart, static_cast<int>(line.Line),
+                     line.Reason.c_str());
+    if (result.DroppedCount > result.Dropped.size())
+        std::fprintf(stderr, "glimstep-info: %s: %zu more lines dropped\n", chart,
+                     result.DroppedCount - result.Dropped.size());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,7 +168,7 @@ int main(int argc, char** argv) {
     setenv("SDL_NO_SIGNAL_HANDLERS", "1", 0);
     const std::optional<Options> options = ParseArguments(argc, argv);
     if (!options) {
-        std::fprintf(stderr, "usage: glimstep-info [--extended] [--seed N] CHART\n");
+        std::fprintf(stderr, "usage: glimstep-info [--extended] [--seed N] [--verbose] CHART\n");
         return 2;
     }
     const char* chart = options->chart.c_str();
@@ -164,18 +178,15 @@ int main(int argc, char** argv) {
         engine::TBMS bms(&display, &sound);
         bms.PlaySpeed = 100;
         bms.BgaDisplayMode = 2;
-        bms.Extended = options->extended;
-        if (options->seed) bms.DrawRandom = engine::SeededDraw(*options->seed);
-        if (bms.LoadChart(chart, 128)) {
+        bms.Options.Extended = options->extended;
+        if (options->seed) bms.Options.DrawRandom = engine::SeededDraw(*options->seed);
+        const engine::LoadResult result = bms.LoadChart(chart, 128);
+        if (options->verbose) PrintDropped(chart, result);
+        if (result) {
             std::printf("%s\n", ChartJson(bms, options->extended).c_str());
             return 0;
         }
-        std::FILE* file = std::fopen(chart, "rb");
-        if (file == nullptr || (std::fgetc(file) == EOF && std::ferror(file)))
-            std::fprintf(stderr, "glimstep-info: cannot read %s\n", chart);
-        else
-            std::fprintf(stderr, "glimstep-info: %s has no time table (its tempo is 0 or its numbers are too large)\n", chart);
-        if (file != nullptr) std::fclose(file);
+        std::fprintf(stderr, "glimstep-info: %s: %s\n", chart, result.Message.c_str());
     } catch (const gui::Exception& e) {
         std::fprintf(stderr, "glimstep-info: %s\n", e.what());
     }

@@ -274,14 +274,14 @@ public:
             return "ステップ0において異常あり";
         }
         if (options_.speed) engine_->PlaySpeed = *options_.speed;
-        engine_->Extended = options_.extended;
-        if (options_.seed) engine_->DrawRandom = engine::SeededDraw(*options_.seed);
+        engine_->Options.Extended = options_.extended;
+        if (options_.seed) engine_->Options.DrawRandom = engine::SeededDraw(*options_.seed);
         // Most of the work is the MIDI synthesiser's: it renders on every core, in long blocks.
         const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
         engine_->MediaPlayer->SetSynthThreads(static_cast<int>(cores));
         engine_->MediaPlayer->SetSynthBlock(kSynthBlockFrames);
         // Every run shows the same movie pictures at the same virtual times.
-        engine_->ExactMovieFrames = true;
+        engine_->Options.MovieTiming = media::Movie::Timing::Exact;
 
         media::TWaveStream wav(output.Temporary());
         media::TWaveFormatEx format;
