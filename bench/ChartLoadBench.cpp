@@ -230,7 +230,7 @@ void BM_LoadChart(benchmark::State& state) {
         if (!e.bms.LoadChart(file.string(), 128)) state.SkipWithError("load failed");
     Counters(state, e.bms.Chart());
     int loaded = 0;
-    for (int32_t s : e.bms.SoundState) loaded += s >= 0;
+    for (int32_t s : e.bms.Slots().SoundState) loaded += s >= 0;
     state.counters["soundSlots"] = loaded;
     std::filesystem::remove(file);
 }

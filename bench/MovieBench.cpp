@@ -105,7 +105,7 @@ void BM_MoviePlayFrame(benchmark::State& st) {
     }
     // Song time 0 (where the movie starts) now rather than after the lead-in.
     bms.StartClock(0);
-    const media::TDirectDrawSurface& slot = *bms.BgaImages[1];
+    const media::TDirectDrawSurface& slot = *bms.Slots().BgaImages[1];
     uint32_t lastCode = slot.Pixel(160, 10);
     int64_t changes = 0;
     const auto start = std::chrono::steady_clock::now();

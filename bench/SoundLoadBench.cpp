@@ -86,7 +86,7 @@ void BM_LoadSounds(benchmark::State& state) {
     for (auto _ : state)
         if (!bms.LoadChart(chart.string(), 128)) state.SkipWithError("load failed");
     int loaded = 0;
-    for (int32_t s : bms.SoundState) loaded += s >= 0;
+    for (int32_t s : bms.Slots().SoundState) loaded += s >= 0;
     state.counters["soundSlots"] = loaded;
     state.counters["threads"] = state.range(1) > 0 ? static_cast<double>(state.range(1)) : gui::ThreadPool::MachineThreads();
 }

@@ -41,42 +41,16 @@ constexpr size_t kLinesPerProgressCheck = 1024;
 using gui::Exception;
 GUI_DECLARE_EXCEPTION(ELoadAbandoned, Exception);
 
-// What a chart's file name also finds when the file it names is not there: charts name WAV and
-// BMP files that are often shipped in other formats beside them, and movies for their pictures.
-constexpr std::array<std::string_view, 5> kSoundExtensions = {".wav", ".ogg", ".flac", ".opus", ".mp3"};
-constexpr std::array<std::string_view, 12> kPictureExtensions = {".bmp", ".png", ".jpg",  ".jpeg", ".gif", ".mpg",
-                                                                 ".mpeg", ".avi", ".wmv", ".mp4",  ".webm", ".m1v"};
-
-// The destination of a picture of w×h pixels on the 320×240 screen for a fit mode; false for
-// a mode that copies nothing.
-bool FitRect(int fitMode, int64_t w, int64_t h, gui::TRect& dest) {
-    switch (fitMode) {
-    case 0:
-        dest = gui::Rect(static_cast<int>(160 - w * 320 / 512), 0, static_cast<int>(160 + w * 320 / 512),
-                         static_cast<int>(h * 240 / 256));
-        return true;
-    case 1:
-        dest = gui::Rect(static_cast<int>(160 - w / 2), -8, static_cast<int>(160 + w / 2), static_cast<int>(h - 8));
-        return true;
-    case 2:
-        dest = gui::Rect(static_cast<int>(160 - w * 320 / 512), static_cast<int>(120 - h * 320 / 512),
-                         static_cast<int>(160 + w * 320 / 512), static_cast<int>(120 + h * 320 / 512));
-        return true;
-    default:
-        return false;
-    }
-}
-
 }  // namespace
 
 class TBMS::LoadHost : public ReadingHost {
 public:
     explicit LoadHost(TBMS& engine) : engine_(engine), folder_(std::filesystem::path(engine.chartFileName_).parent_path()) {}
 
-    void LoadSound(int slot, std::string_view name) override { engine_.LoadSound(slot, name); }
-    void LoadPicture(int slot, std::string_view name) override { engine_.LoadPicture(slot, name); }
+    void LoadSound(int slot, std::string_view name) override { engine_.media_.LoadSound(slot, name, line); }
+    void LoadPicture(int slot, std::string_view name) override { engine_.media_.LoadPicture(slot, name); }
     bool ShowsPictures() const override { return engine_.BgaDisplayMode == 0; }
-    void AddSlots(int count) override { engine_.AddSlots(count); }
+    void AddSlots(int count) override { engine_.media_.AddSlots(count); }
     std::filesystem::path FindFile(std::string_view name) override { return gui::FindChartFile(folder_, name); }
     void OpenMidi(const std::filesystem::path& path) override { engine_.LoadMidiFile(path); }
     void Echo(const std::string& text) override { engine_.ConsoleLine(text, gui::clAqua); }
@@ -120,13 +94,9 @@ LoadResult Failed(LoadResult result, LoadStep step, std::string message, bool ab
 TBMS::TBMS(media::TDXDraw* displayControl, media::TDXSound* sound)
     : MediaPlayer(std::make_unique<media::TMediaPlayer>(sound)),
       WaveList(std::make_unique<media::TDXWaveList>()),
-      DisplayControl(displayControl) {
+      DisplayControl(displayControl),
+      media_(*WaveList) {
     WaveList->SetDXSound(sound);
-    SoundState.assign(kSlotCount, -1);
-    Sounds.assign(kSlotCount, nullptr);
-    BgaImages.resize(kSlotCount);
-    BgaLoaded.assign(kSlotCount, false);
-    SoundFiles.resize(kSlotCount);
     ConsoleBitmap.Canvas().Brush().Color = gui::clBlack;
     ConsoleBitmap.SetSize(kScreenWidth, kScreenHeight);
     ConsoleLine("Welcome to Glimstep Player!", gui::clWhite);
@@ -183,8 +153,12 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     ConsoleLine("Start Loading:" + gui::ChartTextToUtf8(std::filesystem::path(fileName).filename().string()),
                 gui::clWhite);
     chartFileName_ = fileName;
-    HasBga = false;
-    CreateSlots(Options.Extended ? kBase36SlotCount : kSlotCount);
+    LoadHost host(*this);
+    const MediaSettings settings{BgaDisplayMode,      BgaFitMode,           PlaySpeed,
+                                 Options.LoadThreads, Options.MaxSoundBytes, Options.MovieTiming};
+    media_.Begin(std::filesystem::path(fileName).parent_path(), Options.Extended ? kBase36SlotCount : kSlotCount,
+                 settings, DirectDrawOwner(),
+                 [&host](int32_t line, const std::string& reason) { host.DropLine(line, reason); });
     // A new chart starts from the header defaults, except for the volume and the MIDI name.
     TChartHeader header;
     header.VolWav = header_.VolWav;
@@ -192,13 +166,13 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     header_ = std::move(header);
     chart_ = Timeline();
     songCursor_ = Timeline::PositionCursor(&chart_);
-    LoadHost host(*this);
 
     std::string text;
     try {
         const std::vector<uint8_t> bytes = gui::bmp::ReadFileBytes(fileName);
         text.assign(bytes.begin(), bytes.end());
     } catch (const gui::Exception&) {
+        media_.Stop();
         return Failed(std::move(host.result), LoadStep::File, UnreadableFile(fileName));
     }
     if (const size_t end = text.find(kCtrlZ); end != std::string::npos) text.resize(end);
@@ -216,18 +190,6 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     else
         reading = std::make_unique<FixedReader>(host, header_, ticksPerMeasure, encoding);
     lastProgress_ = gui::SteadyNanoseconds();
-    load_ = &host;
-    soundLoader_ = std::make_unique<SoundLoader>(Options.LoadThreads > 0 ? Options.LoadThreads
-                                                                        : gui::ThreadPool::MachineThreads());
-    // Whatever ends the reading, the decodes end with it.
-    struct EndOfLines {
-        TBMS& engine;
-        ~EndOfLines() {
-            engine.soundLoader_.reset();
-            engine.decodingLines_.clear();
-            engine.load_ = nullptr;
-        }
-    } endOfLines{*this};
     size_t start = 0;
     size_t lines = 0;
     host.line = 1;
@@ -240,17 +202,18 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
             start = i + 1;
             if (++lines % kLinesPerProgressCheck == 0) ReportLoadProgress();
         }
-        ApplyDecodedSounds(true);
+        media_.Finish([this] { ReportLoadProgress(); });
     } catch (const ELoadAbandoned& e) {
+        media_.Stop();
         return Failed(std::move(host.result), LoadStep::Lines, e.what(), true);
+    } catch (...) {
+        media_.Stop();
+        throw;
     }
-    soundLoader_.reset();
-    load_ = nullptr;
     // The sounds that failed to decode were recorded when they came back, after later lines.
     std::stable_sort(host.result.Dropped.begin(), host.result.Dropped.end(),
                      [](const DroppedLine& a, const DroppedLine& b) { return a.Line < b.Line; });
 
-    RestoreSounds();
     ConsoleLine("Load Complete!", gui::clWhite);
     ConsoleLine("Making time table..", gui::clWhite);
     try {
@@ -274,134 +237,12 @@ void TBMS::ReportLoadProgress() {
     if (!Options.OnProgress()) throw ELoadAbandoned("the load was abandoned");
 }
 
-void TBMS::CreateSlots(int count) {
-    WaveList->Items().Clear();
-    SoundState.clear();
-    SoundFiles.clear();
-    Sounds.clear();
-    BgaImages.clear();
-    BgaLoaded.clear();
-    BgaMovies.clear();
-    AddSlots(count);
-}
-
-void TBMS::AddSlots(int count) {
-    for (size_t i = Sounds.size(); i < static_cast<size_t>(count); ++i) {
-        SoundState.push_back(-1);
-        SoundFiles.emplace_back();
-        Sounds.push_back(&WaveList->Items().Add());
-        BgaImages.push_back(BgaDisplayMode < 2 ? std::make_unique<media::TDirectDrawSurface>(DirectDrawOwner()) : nullptr);
-        BgaLoaded.push_back(false);
-    }
-}
-
 void TBMS::LoadMidiFile(const std::filesystem::path& path) {
     MediaPlayer->FileName = path.string();
     MediaPlayer->Open();
     MediaPlayer->SetTimeFormat(media::tfMilliseconds);
     // The backing track plays at the chart's speed, so that it stays with the key sounds.
     MediaPlayer->SetSpeed(PlaySpeed / 100.0);
-}
-
-void TBMS::LoadSound(int slot, std::string_view name) {
-    if (slot < 0 || slot >= SlotCount() || Sounds[slot] == nullptr) return;  // no slots before the first LoadChart
-    std::filesystem::path path = gui::FindChartFileOrAlternative(std::filesystem::path(chartFileName_).parent_path(),
-                                                                 name, kSoundExtensions);
-    if (path.empty()) return;
-    if (soundLoader_) {
-        soundLoader_->Add(slot, std::move(path));
-        decodingLines_.push_back(load_ != nullptr ? load_->line : 0);
-        ApplyDecodedSounds(false);
-        return;
-    }
-    DecodedSound sound = DecodeSound(slot, std::move(path));
-    ApplySound(sound);
-}
-
-void TBMS::ApplyDecodedSounds(bool all) {
-    while (std::optional<DecodedSound> sound = soundLoader_->Next(all)) {
-        // Waiting for the last decodes may take a while: the window keeps answering meanwhile.
-        // (Not while a line is read: its guard would swallow an abandoned load.)
-        if (all) ReportLoadProgress();
-        const int32_t line = decodingLines_.empty() ? 0 : decodingLines_.front();
-        if (!decodingLines_.empty()) decodingLines_.pop_front();
-        try {
-            ApplySound(*sound);
-        } catch (const gui::Exception& e) {
-            // As when its line is read: the rest of that line is abandoned, and it has no more.
-            if (load_ != nullptr) load_->DropLine(line, e.what());
-        }
-    }
-}
-
-void TBMS::ApplySound(DecodedSound& sound) {
-    const int slot = sound.slot;
-    media::TWaveCollectionItem& item = *Sounds[slot];
-    SoundState[slot] = 1;
-    SoundFiles[slot].clear();
-    const int64_t others = std::accumulate(Sounds.begin(), Sounds.end(), int64_t{0}, [&](int64_t sum, auto* other) {
-        return sum + (other != nullptr && other != &item ? static_cast<int64_t>(other->Wave().Size()) : 0);
-    });
-    if (sound.error || others + static_cast<int64_t>(sound.wave.Size()) > Options.MaxSoundBytes) {
-        // A file that is not a sound we can read, or one too many, leaves its slot silent.
-        SoundState[slot] = -1;
-        item.Wave().Clear();
-        if (sound.error) std::rethrow_exception(sound.error);
-        return;
-    }
-    // A slot defined again drops the buffer made from its earlier file, so that the rate read
-    // below is the new file's own.
-    item.Finalize();
-    item.SetFrequency(media::DSBFREQUENCY_ORIGINAL);
-    item.Wave() = std::move(sound.wave);
-    SoundFiles[slot] = sound.path;
-    const int64_t rate = item.Buffer()->Frequency();
-    item.SetFrequency(static_cast<int32_t>(rate * PlaySpeed / 100));
-}
-
-void TBMS::LoadPicture(int slot, std::string_view name) {
-    if (slot < 0 || slot >= SlotCount() || !BgaImages[slot]) return;  // no slots before the first LoadChart
-    const std::filesystem::path path = gui::FindChartFileOrAlternative(
-        std::filesystem::path(chartFileName_).parent_path(), name, kPictureExtensions);
-    if (path.empty()) return;
-    gui::Bitmap picture;
-    std::unique_ptr<media::Movie> movie;
-    try {
-        gui::LoadPictureFile(picture, path.string());
-    } catch (const gui::Exception&) {
-        // A file that no picture reader takes may be a movie; when it is not, the movie reader's
-        // refusal abandons the line as the picture reader's would.
-        movie = std::make_unique<media::Movie>(path.string(), Options.MovieTiming);
-    }
-    gui::Bitmap screen;
-    screen.Canvas().Brush().Color = gui::clBlack;
-    screen.SetSize(kScreenWidth, kScreenHeight);
-    gui::TRect dest;
-    const bool fits = movie ? FitRect(BgaFitMode, movie->Width(), movie->Height(), dest)
-                            : FitRect(BgaFitMode, picture.Width(), picture.Height(), dest);
-    if (fits && !movie) screen.Canvas().StretchDraw(dest, picture);
-    screen.Canvas().Release();
-    BgaLoaded[slot] = true;
-    BgaImages[slot]->LoadGraphic(screen);
-    BgaMovies.erase(slot);
-    // A fit mode that copies nothing leaves a movie's slot black, as it leaves a picture's.
-    if (movie && fits) {
-        movie->ShowOn(*BgaImages[slot], dest);
-        BgaMovies[slot] = std::move(movie);
-    }
-    HasBga = true;
-}
-
-void TBMS::RestoreSounds() {
-    for (int i = 0; i < SlotCount(); ++i) {
-        if (SoundState[i] < 0) continue;
-        try {
-            Sounds[i]->Restore();
-        } catch (const gui::Exception&) {
-            // One sound that cannot be played must not cost the whole chart: the slot stays silent.
-            SoundState[i] = -1;
-        }
-    }
 }
 
 media::Mixer* TBMS::ClockMixer() const {
@@ -436,8 +277,9 @@ double TBMS::SoundHorizon(double frameMs) { return clock_.Horizon(ClockSources()
 void TBMS::PlaySound(int index) { PlaySound(index, std::numeric_limits<double>::quiet_NaN()); }
 
 void TBMS::PlaySound(int index, double songTime) {
-    if (index < 0 || index >= SlotCount() || SoundState[index] < 0 || Sounds[index] == nullptr) return;
-    media::TWaveCollectionItem& item = *Sounds[index];
+    const TMediaSlots& slots = Slots();
+    if (index < 0 || index >= slots.Count() || slots.SoundState[index] < 0 || slots.Sounds[index] == nullptr) return;
+    media::TWaveCollectionItem& item = *slots.Sounds[index];
     try {
         media::Mixer* mixer = ClockMixer();
         if (mixer == nullptr || !(PlaySpeed > 0) || !std::isfinite(songTime)) {

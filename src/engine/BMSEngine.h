@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "engine/ChartLoad.h"
+#include "engine/MediaLoader.h"
 #include "engine/Reading.h"
 #include "engine/SongClock.h"
 #include "engine/Timeline.h"
@@ -34,9 +34,6 @@ class Movie;
 }  // namespace media
 
 namespace engine {
-
-struct DecodedSound;
-class SoundLoader;
 
 class TBMS {
 public:
@@ -82,22 +79,14 @@ public:
     // Minus infinity when there is no mixer clock and sounds start as their objects are reached.
     double SoundHorizon(double frameMs);
 
+    // The sounds, pictures and movies of the loaded chart, one entry per slot.
+    const TMediaSlots& Slots() const { return media_.Slots(); }
     // Slots that the loaded chart can name (kSlotCount before the first load).
-    int32_t SlotCount() const { return static_cast<int32_t>(Sounds.size()); }
+    int32_t SlotCount() const { return Slots().Count(); }
 
     const std::unique_ptr<media::TMediaPlayer> MediaPlayer;
     const std::unique_ptr<media::TDXWaveList> WaveList;
     media::TDXDraw* const DisplayControl;
-    // One entry per slot, sized by each load.
-    std::vector<std::unique_ptr<media::TDirectDrawSurface>> BgaImages;
-    std::vector<bool> BgaLoaded;
-    std::vector<media::TWaveCollectionItem*> Sounds;
-    std::vector<int32_t> SoundState;
-    // The picture slots whose file is a movie: it draws its pictures into the slot's surface.
-    std::map<int32_t, std::unique_ptr<media::Movie>> BgaMovies;
-    // The file each loaded sound slot was read from (empty for the others).
-    std::vector<std::filesystem::path> SoundFiles;
-    bool HasBga = false;
     int32_t BgaDisplayMode = 0;
     int32_t BgaFitMode = 0;
     int32_t PlaySpeed = 100;
@@ -110,16 +99,7 @@ private:
     class LoadHost;
 
     void LoadMidiFile(const std::filesystem::path& path);
-    void LoadSound(int slot, std::string_view name);
-    // Puts decoded sounds into their slots in the order their lines came: all that are ready,
-    // or with `all` every one still being decoded.
-    void ApplyDecodedSounds(bool all);
-    void ApplySound(DecodedSound& sound);
-    void LoadPicture(int slot, std::string_view name);
-    void CreateSlots(int count);
-    void AddSlots(int count);
     media::TDirectDraw* DirectDrawOwner() const;
-    void RestoreSounds();
     // Calls the progress hook when a few milliseconds have passed since the last call; raises
     // when it asks to abandon the load.
     void ReportLoadProgress();
@@ -133,12 +113,7 @@ private:
     TChartHeader header_;
     std::string chartFileName_;
     Timeline::PositionCursor songCursor_{&chart_};
-    // Decodes the sound files while LoadChart reads the lines; absent otherwise. The line of
-    // each sound still being decoded, oldest first, for a file that turns out not to decode.
-    std::unique_ptr<SoundLoader> soundLoader_;
-    std::deque<int32_t> decodingLines_;
-    // The load under way, while there is one.
-    LoadHost* load_ = nullptr;
+    MediaLoader media_;
     // Steady-clock time of the last progress call, in nanoseconds.
     int64_t lastProgress_ = 0;
     SongClock clock_;

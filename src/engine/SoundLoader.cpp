@@ -22,7 +22,7 @@ DecodedSound DecodeSound(int slot, std::filesystem::path path) {
     return sound;
 }
 
-SoundLoader::SoundLoader(unsigned threads) {
+SoundLoader::SoundLoader(unsigned threads, Decoder decode) : decode_(std::move(decode)) {
     if (threads > 1) {
         pool_ = std::make_unique<gui::ThreadPool>(threads);
         // Every worker busy and one more sound waiting: the decoded sounds not yet applied never
@@ -36,11 +36,11 @@ SoundLoader::~SoundLoader() = default;
 void SoundLoader::Add(int slot, std::filesystem::path path) {
     if (!pool_) {
         std::promise<DecodedSound> done;
-        done.set_value(DecodeSound(slot, std::move(path)));
+        done.set_value(decode_(slot, std::move(path)));
         pending_.push_back(done.get_future());
         return;
     }
-    pending_.push_back(pool_->Submit([slot, path = std::move(path)]() mutable { return DecodeSound(slot, std::move(path)); }));
+    pending_.push_back(pool_->Submit([this, slot, path = std::move(path)]() mutable { return decode_(slot, std::move(path)); }));
 }
 
 std::optional<DecodedSound> SoundLoader::Next(bool wait) {

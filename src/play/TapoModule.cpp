@@ -138,9 +138,9 @@ std::string Hex8(int32_t value) {
 bool BoxChecked(const gui::TCheckBox* box) { return box != nullptr && box->Checked(); }
 
 media::TDirectDrawSurface* LoadedImage(engine::TBMS& engine, int32_t index) {
-    if (index < 0 || static_cast<size_t>(index) >= engine.BgaLoaded.size() || !engine.BgaLoaded[static_cast<size_t>(index)])
+    if (index < 0 || static_cast<size_t>(index) >= engine.Slots().BgaLoaded.size() || !engine.Slots().BgaLoaded[static_cast<size_t>(index)])
         return nullptr;
-    return engine.BgaImages[static_cast<size_t>(index)].get();
+    return engine.Slots().BgaImages[static_cast<size_t>(index)].get();
 }
 
 // The Show Params line; the ticker keeps the lines of the frames before.
@@ -154,8 +154,8 @@ void TickParameters(engine::TBMS& engine, int32_t p) {
 
 // An image object at `index` selected `slot`: a movie there starts from its first picture.
 void StartMovie(engine::TBMS& engine, int32_t slot, int32_t index) {
-    const auto movie = engine.BgaMovies.find(slot);
-    if (movie == engine.BgaMovies.end()) return;
+    const auto movie = engine.Slots().BgaMovies.find(slot);
+    if (movie == engine.Slots().BgaMovies.end()) return;
     movie->second->Restart();
     movieStarts[slot] = engine.Chart().Time(index);
 }
@@ -163,12 +163,12 @@ void StartMovie(engine::TBMS& engine, int32_t slot, int32_t index) {
 // Puts into the slot surfaces of the base and layer images that are movies the pictures due at
 // the song time elapsed since each was selected.
 void ShowMovies(engine::TBMS& engine) {
-    if (engine.BgaMovies.empty()) return;
+    if (engine.Slots().BgaMovies.empty()) return;
     std::optional<int32_t> now;
     for (const int32_t slot : {state.BaseImage, state.LayerImage}) {
-        const auto movie = engine.BgaMovies.find(slot);
+        const auto movie = engine.Slots().BgaMovies.find(slot);
         const auto start = movieStarts.find(slot);
-        if (movie == engine.BgaMovies.end() || start == movieStarts.end()) continue;
+        if (movie == engine.Slots().BgaMovies.end() || start == movieStarts.end()) continue;
         if (!now) now = engine.SongTime();
         movie->second->Show(*now - start->second);
     }
@@ -176,7 +176,7 @@ void ShowMovies(engine::TBMS& engine) {
 
 void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& layout, int32_t p) {
     media::TDirectDrawSurface& surface = *dxd.Surface();
-    if (engine.HasBga) {
+    if (engine.Slots().HasBga) {
         surface.Fill(surface.DeviceColor(gui::clBlack));
     } else {
         surface.Fill(surface.DeviceColor(gui::RGB(static_cast<uint32_t>(BackdropRed(p)), 0, 255)));

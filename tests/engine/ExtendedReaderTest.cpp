@@ -74,19 +74,19 @@ TEST_F(ExtendedTest, SlotsAreBase36IgnoringLetterCaseUpToZZ) {
     ASSERT_TRUE(LoadExtended(chart));
     EXPECT_EQ(bms.SlotCount(), 1296);
     for (int slot = 0; slot < bms.SlotCount(); ++slot)
-        EXPECT_EQ(bms.SoundState[slot], slot == 16 || slot == 10 || slot == 17 || slot == 1295 ? 1 : -1) << slot;
+        EXPECT_EQ(bms.Slots().SoundState[slot], slot == 16 || slot == 10 || slot == 17 || slot == 1295 ? 1 : -1) << slot;
     EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 16}, {11, 160, 10}, {11, 192, 1295}}));
     bms.PlaySound(1295);
-    ASSERT_EQ(bms.Sounds[1295]->CopyCount(), 1);
-    EXPECT_NE(bms.Sounds[1295]->Copy(0)->Status() & media::DSBSTATUS_PLAYING, 0u);
+    ASSERT_EQ(bms.Slots().Sounds[1295]->CopyCount(), 1);
+    EXPECT_NE(bms.Slots().Sounds[1295]->Copy(0)->Status() & media::DSBSTATUS_PLAYING, 0u);
 
     // The fixed dialect reads the same chart as it always has: 256 hex slots, and the channel
     // line abandoned at its first pair that is no hex number.
     bms.Options.Extended = false;
     ASSERT_TRUE(Load(chart));
     EXPECT_EQ(bms.SlotCount(), 256);
-    EXPECT_EQ(bms.SoundState[10], 1);
-    EXPECT_EQ(bms.SoundState[16], -1);
+    EXPECT_EQ(bms.Slots().SoundState[10], 1);
+    EXPECT_EQ(bms.Slots().SoundState[16], -1);
     EXPECT_EQ(Table(), (std::vector<Triple>{{200, 256, 120}}));
     // Timed on the rounded map of whole milliseconds.
     EXPECT_EQ(TempoMap(), (std::vector<std::pair<int32_t, int32_t>>{{0, 0}, {4000, 256}}));
@@ -97,9 +97,9 @@ TEST_F(ExtendedTest, Base62MakesSlotsCaseSensitive) {
     testsupport::WriteFile(dir / "a.wav", Wav(8000, {1, 2}));
     ASSERT_TRUE(LoadExtended("#BASE 62\n#WAV0a a.wav\n#WAV0A a.wav\n#WAVzz a.wav\n#00111:0a0A\n"));
     EXPECT_EQ(bms.SlotCount(), 3844);
-    EXPECT_EQ(bms.SoundState[36], 1);
-    EXPECT_EQ(bms.SoundState[10], 1);
-    EXPECT_EQ(bms.SoundState[3843], 1);
+    EXPECT_EQ(bms.Slots().SoundState[36], 1);
+    EXPECT_EQ(bms.Slots().SoundState[10], 1);
+    EXPECT_EQ(bms.Slots().SoundState[3843], 1);
     EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 36}, {11, 192, 10}}));
 }
 

@@ -244,10 +244,10 @@ TEST_F(ParserTest, SoundSlotsTakeTwoHexDigits) {
     ASSERT_TRUE(Load("#WAV0G kick.wav\n#WAV0a kick.wav\n#WAV1 kick.wav\n#WAV02 missing.wav\n#00111:02\n"));
     for (int slot = 0; slot < 256; ++slot) {
         if (slot != 10) {
-            EXPECT_EQ(bms.SoundState[slot], -1) << slot;
+            EXPECT_EQ(bms.Slots().SoundState[slot], -1) << slot;
         }
     }
-    EXPECT_EQ(bms.SoundState[10], 1);
+    EXPECT_EQ(bms.Slots().SoundState[10], 1);
     // The object that names the missing sound is still there; it will simply be silent.
     EXPECT_EQ(WithoutEndMarker(Table()), (std::vector<Triple>{{11, 128, 2}}));
 }

@@ -21,12 +21,12 @@ std::vector<uint8_t> Wav() {
 class StateTest : public PlayRig {
 protected:
     bool Playing(int slot) const {
-        const media::TWaveCollectionItem* item = bms->Sounds[static_cast<size_t>(slot)];
+        const media::TWaveCollectionItem* item = bms->Slots().Sounds[static_cast<size_t>(slot)];
         return item != nullptr && item->CopyCount() > 0 &&
                (item->Copy(0)->Status() & media::DSBSTATUS_PLAYING) != 0;
     }
     void StopAll() {
-        for (auto* item : bms->Sounds)
+        for (auto* item : bms->Slots().Sounds)
             if (item != nullptr)
                 for (int c = 0; c < item->CopyCount(); ++c) item->Copy(c)->Stop();
     }

@@ -71,7 +71,7 @@ std::string ChartJson(const engine::TBMS& bms, bool extended) {
     out += ",\"sounds\":[";
     bool first = true;
     for (int slot = 0; slot < bms.SlotCount(); ++slot) {
-        if (bms.SoundState[slot] < 0) continue;
+        if (bms.Slots().SoundState[slot] < 0) continue;
         if (!first) out += ',';
         first = false;
         out += std::to_string(slot);
@@ -82,11 +82,11 @@ std::string ChartJson(const engine::TBMS& bms, bool extended) {
     if (folder.empty()) folder = ".";
     first = true;
     for (int slot = 0; slot < bms.SlotCount(); ++slot) {
-        if (bms.SoundState[slot] < 0 || bms.SoundFiles[slot].empty()) continue;
+        if (bms.Slots().SoundState[slot] < 0 || bms.Slots().SoundFiles[slot].empty()) continue;
         if (!first) out += ',';
         first = false;
         out += '"' + std::to_string(slot) + "\":";
-        AppendString(out, bms.SoundFiles[slot].lexically_relative(folder).generic_string());
+        AppendString(out, bms.Slots().SoundFiles[slot].lexically_relative(folder).generic_string());
     }
     const engine::Timeline& chart = bms.Chart();
     out += "},\"objects\":[";

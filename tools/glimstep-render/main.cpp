@@ -385,15 +385,15 @@ private:
     }
 
     void CountObjects(Summary& summary) const {
-        const engine::TBMS& e = *engine_;
+        const engine::TMediaSlots& slots = engine_->Slots();
         const int32_t reached = play::State().TriggeredUpTo;
-        for (const engine::TChartObject& o : e.Chart().Objects()) {
+        for (const engine::TChartObject& o : engine_->Chart().Objects()) {
             ++summary.objects;
             if (o.Position > reached) continue;
             ++summary.objectsTriggered;
             const int slot = o.Value;
-            if (o.Kind < 100 && slot >= 0 && slot < e.SlotCount() && e.SoundState[static_cast<size_t>(slot)] >= 0 &&
-                e.Sounds[static_cast<size_t>(slot)] != nullptr)
+            if (o.Kind < 100 && slot >= 0 && slot < slots.Count() && slots.SoundState[static_cast<size_t>(slot)] >= 0 &&
+                slots.Sounds[static_cast<size_t>(slot)] != nullptr)
                 ++summary.soundsPlayed;
         }
     }
