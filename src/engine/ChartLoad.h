@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ExtendedReader.h"
+#include "engine/ControlFlow.h"
 #include "media/Movie.h"
 
 namespace engine {

@@ -5,6 +5,7 @@
 #include <numeric>
 #include <optional>
 
+#include "engine/Reading.h"
 #include "gui/Bitmap.h"
 #include "gui/Convert.h"
 #include "gui/Exception.h"
