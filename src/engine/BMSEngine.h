@@ -1,12 +1,11 @@
-// The chart engine: loads a chart (one of the two readings turns its lines into the timeline,
-// and the files it names go into their slots), reports loading on a scrolling console, overlays
-// the in-play ticker, and maps the song clock to chart positions and sounds to mixer frames.
+// The chart engine: loads a chart (one of the two readings turns its lines into the timeline, and
+// the files it names go into their slots), reports loading on a scrolling console, overlays the
+// in-play ticker, and maps the song clock to chart positions and sounds to mixer frames.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,12 +24,10 @@ namespace media {
 class TDXDraw;
 class TDXSound;
 class TDXWaveList;
-class TWaveCollectionItem;
 class TMediaPlayer;
 class TDirectDraw;
 class TDirectDrawSurface;
 class Mixer;
-class Movie;
 }  // namespace media
 
 namespace engine {
@@ -87,9 +84,12 @@ public:
     const std::unique_ptr<media::TMediaPlayer> MediaPlayer;
     const std::unique_ptr<media::TDXWaveList> WaveList;
     media::TDXDraw* const DisplayControl;
+    // The settings that shape loading and play, the caller's: 0 shows pictures, 1 hides them, 2
+    // draws nothing at all; how pictures are fitted; the play speed in percent.
     int32_t BgaDisplayMode = 0;
     int32_t BgaFitMode = 0;
     int32_t PlaySpeed = 100;
+    // The console's 320×240 back store, and the ticker's while pictures are drawn.
     gui::Bitmap ConsoleBitmap;
     std::unique_ptr<media::TDirectDrawSurface> MessageSurface;
 

@@ -57,7 +57,18 @@ double RoundedTempoMap::TimeAt(double position) const {
     const auto end = points_.end();
     const auto at = std::lower_bound(first, end, position,
                                      [](const TTempoPoint& point, double p) { return point.Position < p; });
-    const int32_t s = std::clamp(static_cast<int32_t>(at - points_.begin()), 1, count);
+    return TimeOnSegment(position, std::clamp(static_cast<int32_t>(at - points_.begin()), 1, count));
+}
+
+double RoundedTempoMap::TimeAt(double position, int32_t& segment) const {
+    const int32_t count = Count();
+    if (count < 1) return 0;
+    if (segment < 1 || segment > count || points_[segment - 1].Position >= position) return TimeAt(position);
+    while (segment < count && points_[segment].Position < position) ++segment;
+    return TimeOnSegment(position, segment);
+}
+
+double RoundedTempoMap::TimeOnSegment(double position, int32_t s) const {
     const bool lasts = points_[s].Time != points_[s - 1].Time;
     // A segment that lasts no time is passed in one instant.
     if (!lasts && position > points_[s - 1].Position && position <= points_[s].Position) return points_[s].Time;

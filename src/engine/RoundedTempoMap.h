@@ -29,8 +29,14 @@ public:
     int32_t PositionAt(int32_t time, int32_t& segment) const;
     // The song time at which the line that PositionAt follows reaches `position`.
     double TimeAt(double position) const;
+    // The same for positions that do not go back from call to call: `segment` (1 at first)
+    // moves on with them, so a whole table costs one pass over the map.
+    double TimeAt(double position, int32_t& segment) const;
 
 private:
+    // TimeAt on segment s, the first that ends at or after the position (clamped to the map).
+    double TimeOnSegment(double position, int32_t s) const;
+
     std::vector<TTempoPoint> points_;
     std::vector<float> tempos_;
     // For each segment the segment whose line stands in for it when it lasts no time (see

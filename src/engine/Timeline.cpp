@@ -10,7 +10,8 @@ Timeline Timeline::OnRoundedMap(std::vector<TChartObject> objects, RoundedTempoM
                                 int32_t endPosition) {
     Timeline t;
     t.times_.reserve(objects.size());
-    for (const TChartObject& object : objects) t.times_.push_back(map.TimeAt(object.Position));
+    int32_t segment = 1;
+    for (const TChartObject& object : objects) t.times_.push_back(map.TimeAt(object.Position, segment));
     t.objects_ = std::move(objects);
     t.line_ = std::move(map);
     t.ticksPerMeasure_ = ticksPerMeasure;

@@ -275,8 +275,9 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
 
     const bool hidden = BoxChecked(bindings.Hidden);
     media::TDirectDrawSurface* surface = dxd.Surface();
-    for (int32_t i = std::max<int32_t>(state.ScanCursor.Index(), 0); i < chart.Count(); ++i) {
-        const engine::TChartObject& object = chart[i];
+    const std::span<const engine::TChartObject> objects = chart.Objects();
+    for (int32_t i = std::max<int32_t>(state.ScanCursor.Index(), 0); i < static_cast<int32_t>(objects.size()); ++i) {
+        const engine::TChartObject& object = objects[static_cast<size_t>(i)];
         // Objects without a lane move the scan on and end it too (a later object lies no
         // higher, and one below the screen is not due), so that a frame only visits the
         // objects near the screen however many sounds a chart has.
