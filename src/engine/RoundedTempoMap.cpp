@@ -20,9 +20,16 @@ RoundedTempoMap::RoundedTempoMap(std::vector<TTempoPoint> points, std::vector<fl
     // segment that lasts some time, which starts where it ends, so the position never goes back.
     const int32_t count = Count();
     lineSegment_.assign(static_cast<size_t>(std::max(count, 0)) + 1, 0);
+    pace_.assign(lineSegment_.size(), 0);
     int32_t next = 0;
     for (int32_t s = count; s >= 1; --s) {
-        if (points_[s].Time != points_[s - 1].Time) next = s;
+        const TTempoPoint& from = points_[s - 1];
+        const TTempoPoint& to = points_[s];
+        if (to.Time != from.Time) {
+            next = s;
+            pace_[s] = static_cast<long double>(int64_t{to.Position} - from.Position) /
+                       static_cast<long double>(int64_t{to.Time} - from.Time);
+        }
         lineSegment_[s] = next;
     }
 }
@@ -75,10 +82,7 @@ double RoundedTempoMap::TimeOnSegment(double position, int32_t s) const {
     const int32_t line = lasts ? s : lineSegment_[s];
     if (line > 0) {
         const TTempoPoint& from = points_[line - 1];
-        const TTempoPoint& to = points_[line];
-        const long double ticks = static_cast<long double>(int64_t{to.Position} - from.Position);
-        const long double ticksPerMs = ticks / static_cast<long double>(int64_t{to.Time} - from.Time);
-        return static_cast<double>(from.Time + (static_cast<long double>(position) - from.Position) / ticksPerMs);
+        return static_cast<double>(from.Time + (static_cast<long double>(position) - from.Position) / pace_[line]);
     }
     // No later segment lasts any time: the tempo of the last point goes on from there.
     const long double ticksPerMs = static_cast<long double>(ticksPerMeasure_) / 4 * tempos_[s - 1] / 60000;

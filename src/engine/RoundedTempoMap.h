@@ -42,6 +42,8 @@ private:
     // For each segment the segment whose line stands in for it when it lasts no time (see
     // PositionAt).
     std::vector<int32_t> lineSegment_;
+    // Ticks per millisecond of each segment that lasts some time.
+    std::vector<long double> pace_;
     int32_t ticksPerMeasure_ = 0;
 };
 
