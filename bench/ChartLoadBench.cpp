@@ -21,12 +21,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "engine/BMSEngine.h"
+#include "engine/FixedReader.h"
 #include "engine/ObjectSort.h"
+#include "engine/TimeTable.h"
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
 #include "support/LiteralTimeTable.h"
@@ -156,34 +159,34 @@ struct Engine {
         }
     }
 
-    void Parse(const std::vector<std::string>& lines) {
-        bms.TicksPerMeasure = 128;
-        bms.Bpm = 150;
-        bms.LastObject = -1;
-        bms.Objects.clear();
-        for (const std::string& line : lines) bms.ParseLine(line);
-    }
 };
 
-void Counters(benchmark::State& state, const engine::TBMS& bms) {
-    state.counters["objects"] = bms.LastObject + 1;
-    state.counters["tempoPoints"] = bms.TempoCount;
+// The objects of `lines` as the fixed dialect's reader adds them.
+std::vector<engine::TChartObject> Parse(const std::vector<std::string>& lines) {
+    engine::ReadingHost host;
+    engine::TChartHeader header;
+    engine::FixedReader reader(host, header, 128);
+    for (const std::string& line : lines) reader.ParseLine(line);
+    return reader.Objects();
+}
+
+void Counters(benchmark::State& state, const engine::Timeline& chart) {
+    state.counters["objects"] = chart.Count();
+    state.counters["tempoPoints"] = static_cast<double>(chart.TempoMap().size()) - 1;
 }
 
 void BM_Parse(benchmark::State& state) {
     const auto lines = ChartLines(state.range(0) != 0);
-    Engine e;
-    for (auto _ : state) e.Parse(lines);
-    state.counters["objects"] = e.bms.LastObject + 1;
+    std::vector<engine::TChartObject> objects;
+    for (auto _ : state) objects = Parse(lines);
+    state.counters["objects"] = static_cast<double>(objects.size());
 }
 
 void FastSort(std::span<engine::TChartObject> objects) { engine::SortByPosition(objects); }
 
 template <void (*Sort)(std::span<engine::TChartObject>)>
 void BM_Sort(benchmark::State& state) {
-    Engine e;
-    e.Parse(ChartLines(state.range(0) != 0));
-    const std::vector<engine::TChartObject> parsed = e.bms.Objects;
+    const std::vector<engine::TChartObject> parsed = Parse(ChartLines(state.range(0) != 0));
     for (auto _ : state) {
         state.PauseTiming();
         std::vector<engine::TChartObject> table = parsed;
@@ -194,19 +197,29 @@ void BM_Sort(benchmark::State& state) {
     state.counters["objects"] = static_cast<double>(parsed.size());
 }
 
-void BM_Build(benchmark::State& state) {
-    Engine e;
-    e.Parse(ChartLines(state.range(0) != 0));
-    const std::vector<engine::TChartObject> parsed = e.bms.Objects;
-    const int32_t last = e.bms.LastObject;
+// Runs `phase` on a time table of a fresh copy of `table` in every iteration, timing only the
+// phase; what it built is freed outside the timing.
+// Returns the last timeline built.
+template <typename Phase>
+engine::Timeline TimePhase(benchmark::State& state, const std::vector<engine::TChartObject>& table, Phase phase) {
+    std::optional<engine::FixedTimeTable> timeTable;
+    engine::Timeline built;
     for (auto _ : state) {
         state.PauseTiming();
-        e.bms.Objects = parsed;
-        e.bms.LastObject = last;
+        timeTable.emplace(table, 150.0f, 128);
+        built = engine::Timeline();
         state.ResumeTiming();
-        e.bms.BuildTimeTable();
+        phase(*timeTable, built);
     }
-    Counters(state, e.bms);
+    state.counters["objects"] = static_cast<double>(table.size());
+    return built;
+}
+
+void BM_Build(benchmark::State& state) {
+    const engine::Timeline built =
+        TimePhase(state, Parse(ChartLines(state.range(0) != 0)),
+                  [](engine::FixedTimeTable& table, engine::Timeline& timeline) { timeline = table.Build(); });
+    Counters(state, built);
 }
 
 void BM_LoadChart(benchmark::State& state) {
@@ -215,9 +228,9 @@ void BM_LoadChart(benchmark::State& state) {
     Engine e(sounds);
     for (auto _ : state)
         if (!e.bms.LoadChart(file.string(), 128)) state.SkipWithError("load failed");
-    Counters(state, e.bms);
+    Counters(state, e.bms.Chart());
     int loaded = 0;
-    for (int32_t s : e.bms.SoundState) loaded += s >= 0;
+    for (int32_t s : e.bms.Slots().SoundState) loaded += s >= 0;
     state.counters["soundSlots"] = loaded;
     std::filesystem::remove(file);
 }
@@ -372,64 +385,60 @@ const BigTables& CachedTables(int layout, int objects) {
     static BigTables tables;
     static int64_t key = -1;
     if (key != int64_t{layout} * 100000000 + objects) {
-        Engine e;
-        e.Parse(CachedBigChart(layout, objects));
-        tables.parsed = e.bms.Objects;
-        e.bms.SortObjects();
-        tables.sorted = e.bms.Objects;
-        e.bms.ApplyMeasureLengths();
-        tables.measured = e.bms.Objects;
+        tables.parsed = Parse(CachedBigChart(layout, objects));
+        engine::FixedTimeTable timeTable(tables.parsed, 150.0f, 128);
+        timeTable.SortObjects();
+        tables.sorted = timeTable.Objects();
+        timeTable.ApplyMeasureLengths();
+        tables.measured = timeTable.Objects();
         key = int64_t{layout} * 100000000 + objects;
     }
     return tables;
 }
 
-// Runs `phase` on a fresh engine holding `table` in every iteration, timing only the phase.
+// The same for the literal procedures, on a fresh copy of the table.
 template <typename Phase>
-void TimePhase(benchmark::State& state, const std::vector<engine::TChartObject>& table, Phase phase) {
-    Engine e;
-    e.bms.TicksPerMeasure = 128;
-    e.bms.Bpm = 150;
+void TimeLiteralPhase(benchmark::State& state, const std::vector<engine::TChartObject>& table, Phase phase) {
+    std::vector<engine::TChartObject> objects;
     for (auto _ : state) {
         state.PauseTiming();
-        e.bms.Objects = table;
-        e.bms.LastObject = static_cast<int32_t>(table.size()) - 1;
+        objects = table;
         state.ResumeTiming();
-        phase(e.bms);
+        phase(objects);
     }
     state.counters["objects"] = static_cast<double>(table.size());
 }
 
 void BM_BigParse(benchmark::State& state) {
     const auto& lines = CachedBigChart(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-    Engine e;
-    for (auto _ : state) e.Parse(lines);
-    state.counters["objects"] = e.bms.LastObject + 1;
+    std::vector<engine::TChartObject> objects;
+    for (auto _ : state) objects = Parse(lines);
+    state.counters["objects"] = static_cast<double>(objects.size());
 }
 
 void BM_BigSort(benchmark::State& state) {
     TimePhase(state, CachedTables(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).parsed,
-              [](engine::TBMS& bms) { bms.SortObjects(); });
+              [](engine::FixedTimeTable& table, engine::Timeline&) { table.SortObjects(); });
 }
 
 void BM_BigPass(benchmark::State& state) {
     TimePhase(state, CachedTables(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).sorted,
-              [](engine::TBMS& bms) { bms.ApplyMeasureLengths(); });
+              [](engine::FixedTimeTable& table, engine::Timeline&) { table.ApplyMeasureLengths(); });
 }
 
 void BM_BigTempoMap(benchmark::State& state) {
     TimePhase(state, CachedTables(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).measured,
-              [](engine::TBMS& bms) { bms.BuildTempoMap(); });
+              [](engine::FixedTimeTable& table, engine::Timeline& built) { built = table.BuildTempoMap(); });
 }
 
 void BM_LiteralSort(benchmark::State& state) {
-    TimePhase(state, CachedTables(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).parsed,
-              [](engine::TBMS& bms) { testsupport::LiteralExchangeSort(bms.Objects); });
+    TimeLiteralPhase(state, CachedTables(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).parsed,
+                     [](std::vector<engine::TChartObject>& objects) { testsupport::LiteralExchangeSort(objects); });
 }
 
 void BM_LiteralPass(benchmark::State& state) {
-    TimePhase(state, CachedTables(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).sorted,
-              [](engine::TBMS& bms) { testsupport::LiteralMeasureLengths(bms.Objects, 128); });
+    TimeLiteralPhase(state, CachedTables(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))).sorted,
+                     [](std::vector<engine::TChartObject>& objects) { testsupport::LiteralMeasureLengths(objects, 128); });
 }
 
 // The whole LoadChart from the file, with the hook that the player sets (it pumps no events
@@ -438,10 +447,10 @@ void BM_BigLoad(benchmark::State& state) {
     const std::filesystem::path file = WriteBigChart(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     Engine e;
     int64_t calls = 0;
-    if (state.range(2) != 0) e.bms.OnLoadProgress = [&calls] { return ++calls > 0; };
+    if (state.range(2) != 0) e.bms.Options.OnProgress = [&calls] { return ++calls > 0; };
     for (auto _ : state)
         if (!e.bms.LoadChart(file.string(), 128)) state.SkipWithError("load failed");
-    Counters(state, e.bms);
+    Counters(state, e.bms.Chart());
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     state.counters["peakMB"] = static_cast<double>(usage.ru_maxrss) / 1024;

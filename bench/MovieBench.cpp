@@ -104,9 +104,8 @@ void BM_MoviePlayFrame(benchmark::State& st) {
         return;
     }
     // Song time 0 (where the movie starts) now rather than after the lead-in.
-    bms.StartClock();
-    bms.ClockBase -= 2000;
-    const media::TDirectDrawSurface& slot = *bms.BgaImages[1];
+    bms.StartClock(0);
+    const media::TDirectDrawSurface& slot = *bms.Slots().BgaImages[1];
     uint32_t lastCode = slot.Pixel(160, 10);
     int64_t changes = 0;
     const auto start = std::chrono::steady_clock::now();

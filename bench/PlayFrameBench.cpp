@@ -74,20 +74,20 @@ void RunFrames(benchmark::State& st, const std::filesystem::path& file, int scre
         if (p > last) {
             st.PauseTiming();
             p = first;
-            bms.ScanIndex = 0;
+            play::State().TriggerCursor = play::State().ScanCursor = engine::Timeline::Cursor(bms.Chart());
             play::State().TriggeredUpTo = -9999;
             st.ResumeTiming();
         }
-        gui::Clock::Set(bms.ClockBase + static_cast<uint32_t>(p));
+        gui::Clock::Set(bms.Clock().ClockBase() + static_cast<uint32_t>(p));
         benchmark::DoNotOptimize(play::PlayFrame(display, bms));
         ++p;
     }
-    for (int32_t i = 0; i <= bms.LastObject; ++i) {
-        const int32_t y = bms.Objects[i].Position - (p - 1) + 32;
-        if (bms.Objects[i].Kind > 10 && bms.Objects[i].Kind < 30 && y >= -32 && y <= 240) ++arrows;
+    for (const engine::TChartObject& o : bms.Chart().Objects()) {
+        const int32_t y = o.Position - (p - 1) + 32;
+        if (o.Kind > 10 && o.Kind < 30 && y >= -32 && y <= 240) ++arrows;
     }
     st.counters["arrows_on_screen"] = arrows;
-    st.counters["objects"] = bms.LastObject + 1;
+    st.counters["objects"] = bms.Chart().Count();
     play::Bind({});
     gui::Clock::UseSystem();
 }

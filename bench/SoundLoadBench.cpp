@@ -82,11 +82,11 @@ void BM_LoadSounds(benchmark::State& state) {
     sound.Initialize();
     engine::TBMS bms(&display, &sound);
     bms.BgaDisplayMode = 2;
-    bms.LoadThreads = static_cast<unsigned>(state.range(1));
+    bms.Options.LoadThreads = static_cast<unsigned>(state.range(1));
     for (auto _ : state)
         if (!bms.LoadChart(chart.string(), 128)) state.SkipWithError("load failed");
     int loaded = 0;
-    for (int32_t s : bms.SoundState) loaded += s >= 0;
+    for (int32_t s : bms.Slots().SoundState) loaded += s >= 0;
     state.counters["soundSlots"] = loaded;
     state.counters["threads"] = state.range(1) > 0 ? static_cast<double>(state.range(1)) : gui::ThreadPool::MachineThreads();
 }

@@ -159,7 +159,7 @@ void Tmain::StartUpStep() {
     Engine = std::make_unique<engine::TBMS>(&DXD, &DXS);
     // A long load keeps the window answering; Esc, the close box and a quit request end the run
     // as during play.
-    Engine->OnLoadProgress = [this] {
+    Engine->Options.OnProgress = [this] {
         App().DispatchEvents();
         return !Closed() && !App().Terminated();
     };
@@ -170,7 +170,7 @@ void Tmain::StartUpStep() {
     }
     if (settings.RadioGroup4.ItemIndex() == 0 && settings.RadioGroup3.ItemIndex() < 2) App().ShowCursor(false);
     ApplyToEngine(settings.Settings(), *Engine);
-    Engine->Extended = commandLine_.Extended || ReadExtendedReading(*SettingsFile);
+    Engine->Options.Extended = commandLine_.Extended || ReadExtendedReading(*SettingsFile);
     Step = play::kStepLoad;
 }
 

@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <memory>
 #include <numeric>
-#include <random>
 #include <string>
 
-#include "engine/BMSEngine.h"
+#include "engine/FixedReader.h"
 #include "gui/Convert.h"
 #include "gui/Exception.h"
 
@@ -43,48 +41,20 @@ int HexDigit(char c) {
     return digit < 16 ? digit : -1;
 }
 
-// An integer argument of a control line; a line without one counts as 0, which no branch takes.
-int32_t IntegerArgument(std::string_view argument) {
-    int32_t value = 0;
-    return gui::TryStrToInt(Trim(argument), value) ? value : 0;
-}
-
-bool SamePlace(int32_t measureA, int64_t numeratorA, int64_t denominatorA, int32_t measureB, int64_t numeratorB,
-               int64_t denominatorB) {
-    return measureA == measureB && numeratorA * denominatorB == numeratorB * denominatorA;
-}
-
-// A position in ticks or a time in milliseconds, rounded for the tables that hold whole numbers.
-int32_t Rounded(long double value) {
-    if (!std::isfinite(value) || value < INT32_MIN || value > INT32_MAX)
-        throw EExtendedChartError("タイムテーブルの値が範囲を超えています");
-    return static_cast<int32_t>(gui::RoundHalfEven(value));
-}
-
 }  // namespace
 
-RandomDraw SeededDraw(uint64_t seed) {
-    auto generator = std::make_shared<std::mt19937_64>(seed);
-    return [generator](int32_t n) -> int32_t {
-        if (n < 1) return 0;
-        const uint64_t range = static_cast<uint64_t>(n);
-        // Values from `limit` up would favour the low results; they are drawn again.
-        const uint64_t limit = UINT64_MAX - UINT64_MAX % range;
-        uint64_t x = (*generator)();
-        while (x >= limit) x = (*generator)();
-        return static_cast<int32_t>(1 + x % range);
-    };
-}
+ExtendedReader::ExtendedReader(ReadingHost& host, TChartHeader& header, int32_t ticksPerMeasure, RandomDraw draw,
+                               ChartEncoding encoding)
+    : host_(host), header_(header), ticksPerMeasure_(ticksPerMeasure), encoding_(encoding), flow_(std::move(draw)) {}
 
-ExtendedReader::ExtendedReader(TBMS& engine, RandomDraw draw) : engine_(engine), draw_(std::move(draw)) {
-    measureLength_.fill(1.0);
-}
+Timeline ExtendedReader::Build() { return BuildExtendedTimeline(std::move(placed_), header_.Bpm, ticksPerMeasure_); }
 
 void ExtendedReader::ReadLine(std::string_view line) {
     try {
         Interpret(Trim(line));
-    } catch (const gui::Exception&) {
+    } catch (const gui::Exception& e) {
         // A failing line is abandoned; what it stored before the failure stays.
+        host_.Drop(e.what());
     }
 }
 
@@ -102,9 +72,13 @@ void ExtendedReader::Interpret(std::string_view line) {
     const size_t keywordEnd = std::min(upper.find_first_of(kBlanks), upper.size());
     const std::string_view keyword = std::string_view(upper).substr(0, keywordEnd);
     const std::string_view argument = Trim(line.substr(keywordEnd));
-    if (ControlFlow(keyword, argument)) return;
-    if (!Active()) return;
+    if (flow_.Take(keyword, argument) || !flow_.Active()) return;
+    if (Definition(line, upper, keyword, argument)) return;
+    if (!ReadHeaderLine(line, upper, header_, host_, encoding_)) ChannelLine(line, upper);
+}
 
+bool ExtendedReader::Definition(std::string_view line, std::string_view upper, std::string_view keyword,
+                                std::string_view argument) {
     // Slot definitions: the two characters after the keyword are a base-36 (or base-62) index;
     // the value starts after one separator, as in the fixed dialect.
     const auto definedSlot = [&](size_t at) {
@@ -114,107 +88,27 @@ void ExtendedReader::Interpret(std::string_view line) {
     };
     const auto value = [&](size_t at) { return line.size() > at ? line.substr(at) : std::string_view(); };
     if (upper.starts_with("#WAV")) {
-        engine_.LoadSound(definedSlot(4), engine_.CutText(value(7), 100));
-        return;
-    }
-    if (upper.starts_with("#BMP")) {
-        if (engine_.BgaDisplayMode == 0) engine_.LoadPicture(definedSlot(4), engine_.CutText(value(7), 100));
-        return;
-    }
-    if (upper.starts_with("#BPM") && keyword.size() > 4) {
+        host_.LoadSound(definedSlot(4), encoding_.Cut(value(7), 100));
+    } else if (upper.starts_with("#BMP")) {
+        if (host_.ShowsPictures()) host_.LoadPicture(definedSlot(4), encoding_.Cut(value(7), 100));
+    } else if (upper.starts_with("#BPM") && keyword.size() > 4) {
         const long double tempo = gui::StrToFloat(Trim(value(7)));
-        if (std::isfinite(tempo) && tempo > 0) tempoDefinitions_[definedSlot(4)] = static_cast<double>(tempo);
-        return;
-    }
-    if (upper.starts_with("#STOP")) {
+        if (std::isfinite(tempo) && tempo > 0) placed_.tempoDefinitions[definedSlot(4)] = static_cast<double>(tempo);
+    } else if (upper.starts_with("#STOP")) {
         const long double length = gui::StrToFloat(Trim(value(8)));
-        if (std::isfinite(length) && length >= 0) stopDefinitions_[definedSlot(5)] = static_cast<double>(length);
-        return;
-    }
-    if (keyword == "#LNOBJ") {
+        if (std::isfinite(length) && length >= 0) placed_.stopDefinitions[definedSlot(5)] = static_cast<double>(length);
+    } else if (keyword == "#LNOBJ") {
         if (argument.size() >= 2 && Slot(argument[0], argument[1]) > 0)
-            longNoteEnds_.insert(Slot(argument[0], argument[1]));
-        return;
-    }
-    if (keyword == "#LNTYPE") return;  // type 2 is read as type 1: pairs of objects
-    if (keyword == "#BASE") {
+            placed_.longNoteEnds.insert(Slot(argument[0], argument[1]));
+    } else if (keyword == "#LNTYPE") {
+        // Type 2 is read as type 1: pairs of objects.
+    } else if (keyword == "#BASE") {
         base62_ = IntegerArgument(argument) == 62;
-        engine_.AddSlots(base62_ ? kBase62SlotCount : kBase36SlotCount);
-        return;
+        host_.AddSlots(base62_ ? kBase62SlotCount : kBase36SlotCount);
+    } else {
+        return false;
     }
-    if (!engine_.ParseHeader(line, upper)) ChannelLine(line, upper);
-}
-
-ExtendedReader::Block* ExtendedReader::Innermost(Block::Type type) {
-    for (auto it = blocks_.rbegin(); it != blocks_.rend(); ++it)
-        if (it->type == type) return &*it;
-    return nullptr;
-}
-
-void ExtendedReader::PopThrough(Block::Type type) {
-    if (Innermost(type) == nullptr) return;
-    while (blocks_.back().type != type) blocks_.pop_back();
-    blocks_.pop_back();
-}
-
-bool ExtendedReader::ControlFlow(std::string_view keyword, std::string_view argument) {
-    if (keyword == "#RANDOM" || keyword == "#SETRANDOM") {
-        // A #RANDOM at the level of an open one (no #IF opened since) replaces its value.
-        if (blocks_.empty() || blocks_.back().type != Block::Random) {
-            const bool active = Active();
-            blocks_.push_back({Block::Random, active, active});
-        }
-        Block& block = blocks_.back();
-        const int32_t n = IntegerArgument(argument);
-        if (block.outerActive) block.value = keyword == "#RANDOM" ? draw_(n) : n;
-        return true;
-    }
-    if (keyword == "#ENDRANDOM") {
-        PopThrough(Block::Random);
-        return true;
-    }
-    if (keyword == "#IF") {
-        const Block* random = Innermost(Block::Random);
-        const bool outer = Active();
-        const bool taken = random != nullptr && random->value == IntegerArgument(argument);
-        blocks_.push_back({Block::If, outer, outer && taken, 0, taken});
-        return true;
-    }
-    if (keyword == "#ELSEIF" || keyword == "#ELSE") {
-        if (blocks_.empty() || blocks_.back().type != Block::If) return true;
-        const Block* random = Innermost(Block::Random);
-        Block& block = blocks_.back();
-        const bool matches = keyword == "#ELSE" || (random != nullptr && random->value == IntegerArgument(argument));
-        block.active = block.outerActive && !block.taken && matches;
-        block.taken = block.taken || matches;
-        return true;
-    }
-    if (keyword == "#ENDIF" || (keyword == "#END" && gui::UpperCase(argument) == "IF")) {
-        PopThrough(Block::If);
-        return true;
-    }
-    if (keyword == "#SWITCH" || keyword == "#SETSWITCH") {
-        const bool outer = Active();
-        const int32_t n = IntegerArgument(argument);
-        blocks_.push_back({Block::Switch, outer, false, outer ? (keyword == "#SWITCH" ? draw_(n) : n) : 0});
-        return true;
-    }
-    if (keyword == "#CASE" || keyword == "#DEF" || keyword == "#SKIP") {
-        if (Innermost(Block::Switch) == nullptr) return true;
-        while (blocks_.back().type != Block::Switch) blocks_.pop_back();
-        Block& block = blocks_.back();
-        // Once inside, execution falls through later cases until #SKIP.
-        if (keyword == "#SKIP" && block.taken) block.skipped = true;
-        if (keyword == "#CASE" && block.value == IntegerArgument(argument)) block.taken = true;
-        if (keyword == "#DEF") block.taken = true;
-        block.active = block.outerActive && block.taken && !block.skipped;
-        return true;
-    }
-    if (keyword == "#ENDSW") {
-        PopThrough(Block::Switch);
-        return true;
-    }
-    return false;
+    return true;
 }
 
 void ExtendedReader::ChannelLine(std::string_view line, std::string_view upper) {
@@ -228,169 +122,36 @@ void ExtendedReader::ChannelLine(std::string_view line, std::string_view upper) 
     if (a == '0' && b == '2') {
         const long double length = gui::StrToFloat(data);
         if (!std::isfinite(length) || length <= 0) throw EExtendedChartError("小節長が不正です");
-        measureLength_[static_cast<size_t>(measure)] = static_cast<double>(length);
-        lastMeasure_ = std::max(lastMeasure_, measure);
+        placed_.measureLengths[static_cast<size_t>(measure)] = static_cast<double>(length);
+        placed_.lastMeasure = std::max(placed_.lastMeasure, measure);
         return;
     }
-    Role role;
+    PlacedRole role;
     int kind = 0;
     const bool key = b >= '1' && b <= '9';
-    if (a == '0' && b == '1') role = Role::Background;
-    else if (a == '0' && b == '3') role = Role::HexTempo;
-    else if (a == '0' && b == '4') role = Role::BaseImage, kind = kBaseImage;
-    else if (a == '0' && b == '7') role = Role::LayerImage, kind = kLayerImage;
-    else if (a == '0' && b == '8') role = Role::DefinedTempo;
-    else if (a == '0' && b == '9') role = Role::Stop;
-    else if ((a == '1' || a == '2') && key) role = Role::Note, kind = (a - '0') * 10 + (b - '0');
-    else if ((a == '5' || a == '6') && key) role = Role::LongNote, kind = (a - '4') * 10 + (b - '0');
+    if (a == '0' && b == '1') role = PlacedRole::Background;
+    else if (a == '0' && b == '3') role = PlacedRole::HexTempo;
+    else if (a == '0' && b == '4') role = PlacedRole::BaseImage, kind = kBaseImage;
+    else if (a == '0' && b == '7') role = PlacedRole::LayerImage, kind = kLayerImage;
+    else if (a == '0' && b == '8') role = PlacedRole::DefinedTempo;
+    else if (a == '0' && b == '9') role = PlacedRole::Stop;
+    else if ((a == '1' || a == '2') && key) role = PlacedRole::Note, kind = (a - '0') * 10 + (b - '0');
+    else if ((a == '5' || a == '6') && key) role = PlacedRole::LongNote, kind = (a - '4') * 10 + (b - '0');
     else return;  // pictures we do not show, invisible notes, mines and unknown channels
 
     const int32_t slots = static_cast<int32_t>(std::min<size_t>(data.size() / 2, INT32_MAX));
     for (int32_t j = 0; j < slots; ++j) {
         const char high = data[2 * static_cast<size_t>(j)], low = data[2 * static_cast<size_t>(j) + 1];
-        const int value = role == Role::HexTempo ? (HexDigit(high) < 0 || HexDigit(low) < 0
+        const int value = role == PlacedRole::HexTempo ? (HexDigit(high) < 0 || HexDigit(low) < 0
                                                         ? -1
                                                         : HexDigit(high) * 16 + HexDigit(low))
                                                  : Slot(high, low);
         if (value <= 0) continue;  // empty, or not a number in this base
         const int32_t divisor = std::gcd(j, slots);
-        placed_.push_back({measure, j / divisor, slots / divisor, value, static_cast<uint32_t>(placed_.size()), role,
-                           static_cast<uint8_t>(kind)});
-        lastMeasure_ = std::max(lastMeasure_, measure);
+        placed_.objects.push_back({measure, j / divisor, slots / divisor, value,
+                                   static_cast<uint32_t>(placed_.objects.size()), role, static_cast<uint8_t>(kind)});
+        placed_.lastMeasure = std::max(placed_.lastMeasure, measure);
     }
-}
-
-void ExtendedReader::Build() {
-    TBMS& e = engine_;
-    const int32_t p = e.TicksPerMeasure;
-    if (p <= 0) throw EExtendedChartError("小節の分解能が不正です");
-    if (!(e.Bpm > 0) || !std::isfinite(e.Bpm)) throw EExtendedChartError("BPM が不正です");
-
-    const auto placeLess = [](const Placed& x, const Placed& y) {
-        if (x.measure != y.measure) return x.measure < y.measure;
-        return int64_t{x.numerator} * y.denominator < int64_t{y.numerator} * x.denominator;
-    };
-    const auto samePlace = [](const Placed& x, const Placed& y) {
-        return SamePlace(x.measure, x.numerator, x.denominator, y.measure, y.numerator, y.denominator);
-    };
-
-    // At one place of one channel a later object replaces an earlier one; background sounds
-    // are layers and all stay.
-    std::stable_sort(placed_.begin(), placed_.end(), [&](const Placed& x, const Placed& y) {
-        if (x.role != y.role) return x.role < y.role;
-        if (x.kind != y.kind) return x.kind < y.kind;
-        return placeLess(x, y);
-    });
-    std::vector<Placed> kept;
-    kept.reserve(placed_.size());
-    for (size_t i = 0; i < placed_.size(); ++i) {
-        const Placed& x = placed_[i];
-        const bool replaced = x.role != Role::Background && i + 1 < placed_.size() && placed_[i + 1].role == x.role &&
-                              placed_[i + 1].kind == x.kind && samePlace(x, placed_[i + 1]);
-        if (!replaced) kept.push_back(x);
-    }
-    std::sort(kept.begin(), kept.end(), [&](const Placed& x, const Placed& y) {
-        if (!samePlace(x, y)) return placeLess(x, y);
-        return x.order < y.order;
-    });
-
-    // Measure starts in beats, up to the end marker two measures after the last one used.
-    const int32_t endMeasure = std::max(lastMeasure_, 0) + 2;
-    std::vector<long double> measureStart(static_cast<size_t>(endMeasure) + 1, 0);
-    for (int32_t m = 0; m < endMeasure; ++m)
-        measureStart[static_cast<size_t>(m) + 1] =
-            measureStart[static_cast<size_t>(m)] + 4.0L * (m < 1000 ? measureLength_[static_cast<size_t>(m)] : 1.0);
-    const long double ticksPerBeat = p / 4.0L;
-    const auto beatOf = [&](const Placed& x) {
-        return measureStart[static_cast<size_t>(x.measure)] +
-               4.0L * measureLength_[static_cast<size_t>(x.measure)] * x.numerator / x.denominator;
-    };
-
-    // Walk the places in order: time runs at the tempo in force; at each place the tempo
-    // changes first, the objects there sound, and then a stop holds the position.
-    std::vector<TExactPoint> points{{0, 0}};
-    std::vector<TChartObject> table;
-    std::vector<double> times;
-    table.reserve(kept.size() + 1);
-    times.reserve(kept.size() + 1);
-    std::array<bool, 30> longNoteOpen{};
-    long double time = 0, beat = 0, bpm = e.Bpm, bpmAtStart = e.Bpm;
-    for (size_t i = 0; i < kept.size();) {
-        size_t end = i + 1;
-        while (end < kept.size() && samePlace(kept[i], kept[end])) ++end;
-        const long double here = beatOf(kept[i]);
-        time += (here - beat) * 60000.0L / bpm;
-        beat = here;
-        const long double position = here * ticksPerBeat;
-        const int32_t tick = Rounded(position);
-
-        bool tempoChanged = false;
-        long double stop = 0;
-        for (size_t k = i; k < end; ++k) {
-            const Placed& x = kept[k];
-            if (x.role == Role::HexTempo) {
-                bpm = x.value;
-                tempoChanged = true;
-            } else if (x.role == Role::DefinedTempo && tempoDefinitions_.contains(x.value)) {
-                bpm = tempoDefinitions_[x.value];
-                tempoChanged = true;
-            } else if (x.role == Role::Stop && stopDefinitions_.contains(x.value)) {
-                stop += stopDefinitions_[x.value];
-            }
-        }
-        if (here == 0) bpmAtStart = bpm;
-        if (tempoChanged) points.push_back({static_cast<double>(time), static_cast<double>(position)});
-
-        for (size_t k = i; k < end; ++k) {
-            const Placed& x = kept[k];
-            bool sounds = x.role == Role::Background || x.role == Role::BaseImage || x.role == Role::LayerImage;
-            if (x.role == Role::Note) sounds = !longNoteEnds_.contains(x.value);
-            if (x.role == Role::LongNote) {
-                // Pairs on a long-note channel: the first starts the note, the second ends it silently.
-                sounds = !longNoteOpen[x.kind];
-                longNoteOpen[x.kind] = sounds;
-            }
-            if (!sounds) continue;
-            table.push_back({x.role == Role::Background ? kBackgroundSound : x.kind, tick, x.value, true});
-            times.push_back(static_cast<double>(time));
-        }
-
-        if (stop > 0) {
-            // n of 192 parts of a 4/4 measure, at the tempo now in force.
-            points.push_back({static_cast<double>(time), static_cast<double>(position)});
-            time += stop * 4.0L / 192 * 60000.0L / bpm;
-            points.push_back({static_cast<double>(time), static_cast<double>(position)});
-        }
-        i = end;
-    }
-
-    const long double endBeat = measureStart[static_cast<size_t>(endMeasure)];
-    const long double endTime = time + (endBeat - beat) * 60000.0L / bpm;
-    const int32_t endTick = Rounded(endBeat * ticksPerBeat);
-    table.push_back({kTempoChange, endTick, 120, true});
-    times.push_back(static_cast<double>(endTime));
-
-    e.Objects = std::move(table);
-    e.LastObject = static_cast<int32_t>(e.Objects.size()) - 1;
-    e.ObjectTimes = std::move(times);
-    e.ScanIndex = 0;
-    e.EndPosition = Rounded(static_cast<long double>(endTick) + 2.0L * p);
-
-    const auto pace = [&](long double tempo) { return static_cast<double>(ticksPerBeat * tempo / 60000.0L); };
-    e.ExactMap.Assign(points, pace(bpmAtStart), pace(bpm));
-    // The rounded map, for those who read the tempo map: every exact point and the end marker.
-    e.TempoTime.clear();
-    e.TempoPosition.clear();
-    for (const TExactPoint& point : e.ExactMap.Points()) {
-        e.TempoTime.push_back(Rounded(point.Time));
-        e.TempoPosition.push_back(Rounded(point.Position));
-    }
-    if (endTime > e.ExactMap.Points().back().Time) {
-        e.TempoTime.push_back(Rounded(endTime));
-        e.TempoPosition.push_back(endTick);
-    }
-    e.TempoCount = static_cast<int32_t>(e.TempoTime.size()) - 1;
-    e.TempoSegment = 1;
 }
 
 }  // namespace engine

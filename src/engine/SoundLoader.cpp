@@ -32,7 +32,8 @@ DecodedSound DecodeSound(int slot, std::filesystem::path path, const std::functi
     return sound;
 }
 
-SoundLoader::SoundLoader(unsigned threads, std::function<void()> progress) : progress_(std::move(progress)) {
+SoundLoader::SoundLoader(unsigned threads, std::function<void()> progress, Decoder decode)
+    : progress_(std::move(progress)), decode_(std::move(decode)) {
     if (threads > 1) {
         pool_ = std::make_unique<gui::ThreadPool>(threads);
         // Every worker busy and one more sound waiting: the decoded sounds not yet applied never
@@ -46,12 +47,12 @@ SoundLoader::~SoundLoader() { stopping_ = true; }
 void SoundLoader::Add(int slot, std::filesystem::path path) {
     if (!pool_) {
         std::promise<DecodedSound> done;
-        done.set_value(DecodeSound(slot, std::move(path), progress_));
+        done.set_value(decode_(slot, std::move(path), progress_));
         pending_.push_back(done.get_future());
         return;
     }
     pending_.push_back(pool_->Submit([this, slot, path = std::move(path)]() mutable {
-        return DecodeSound(slot, std::move(path), [this] {
+        return decode_(slot, std::move(path), [this] {
             if (stopping_) throw EDecodeStopped("decode stopped");
         });
     }));

@@ -34,12 +34,17 @@ DecodedSound DecodeSound(int slot, std::filesystem::path path, const std::functi
 
 class SoundLoader {
 public:
+    // Reads one file; `checkpoint` as for DecodeSound.
+    using Decoder =
+        std::function<DecodedSound(int slot, std::filesystem::path path, const std::function<void()>& checkpoint)>;
+
     // With one thread or fewer, every file is decoded when it is added, on the calling thread.
     // `progress` runs every few milliseconds while a decode is waited for and between the chunks
     // of a decode on the calling thread, so that the caller can keep its window answering. It
     // may raise to give up the load: the exception leaves Next, or stops that decode, whose sound
-    // then carries it as its error.
-    explicit SoundLoader(unsigned threads, std::function<void()> progress = {});
+    // then carries it as its error. `decode` reads each file (tests slow one down to see the
+    // order kept).
+    explicit SoundLoader(unsigned threads, std::function<void()> progress = {}, Decoder decode = DecodeSound);
     // Stops the decodes under way at their next chunk and drops those not begun.
     ~SoundLoader();
     SoundLoader(const SoundLoader&) = delete;
@@ -53,6 +58,7 @@ public:
 
 private:
     std::function<void()> progress_;
+    Decoder decode_;
     // Set when the loader ends: the workers' decodes stop. Outlives the pool, which joins them.
     std::atomic<bool> stopping_{false};
     std::unique_ptr<gui::ThreadPool> pool_;

@@ -1,40 +1,16 @@
-// The time table: sorting, measure lengths, the end marker, the tempo map, and the song
-// position that the play frame reads through it.
+#include "engine/TimeTable.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <vector>
 
-#include "engine/BMSEngine.h"
 #include "engine/ObjectSort.h"
-#include "gui/Clock.h"
-#include "gui/Convert.h"
+#include "engine/TimingChecks.h"
 #include "gui/Exception.h"
-#include "media/Mixer.h"
 
 namespace engine {
 namespace {
-
-using gui::Exception;
-GUI_DECLARE_EXCEPTION(ETimeTableError, Exception);
-
-int32_t RoundToInt32(long double value) {
-    if (!std::isfinite(value) || value < INT32_MIN - 0.5L || value >= INT32_MAX + 0.5L)
-        throw ETimeTableError("タイムテーブルの値が範囲を超えています");
-    return static_cast<int32_t>(gui::RoundHalfEven(value));
-}
-
-int32_t ToInt32(int64_t value) {
-    if (value < INT32_MIN || value > INT32_MAX) throw ETimeTableError("タイムテーブルの値が範囲を超えています");
-    return static_cast<int32_t>(value);
-}
-
-// Rounds a position, holding it inside the 32-bit range when the clock runs far past the map.
-int32_t ClampRound(long double value) {
-    if (std::isnan(value)) return 0;
-    value = std::clamp(value, static_cast<long double>(INT32_MIN), static_cast<long double>(INT32_MAX));
-    return static_cast<int32_t>(gui::RoundHalfEven(value));
-}
 
 // Pending moves of table suffixes: adding d from index s on, and the sum in force at an index.
 class SuffixShifts {
@@ -64,18 +40,20 @@ private:
 
 }  // namespace
 
-void TBMS::SortObjects() {
-    if (LastObject < 1) return;
-    SortByPosition(std::span<TChartObject>(Objects.data(), static_cast<size_t>(LastObject) + 1),
-                   [this] { ReportLoadProgress(); });
+FixedTimeTable::FixedTimeTable(std::vector<TChartObject> objects, float bpm, int32_t ticksPerMeasure,
+                               std::function<void()> progress)
+    : objects_(std::move(objects)), bpm_(bpm), ticksPerMeasure_(ticksPerMeasure), progress_(std::move(progress)) {}
+
+void FixedTimeTable::SortObjects() {
+    if (objects_.size() < 2) return;
+    SortByPosition(objects_, [this] { Progress(); });
 }
 
-void TBMS::BuildTimeTable() {
-    if (TicksPerMeasure <= 0) throw ETimeTableError("小節の分解能が不正です");
-    if (!(Bpm > 0)) throw ETimeTableError("BPM が不正です");
+Timeline FixedTimeTable::Build() {
+    CheckTimingBasis(ticksPerMeasure_, bpm_);
     SortObjects();
     ApplyMeasureLengths();
-    BuildTempoMap();
+    return BuildTempoMap();
 }
 
 // Measure lengths, the last measure first; each record's measure is taken from its position as
@@ -85,23 +63,23 @@ void TBMS::BuildTimeTable() {
 // the move of everything after it is one pending suffix shift. With 128 ticks a measure and
 // lengths in thousandths, the move P − P × r is never a half tick, so rounding it once for all
 // records is exact; where it could be (other resolutions), every later record is rounded on its own.
-void TBMS::ApplyMeasureLengths() {
-    const int32_t p = TicksPerMeasure;
-    if (p <= 0) throw ETimeTableError("小節の分解能が不正です");
-    const size_t n = static_cast<size_t>(LastObject + 1);
+void FixedTimeTable::ApplyMeasureLengths() {
+    const int32_t p = ticksPerMeasure_;
+    CheckTimingBasis(p, bpm_);
+    const size_t n = objects_.size();
     bool any = false;
     for (size_t j = 0; j < n; ++j) {
         // Charts give neither; both would let the pass put the table out of order.
-        if (Objects[j].Position < 0) throw ETimeTableError("位置が負です");
-        if (Objects[j].Kind == kMeasureLength) {
-            if (Objects[j].Value < 0) throw ETimeTableError("小節長が負です");
+        if (objects_[j].Position < 0) throw ETimeTableError("an object lies before the start of the chart");
+        if (objects_[j].Kind == kMeasureLength) {
+            if (objects_[j].Value < 0) throw ETimeTableError("a measure length is negative");
             any = true;
         }
     }
     if (!any) return;
 
     std::vector<int64_t> position(n);
-    for (size_t j = 0; j < n; ++j) position[j] = Objects[j].Position;
+    for (size_t j = 0; j < n; ++j) position[j] = objects_[j].Position;
     SuffixShifts shifts(n);
     auto current = [&](size_t j) { return position[j] + shifts.At(j); };
     // The first index from which the measure of every record is at least `measure`.
@@ -119,20 +97,19 @@ void TBMS::ApplyMeasureLengths() {
     auto set = [&](size_t j, int32_t value) { position[j] = value - shifts.At(j); };
 
     size_t rewritten = 0;
-    for (size_t i = n; i-- > 0;) {
-        if (Objects[i].Kind != kMeasureLength) continue;
-        ReportLoadProgress();
+    // One measure-length record: the records of its measure scaled, the later ones moved.
+    auto apply = [&](size_t i) {
         const int32_t measure = static_cast<int32_t>(current(i)) / p;
         const int64_t base = int64_t{measure} * p;
-        const long double ratio = static_cast<long double>(Objects[i].Value) / 1000;
+        const long double ratio = static_cast<long double>(objects_[i].Value) / 1000;
         const size_t first = firstFrom(measure);
         const size_t later = firstFrom(int64_t{measure} + 1);
         for (size_t j = first; j < later; ++j) {
             const int64_t pj = current(j);
             set(j, RoundToInt32(static_cast<long double>(pj - base) * ratio + base));
-            if (++rewritten % 65536 == 0) ReportLoadProgress();
+            if (++rewritten % 65536 == 0) Progress();
         }
-        if (later == n) continue;
+        if (later == n) return;
 
         const long double shrink = p - p * ratio;
         const long double fraction = shrink - std::floor(shrink);
@@ -145,110 +122,60 @@ void TBMS::ApplyMeasureLengths() {
         } else {
             for (size_t j = later; j < n; ++j) set(j, RoundToInt32(static_cast<long double>(current(j)) - shrink));
         }
+    };
+    for (size_t i = n; i-- > 0;) {
+        if (objects_[i].Kind != kMeasureLength) continue;
+        Progress();
+        try {
+            apply(i);
+        } catch (const ETimeTableError&) {
+            // The record still has the position its line gave it.
+            throw ETimeTableError(gui::Format(
+                "the length of measure %d (%.3f, channel 02) moves the chart past the 32-bit range of positions",
+                static_cast<int>(objects_[i].Position / p), objects_[i].Value / 1000.0));
+        }
     }
 
     const std::vector<int64_t> moved = shifts.All();
-    for (size_t j = 0; j < n; ++j) Objects[j].Position = ToInt32(position[j] + moved[j]);
+    for (size_t j = 0; j < n; ++j) objects_[j].Position = ToInt32(position[j] + moved[j]);
 }
 
-void TBMS::BuildTempoMap() {
-    const int32_t p = TicksPerMeasure;
-    if (p <= 0) throw ETimeTableError("小節の分解能が不正です");
+Timeline FixedTimeTable::BuildTempoMap() {
+    const int32_t p = ticksPerMeasure_;
+    CheckTimingBasis(p, bpm_);
     // The end marker starts the second measure after the last object's measure. A chart
     // without objects gets it two measures after the start.
-    const int64_t lastMeasure = LastObject >= 0 ? Objects[LastObject].Position / p : 0;
-    AddObject(kTempoChange, ToInt32((lastMeasure + 2) * p), 120);
+    const int64_t lastMeasure = !objects_.empty() ? objects_.back().Position / p : 0;
+    objects_.push_back({kTempoChange, ToInt32((lastMeasure + 2) * p), 120, true});
 
-    TempoTime.assign(kTempoMapPoints, 0);
-    TempoPosition.assign(kTempoMapPoints, 0);
-    tempoValue_.assign(1, Bpm);
-    TempoSegment = 1;
-    TempoCount = 0;
-    float tempo = Bpm;
-    for (int32_t j = 0; j <= LastObject; ++j) {
-        if (j % 65536 == 65535) ReportLoadProgress();
-        if (Objects[j].Kind != kTempoChange) continue;
-        if (!(tempo > 0)) throw ETimeTableError("BPM が不正です");
-        const size_t k = static_cast<size_t>(++TempoCount);
-        if (k >= TempoTime.size()) {
-            TempoTime.resize(TempoTime.size() * 2);
-            TempoPosition.resize(TempoPosition.size() * 2);
-        }
-        TempoPosition[k] = Objects[j].Position;
+    std::vector<TTempoPoint> points{{0, 0}};
+    std::vector<float> tempos{bpm_};
+    float tempo = bpm_;
+    for (size_t j = 0; j < objects_.size(); ++j) {
+        if (j % 65536 == 65535) Progress();
+        if (objects_[j].Kind != kTempoChange) continue;
+        CheckTimingBasis(p, tempo);
+        const TTempoPoint& previous = points.back();
+        const int32_t position = objects_[j].Position;
         const long double beats =
-            static_cast<long double>(int64_t{TempoPosition[k]} - TempoPosition[k - 1]) / (static_cast<long double>(p) / 4);
-        TempoTime[k] = ToInt32(int64_t{TempoTime[k - 1]} + RoundToInt32(beats * (60000.0L / tempo)));
-        tempo = static_cast<float>(Objects[j].Value);
-        tempoValue_.push_back(tempo);
+            static_cast<long double>(int64_t{position} - previous.Position) / (static_cast<long double>(p) / 4);
+        int32_t time = 0;
+        try {
+            time = ToInt32(int64_t{previous.Time} + RoundToInt32(beats * (60000.0L / tempo)));
+        } catch (const ETimeTableError&) {
+            throw ETimeTableError(gui::Format(
+                "the song runs past the 32-bit range of milliseconds before tick %d: its tempo (%g) is too slow for its "
+                "length", static_cast<int>(position), static_cast<double>(tempo)));
+        }
+        points.push_back({time, position});
+        tempo = static_cast<float>(objects_[j].Value);
+        tempos.push_back(tempo);
     }
 
     SortObjects();
-    EndPosition = ToInt32(int64_t{Objects[LastObject].Position} + 2 * int64_t{p});
-
-    // A segment that lasts no time has no line of its own: it borrows the line of the next
-    // segment that lasts some time, which starts where it ends, so the position never goes back.
-    lineSegment_.assign(static_cast<size_t>(TempoCount) + 1, 0);
-    int32_t next = 0;
-    for (int32_t s = TempoCount; s >= 1; --s) {
-        if (TempoTime[s] != TempoTime[s - 1]) next = s;
-        lineSegment_[s] = next;
-    }
-}
-
-void TBMS::StartClock() {
-    ClockBase = gui::GetTickCount() + 2000u;
-    if (media::Mixer* mixer = ClockMixer()) originFrame_ = mixer->PlayingFrame() + 2.0 * mixer->Rate();
-}
-
-int32_t TBMS::SongPosition() {
-    const int32_t t = SongTime();
-    if (!ExactMap.Empty()) return ClampRound(ExactMap.PositionAt(t));
-    if (TempoCount < 1 || lineSegment_.size() != static_cast<size_t>(TempoCount) + 1) return 0;
-    int32_t s = std::clamp(TempoSegment, 1, TempoCount);
-    if (t > TempoTime[s] && s < TempoCount) ++s;
-    TempoSegment = s;
-
-    const int32_t line = lineSegment_[s];
-    if (line > 0) {
-        const long double slope = static_cast<long double>(int64_t{TempoPosition[line]} - TempoPosition[line - 1]) /
-                                  static_cast<long double>(int64_t{TempoTime[line]} - TempoTime[line - 1]);
-        return ClampRound(slope * static_cast<long double>(int64_t{t} - TempoTime[line - 1]) + TempoPosition[line - 1]);
-    }
-    // No later segment lasts any time: only a header tempo so high that the whole chart rounds
-    // to one instant. The position runs on at that tempo from the last point.
-    const long double slope = static_cast<long double>(TicksPerMeasure) / 4 * tempoValue_[s - 1] / 60000;
-    return ClampRound(slope * static_cast<long double>(int64_t{t} - TempoTime[s]) + TempoPosition[s]);
-}
-
-double TBMS::ObjectTime(int32_t index) const {
-    if (LastObject >= 0 && ObjectTimes.size() > static_cast<size_t>(LastObject) && index >= 0 && index <= LastObject)
-        return ObjectTimes[static_cast<size_t>(index)];
-    if (index < 0 || index > LastObject || static_cast<size_t>(index) >= Objects.size()) return 0;
-    return TimeAtPosition(Objects[static_cast<size_t>(index)].Position);
-}
-
-double TBMS::TimeAtPosition(int32_t position) const {
-    if (TempoCount < 1 || lineSegment_.size() != static_cast<size_t>(TempoCount) + 1) return 0;
-    // The first segment that ends at or after the position; before the map the first, past it
-    // the last, whose lines SongPosition continues.
-    const auto first = TempoPosition.begin() + 1;
-    const auto end = TempoPosition.begin() + TempoCount + 1;
-    const int32_t s = std::clamp(static_cast<int32_t>(std::lower_bound(first, end, position) - TempoPosition.begin()),
-                                 1, TempoCount);
-    const bool lasts = TempoTime[s] != TempoTime[s - 1];
-    // A segment that lasts no time is passed in one instant.
-    if (!lasts && position > TempoPosition[s - 1] && position <= TempoPosition[s]) return TempoTime[s];
-    const int32_t line = lasts ? s : lineSegment_[s];
-    if (line > 0) {
-        const long double ticks = static_cast<long double>(int64_t{TempoPosition[line]} - TempoPosition[line - 1]);
-        const long double ticksPerMs = ticks / static_cast<long double>(int64_t{TempoTime[line]} - TempoTime[line - 1]);
-        return static_cast<double>(TempoTime[line - 1] +
-                                   static_cast<long double>(int64_t{position} - TempoPosition[line - 1]) / ticksPerMs);
-    }
-    // No later segment lasts any time: the tempo of the last point goes on from there.
-    const long double ticksPerMs = static_cast<long double>(TicksPerMeasure) / 4 * tempoValue_[s - 1] / 60000;
-    return static_cast<double>(TempoTime[s] +
-                               static_cast<long double>(int64_t{position} - TempoPosition[s]) / ticksPerMs);
+    const int32_t endPosition = ToInt32(int64_t{objects_.back().Position} + 2 * int64_t{p});
+    return Timeline::OnRoundedMap(std::move(objects_), RoundedTempoMap(std::move(points), std::move(tempos), p), p,
+                                  endPosition);
 }
 
 }  // namespace engine

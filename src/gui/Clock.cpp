@@ -10,13 +10,14 @@ namespace {
 std::atomic<bool> manual{false};
 std::atomic<uint32_t> manualNow{0};
 
-uint32_t SystemNow() {
-    using namespace std::chrono;
-    const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-    return static_cast<uint32_t>(static_cast<uint64_t>(ms));
-}
+uint32_t SystemNow() { return static_cast<uint32_t>(static_cast<uint64_t>(SteadyNanoseconds() / 1'000'000)); }
 
 }  // namespace
+
+int64_t SteadyNanoseconds() {
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 uint32_t Clock::Now() { return manual ? manualNow.load() : SystemNow(); }
 

@@ -21,6 +21,9 @@ public:
     static void Set(uint32_t ms);
 };
 
+// Nanoseconds of the monotonic source, for measuring intervals; never hand-driven.
+int64_t SteadyNanoseconds();
+
 inline uint32_t GetTickCount() { return Clock::Now(); }
 inline uint32_t timeGetTime() { return Clock::Now(); }
 

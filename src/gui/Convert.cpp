@@ -34,6 +34,19 @@ bool TryStrToInt(std::string_view text, int32_t& value) {
     return true;
 }
 
+bool TryStrToUInt64(std::string_view text, uint64_t& value) {
+    if (text.empty()) return false;
+    uint64_t result = 0;
+    for (const char c : text) {
+        if (!IsDigit(c)) return false;
+        const auto digit = static_cast<uint64_t>(c - '0');
+        if (result > (std::numeric_limits<uint64_t>::max() - digit) / 10) return false;
+        result = result * 10 + digit;
+    }
+    value = result;
+    return true;
+}
+
 int32_t StrToInt(std::string_view text) {
     int32_t value = 0;
     if (!TryStrToInt(text, value))

@@ -11,6 +11,9 @@ namespace gui {
 // Decimal integer with optional leading blanks and an optional sign, nothing after it,
 // within the 32-bit signed range.
 bool TryStrToInt(std::string_view text, int32_t& value);
+// A whole number in decimal digits only (no blanks, sign or exponent), as command-line options
+// take it; false for anything else and for a number past 64 bits.
+bool TryStrToUInt64(std::string_view text, uint64_t& value);
 // Like TryStrToInt, raising EConvertError when the text is not an integer.
 int32_t StrToInt(std::string_view text);
 // Floating-point value with optional leading and trailing blanks, "." as separator,

@@ -1,12 +1,12 @@
 #include "media/Mixer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <thread>
 
 #include "gui/ByteOrder.h"
+#include "gui/Clock.h"
 #include "media/AudioDevice.h"
 
 namespace media {
@@ -19,11 +19,6 @@ constexpr double kFixedOne = 4294967296.0;
 // A fixed-point position times a frame count (GCC and Clang have it; __extension__ keeps
 // -Wpedantic quiet).
 __extension__ typedef unsigned __int128 WidePosition;
-
-int64_t SteadyNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 struct PcmLayout {
     int channels = 0;
@@ -140,7 +135,7 @@ StereoGain GainFromVolumePan(int volume, int pan) {
 }
 
 Mixer::Mixer(int rate)
-    : now_(&SteadyNs),
+    : now_(&gui::SteadyNanoseconds),
       rate_(rate),
       ring_(kCommandCapacity),
       playTicket_(kMaxVoices, 0),

@@ -27,7 +27,7 @@ void RunPlayStep(int32_t& step, gui::Application& application, media::TDXDraw& d
             break;
         case kStepStart:
             step = kStepPlay;
-            if (!engine.MidiFileName.empty()) engine.MediaPlayer->Play();
+            if (!engine.Header().MidiFileName.empty()) engine.MediaPlayer->Play();
             engine.StartClock();
             break;
         case kStepPlay:

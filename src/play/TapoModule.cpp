@@ -139,37 +139,37 @@ std::string Hex8(int32_t value) {
 bool BoxChecked(const gui::TCheckBox* box) { return box != nullptr && box->Checked(); }
 
 media::TDirectDrawSurface* LoadedImage(engine::TBMS& engine, int32_t index) {
-    if (index < 0 || static_cast<size_t>(index) >= engine.BgaLoaded.size() || !engine.BgaLoaded[static_cast<size_t>(index)])
+    if (index < 0 || static_cast<size_t>(index) >= engine.Slots().BgaLoaded.size() || !engine.Slots().BgaLoaded[static_cast<size_t>(index)])
         return nullptr;
-    return engine.BgaImages[static_cast<size_t>(index)].get();
+    return engine.Slots().BgaImages[static_cast<size_t>(index)].get();
 }
 
 // The Show Params line; the ticker keeps the lines of the frames before.
 void TickParameters(engine::TBMS& engine, int32_t p) {
     if (!BoxChecked(bindings.ShowParams)) return;
     const int32_t frameRate = bindings.Timer != nullptr ? bindings.Timer->FrameRate() : 0;
-    engine.TickerLine(ParameterLine(p, frameRate, state.LastSoundObject, engine.LastObject, state.BaseImage,
+    engine.TickerLine(ParameterLine(p, frameRate, state.LastSoundObject, engine.Chart().LastObject(), state.BaseImage,
                                     state.LayerImage, state.FrameNumber),
                       gui::RGB(0, 255, 0));
 }
 
 // An image object at `index` selected `slot`: a movie there starts from its first picture.
 void StartMovie(engine::TBMS& engine, int32_t slot, int32_t index) {
-    const auto movie = engine.BgaMovies.find(slot);
-    if (movie == engine.BgaMovies.end()) return;
+    const auto movie = engine.Slots().BgaMovies.find(slot);
+    if (movie == engine.Slots().BgaMovies.end()) return;
     movie->second->Restart();
-    movieStarts[slot] = engine.ObjectTime(index);
+    movieStarts[slot] = engine.Chart().Time(index);
 }
 
 // Puts into the slot surfaces of the base and layer images that are movies the pictures due at
 // the song time elapsed since each was selected.
 void ShowMovies(engine::TBMS& engine) {
-    if (engine.BgaMovies.empty()) return;
+    if (engine.Slots().BgaMovies.empty()) return;
     std::optional<int32_t> now;
     for (const int32_t slot : {state.BaseImage, state.LayerImage}) {
-        const auto movie = engine.BgaMovies.find(slot);
+        const auto movie = engine.Slots().BgaMovies.find(slot);
         const auto start = movieStarts.find(slot);
-        if (movie == engine.BgaMovies.end() || start == movieStarts.end()) continue;
+        if (movie == engine.Slots().BgaMovies.end() || start == movieStarts.end()) continue;
         if (!now) now = engine.SongTime();
         movie->second->Show(*now - start->second);
     }
@@ -177,7 +177,7 @@ void ShowMovies(engine::TBMS& engine) {
 
 void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& layout, int32_t p) {
     media::TDirectDrawSurface& surface = *dxd.Surface();
-    if (engine.HasBga) {
+    if (engine.Slots().HasBga) {
         surface.Fill(surface.DeviceColor(gui::clBlack));
     } else {
         surface.Fill(surface.DeviceColor(gui::RGB(static_cast<uint32_t>(BackdropRed(p)), 0, 255)));
@@ -223,14 +223,34 @@ void DrawArrow(media::TDirectDrawSurface& surface, int x, int64_t y, const gui::
 // place them (one frame and one device block ahead), so that each starts on its exact sample,
 // and in any case those of the objects reached (only these without a mixer clock). Each object
 // goes once, in table order.
-void ScheduleSounds(engine::TBMS& engine, int32_t p, int32_t last) {
+void ScheduleSounds(engine::TBMS& engine, int32_t p) {
     const double horizon = engine.SoundHorizon(framePace.AheadMs(bindings.FramePeriodMs));
-    for (int32_t& i = state.SoundCursor; i <= last; ++i) {
-        const engine::TChartObject& object = engine.Objects[static_cast<size_t>(i)];
-        const double time = engine.ObjectTime(i);
-        if (object.Position > p && !(time <= horizon)) break;
-        if (object.Kind < 100) engine.PlaySound(object.Value, time);
+    const engine::Timeline& chart = engine.Chart();
+    for (int32_t i; (i = state.SoundCursor.Next(p, horizon)) >= 0;) {
+        const engine::TChartObject& object = chart[i];
+        if (object.Kind < 100) engine.PlaySound(object.Value, chart.Time(i));
     }
+}
+
+// Triggers the objects reached: the last sound for the read-out, and the image changes.
+// Returns the highest position triggered so far.
+int32_t TriggerObjects(engine::TBMS& engine, int32_t p) {
+    const engine::Timeline& chart = engine.Chart();
+    int32_t highest = state.TriggeredUpTo;
+    for (int32_t i; (i = state.TriggerCursor.NextUpTo(p)) >= 0;) {
+        const engine::TChartObject& object = chart[i];
+        highest = std::max(highest, object.Position);
+        if (object.Kind < 100) {
+            state.LastSoundObject = i;
+        } else if (object.Kind == engine::kBaseImage) {
+            state.BaseImage = object.Value;
+            StartMovie(engine, object.Value, i);
+        } else if (object.Kind == engine::kLayerImage) {
+            state.LayerImage = object.Value;
+            StartMovie(engine, object.Value, i);
+        }
+    }
+    return highest;
 }
 
 // Steps 4 to 11 of a frame; exceptions pass to the caller's guard.
@@ -238,10 +258,11 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
     const bool drawing = engine.BgaDisplayMode < 2;
     if (drawing && !dxd.ReadyToDraw()) return false;
 
+    engine::Timeline& chart = engine.Chart();
     const int32_t p = engine.SongPosition();
     const int phase = PhaseOf(p);
-    const bool over = engine.EndPosition < p;
-    const Layout layout = LayoutFor(engine.PlayerMode);
+    const bool over = chart.EndPosition() < p;
+    const Layout layout = LayoutFor(engine.Header().PlayerMode);
     const bool picture = drawing && (bindings.DrawPicture == nullptr || *bindings.DrawPicture);
     if (picture) {
         ShowMovies(engine);
@@ -250,44 +271,32 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
         TickParameters(engine, p);
     }
 
-    const int32_t last = std::min<int32_t>(engine.LastObject, static_cast<int32_t>(engine.Objects.size()) - 1);
-    ScheduleSounds(engine, p, last);
+    ScheduleSounds(engine, p);
+    const int32_t triggeredUpTo = TriggerObjects(engine, p);
 
     const bool hidden = BoxChecked(bindings.Hidden);
     media::TDirectDrawSurface* surface = dxd.Surface();
-    int32_t frameMaximum = state.TriggeredUpTo;
-    for (int32_t i = std::max<int32_t>(engine.ScanIndex, 0); i <= last; ++i) {
-        engine::TChartObject& object = engine.Objects[static_cast<size_t>(i)];
-        if (object.Position <= p && object.Position > state.TriggeredUpTo) {
-            frameMaximum = std::max(frameMaximum, object.Position);
-            if (object.Kind < 100) {
-                state.LastSoundObject = i;
-            } else if (object.Kind == engine::kBaseImage) {
-                state.BaseImage = object.Value;
-                StartMovie(engine, object.Value, i);
-            } else if (object.Kind == engine::kLayerImage) {
-                state.LayerImage = object.Value;
-                StartMovie(engine, object.Value, i);
-            }
-        }
+    const std::span<const engine::TChartObject> objects = chart.Objects();
+    for (int32_t i = std::max<int32_t>(state.ScanCursor.Index(), 0); i < static_cast<int32_t>(objects.size()); ++i) {
+        const engine::TChartObject& object = objects[static_cast<size_t>(i)];
         // Objects without a lane move the scan on and end it too (a later object lies no
         // higher, and one below the screen is not due), so that a frame only visits the
         // objects near the screen however many sounds a chart has.
         const int64_t offset = int64_t{object.Position} - p;
         const int64_t y = offset + kReceptorY;
-        if (y < -32) engine.ScanIndex = i + 1;
+        if (y < -32) state.ScanCursor.Seek(i + 1);
         if (y > kScreenHeight) break;
         const int lane = LaneOf(object.Kind);
         if (lane < 0) continue;
 
         const int x = (lane < 4 ? layout.firstX : layout.secondX) + kLaneSpacing * (lane % 4);
 
-        if (spacePressed && offset > -kHitWindow && offset < kHitWindow) object.Pending = false;
+        if (spacePressed && offset > -kHitWindow && offset < kHitWindow) chart.Hit(i);
         if (picture) DrawArrow(*surface, x, y, ArrowCell(lane % 4, phase), object.Pending, hidden);
     }
 
     if (drawing) dxd.Flip();
-    state.TriggeredUpTo = frameMaximum;
+    state.TriggeredUpTo = triggeredUpTo;
     return over;
 }
 
@@ -304,7 +313,7 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
     dm.SpaceDown = false;
     state.FrameNumber = 0;
     state.LastSoundObject = 0;
-    state.SoundCursor = 0;
+    state.SoundCursor = state.TriggerCursor = state.ScanCursor = {};
     framePace.Reset();
     movieStarts.clear();
 
@@ -332,6 +341,7 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
     }
 
     if (!engine.LoadChart(fileName, kTicksPerMeasure)) return false;
+    state.SoundCursor = state.TriggerCursor = state.ScanCursor = engine::Timeline::Cursor(engine.Chart());
 
     if (drawing) {
         arrowSheetOwner = std::make_unique<media::TDirectDrawSurface>(dxd.DirectDraw());
@@ -345,7 +355,7 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
     const uint32_t pauseStart = gui::GetTickCount();
     for (uint32_t paused = 0; paused < kPauseAfterLoadMs; paused = gui::GetTickCount() - pauseStart) {
         gui::Sleep(std::min<uint32_t>(kPauseAfterLoadMs - paused, kPauseSliceMs));
-        if (engine.OnLoadProgress && !engine.OnLoadProgress()) break;
+        if (engine.Options.OnProgress && !engine.Options.OnProgress()) break;
     }
     return true;
 }

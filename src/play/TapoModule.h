@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/Timeline.h"
+
 namespace gui {
 struct TRect;
 class Application;
@@ -19,7 +21,7 @@ class TCustomDXTimer;
 }  // namespace media
 namespace engine {
 class TBMS;
-}
+}  // namespace engine
 
 namespace play {
 
@@ -51,8 +53,11 @@ struct TPlayState {
     int32_t TriggeredUpTo = -9999;
     int32_t FrameNumber = 0;
     int32_t LastSoundObject = 0;
-    // The next object whose sound has not been handed to the mixer yet.
-    int32_t SoundCursor = 0;
+    // Cursors on the chart's timeline: the next object whose sound has not gone to the mixer
+    // yet, the next one not yet triggered, and the first one the arrow scan still examines.
+    engine::Timeline::Cursor SoundCursor;
+    engine::Timeline::Cursor TriggerCursor;
+    engine::Timeline::Cursor ScanCursor;
 };
 TPlayState& State();
 

@@ -196,7 +196,7 @@ void LoadWithEventQueued(Sequencer& t, bool closeBox) {
     EXPECT_TRUE(t.application.Terminated());
     EXPECT_EQ(t.form->Step, 999);
     EXPECT_FALSE(t.form->Failed());
-    EXPECT_EQ(t.form->Engine->TempoCount, 0);
+    EXPECT_TRUE(t.form->Engine->Chart().TempoMap().empty());
 }
 
 TEST_F(Sequencer, EscEndsTheRunDuringALongLoad) { LoadWithEventQueued(*this, false); }
@@ -242,17 +242,17 @@ TEST_F(Sequencer, TheExtendedReadingComesFromTheOptionOrTheSettingsFile) {
     Start({chart});
     Tick();
     ASSERT_NE(form->Engine, nullptr);
-    EXPECT_FALSE(form->Engine->Extended);
+    EXPECT_FALSE(form->Engine->Options.Extended);
 
     Start({"--extended", chart});
     Tick();
     ASSERT_NE(form->Engine, nullptr);
-    EXPECT_TRUE(form->Engine->Extended);
+    EXPECT_TRUE(form->Engine->Options.Extended);
 
     Start({chart}, "[Screen]\nMode=1\n[Chart]\nExtended=1\n");
     Tick();
     ASSERT_NE(form->Engine, nullptr);
-    EXPECT_TRUE(form->Engine->Extended);
+    EXPECT_TRUE(form->Engine->Options.Extended);
 
     Start({"--extended", "notes.txt"});
     Tick();

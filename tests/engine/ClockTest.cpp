@@ -25,11 +25,11 @@ TEST_F(ClockTest, SongTimeStartsTwoSecondsAfterStartClockScaledByPlaySpeed) {
     } truncated[] = {{-1999, 75, -1499}, {3, 25, 0}, {-3, 25, 0}, {2, 75, 1}, {-2, 75, -1}, {1999, 75, 1499}};
     for (const auto& c : truncated) {
         bms.PlaySpeed = c.speed;
-        gui::Clock::Set(bms.ClockBase + static_cast<uint32_t>(c.elapsed));
+        gui::Clock::Set(bms.Clock().ClockBase() + static_cast<uint32_t>(c.elapsed));
         EXPECT_EQ(bms.SongTime(), c.songTime) << c.elapsed << " ms at " << c.speed;
     }
     bms.PlaySpeed = 100;
-    gui::Clock::Set(bms.ClockBase + 3);
+    gui::Clock::Set(bms.Clock().ClockBase() + 3);
     EXPECT_EQ(bms.SongTime(), 3);
 }
 
@@ -37,7 +37,7 @@ TEST_F(ClockTest, ClockBaseWrapsLikeTheSystemCounter) {
     ASSERT_TRUE(Load("#00111:01\n"));
     gui::Clock::Set(0xFFFFFFFFu - 500);
     bms.StartClock();
-    EXPECT_EQ(bms.ClockBase, 1499u);
+    EXPECT_EQ(bms.Clock().ClockBase(), 1499u);
     EXPECT_EQ(bms.SongTime(), -2000);
     gui::Clock::Advance(2100);
     EXPECT_EQ(bms.SongTime(), 100);
@@ -52,26 +52,26 @@ TEST_F(ClockTest, SongPositionCatchesUpOneTempoPointPerCall) {
     EXPECT_EQ(PositionAt(-2000), -128);
     // The clock jumps to 6000 ms: each call moves one segment on and reads that segment's line.
     EXPECT_EQ(PositionAt(6000), 384);  // segment 2: 128 ticks in 2000 ms, continued
-    EXPECT_EQ(bms.TempoSegment, 2);
+    EXPECT_EQ(bms.TempoSegment(), 2);
     EXPECT_EQ(PositionAt(6000), 512);  // segment 3: 128 ticks in 1000 ms
     EXPECT_EQ(PositionAt(6000), 416);  // segment 4: 256 ticks in 8000 ms
-    EXPECT_EQ(bms.TempoSegment, 4);
+    EXPECT_EQ(bms.TempoSegment(), 4);
     EXPECT_EQ(PositionAt(6000), 416);
     // Past the last point the last line goes on.
     EXPECT_EQ(PositionAt(21000), 896);
-    EXPECT_EQ(bms.TempoSegment, 4);
+    EXPECT_EQ(bms.TempoSegment(), 4);
     // A clock that goes back uses the current line backwards; the segment never goes back.
     EXPECT_EQ(PositionAt(1000), 256);
-    EXPECT_EQ(bms.TempoSegment, 4);
+    EXPECT_EQ(bms.TempoSegment(), 4);
     // StartClock does not reset the segment either.
     bms.StartClock();
-    EXPECT_EQ(bms.TempoSegment, 4);
+    EXPECT_EQ(bms.TempoSegment(), 4);
 }
 
 TEST_F(ClockTest, TempoChangeAtTheStartGivesAFiniteRisingPosition) {
     // The first segment lasts no time; the lead-in runs on the first tempo that lasts.
     ASSERT_TRUE(Load("#BPM 90\n#00003:F0\n#00111:01\n"));
-    ASSERT_EQ(bms.TempoTime[1], 0);
+    ASSERT_EQ(TempoMap()[1].first, 0);
     bms.StartClock();
     EXPECT_EQ(PositionAt(-2000), -256);  // 240 beats a minute: 32 ticks per 250 ms
     int32_t previous = INT32_MIN;
@@ -85,12 +85,12 @@ TEST_F(ClockTest, TempoChangeAtTheStartGivesAFiniteRisingPosition) {
 
 TEST_F(ClockTest, TempoSoHighTheWholeChartTakesNoTimeStillEnds) {
     ASSERT_TRUE(Load("#BPM 100000000\n#00111:01\n"));
-    EXPECT_EQ(bms.TempoTime[bms.TempoCount], 0);
+    EXPECT_EQ(TempoMap().back().first, 0);
     bms.StartClock();
     const int32_t before = PositionAt(-1);
     const int32_t after = PositionAt(1);
     EXPECT_LT(before, 0);
-    EXPECT_GT(after, bms.EndPosition);
+    EXPECT_GT(after, bms.Chart().EndPosition());
     EXPECT_EQ(PositionAt(3600000), INT32_MAX);  // held in range, not wrapped
 }
 
@@ -128,8 +128,8 @@ TEST_F(ClockTest, ObjectTimeIsWhenTheTempoMapsLineReachesThePosition) {
     // 120 BPM, 240 from measure 1, measure 2 half as long.
     ASSERT_TRUE(Load("#00011:01\n#00103:F0\n#00111:0001\n#00202:0.5\n#00211:0101\n#00311:01\n"));
     std::vector<std::pair<int32_t, double>> times;
-    for (int32_t i = 0; i <= bms.LastObject; ++i)
-        if (bms.Objects[i].Kind == 11) times.emplace_back(bms.Objects[i].Position, bms.ObjectTime(i));
+    for (int32_t i = 0; i <= bms.Chart().LastObject(); ++i)
+        if (bms.Chart()[i].Kind == 11) times.emplace_back(bms.Chart()[i].Position, bms.Chart().Time(i));
     EXPECT_EQ(times, (std::vector<std::pair<int32_t, double>>{
                          {0, 0}, {192, 2500}, {256, 3000}, {288, 3250}, {320, 3500}}));
 
@@ -138,31 +138,33 @@ TEST_F(ClockTest, ObjectTimeIsWhenTheTempoMapsLineReachesThePosition) {
     ASSERT_TRUE(Load("#BPM 137\n#00011:01010000000000000000000000000000\n"));
     ASSERT_EQ(TempoMap().back(), (std::pair<int32_t, int32_t>{3504, 256}));
     int32_t eighth = -1;
-    for (int32_t i = 0; i <= bms.LastObject; ++i)
-        if (bms.Objects[i].Position == 8) eighth = i;
+    for (int32_t i = 0; i <= bms.Chart().LastObject(); ++i)
+        if (bms.Chart()[i].Position == 8) eighth = i;
     ASSERT_GE(eighth, 0);
-    EXPECT_DOUBLE_EQ(bms.ObjectTime(eighth), 109.5);
+    EXPECT_DOUBLE_EQ(bms.Chart().Time(eighth), 109.5);
 }
 
 TEST_F(ClockTest, ObjectTimeFollowsWhatSongPositionReachesAroundInstantSegments) {
     // A tempo change at the start makes the first segment last no time; the objects run on 240.
     ASSERT_TRUE(Load("#BPM 90\n#00003:F0\n#00111:01010101\n"));
-    for (int32_t i = 0; i <= bms.LastObject; ++i) {
-        const int32_t p = bms.Objects[i].Position;
-        EXPECT_DOUBLE_EQ(bms.ObjectTime(i), p * 250.0 / 32) << p;
+    for (int32_t i = 0; i <= bms.Chart().LastObject(); ++i) {
+        const int32_t p = bms.Chart()[i].Position;
+        EXPECT_DOUBLE_EQ(bms.Chart().Time(i), p * 250.0 / 32) << p;
         bms.StartClock();
-        const double t = bms.ObjectTime(i);
+        const double t = bms.Chart().Time(i);
         for (int k = 0; k < 3; ++k) PositionAt(static_cast<int32_t>(std::ceil(t)));  // catch up segments
         EXPECT_GE(PositionAt(static_cast<int32_t>(std::ceil(t))), p);
         EXPECT_LT(PositionAt(static_cast<int32_t>(std::floor(t)) - 8), p);
     }
-    // Indexes outside the table read 0; times given for the whole table are taken as they are.
-    EXPECT_EQ(bms.ObjectTime(-1), 0);
-    EXPECT_EQ(bms.ObjectTime(bms.LastObject + 1), 0);
-    bms.ObjectTimes.assign(static_cast<size_t>(bms.LastObject), 7.5);  // one short: not used
-    EXPECT_NE(bms.ObjectTime(0), 7.5);
-    bms.ObjectTimes.push_back(7.5);
-    EXPECT_EQ(bms.ObjectTime(0), 7.5);
+    // Indexes outside the table read 0; times given for the whole table are taken as they are,
+    // and times that do not cover it are refused.
+    EXPECT_EQ(bms.Chart().Time(-1), 0);
+    EXPECT_EQ(bms.Chart().Time(bms.Chart().LastObject() + 1), 0);
+    const std::vector<engine::TChartObject> objects(bms.Chart().Objects().begin(), bms.Chart().Objects().end());
+    EXPECT_THROW(engine::Timeline::OnExactMap(objects, std::vector<double>(objects.size() - 1, 7.5), {}, {}, 128, 0),
+                 gui::Exception);
+    EXPECT_EQ(engine::Timeline::OnExactMap(objects, std::vector<double>(objects.size(), 7.5), {}, {}, 128, 0).Time(0),
+              7.5);
 }
 
 }  // namespace

@@ -118,7 +118,7 @@ TEST_F(ConsoleTest, PlaybackOnlyMakesNoTickerSurface) {
     ASSERT_TRUE(Load("#00111:01\n", 2));
     EXPECT_FALSE(bms.MessageSurface);
     bms.TickerLine("nothing to draw on", gui::clLime);
-    EXPECT_FALSE(bms.BgaImages[0]);
+    EXPECT_FALSE(bms.Slots().BgaImages[0]);
 }
 
 }  // namespace

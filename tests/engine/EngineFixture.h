@@ -46,30 +46,30 @@ protected:
     void TearDown() override { gui::Clock::UseSystem(); }
 
     // Writes `chart` as song.bms and loads it as the player does (128 ticks per measure).
-    bool Load(std::string_view chart, int displayMode = 2) {
+    engine::LoadResult LoadResultOf(std::string_view chart, int displayMode = 2) {
         bms.BgaDisplayMode = displayMode;
         testsupport::WriteFile(dir / "song.bms", chart);
         return bms.LoadChart((dir / "song.bms").string(), 128);
     }
+    bool Load(std::string_view chart, int displayMode = 2) { return LoadResultOf(chart, displayMode).Loaded; }
 
     // The object table as (kind, position, value) triples, in table order.
     std::vector<Triple> Table() const {
         std::vector<Triple> out;
-        for (int32_t i = 0; i <= bms.LastObject; ++i)
-            out.emplace_back(bms.Objects[i].Kind, bms.Objects[i].Position, bms.Objects[i].Value);
+        for (const engine::TChartObject& o : bms.Chart().Objects()) out.emplace_back(o.Kind, o.Position, o.Value);
         return out;
     }
 
-    // The tempo map as (time, position) pairs, points 0 to TempoCount.
+    // The tempo map as (time, position) pairs from point 0 on.
     std::vector<std::pair<int32_t, int32_t>> TempoMap() const {
         std::vector<std::pair<int32_t, int32_t>> out;
-        for (int32_t k = 0; k <= bms.TempoCount; ++k) out.emplace_back(bms.TempoTime[k], bms.TempoPosition[k]);
+        for (const engine::TTempoPoint& point : bms.Chart().TempoMap()) out.emplace_back(point.Time, point.Position);
         return out;
     }
 
     // Song position at song time `ms` (PlaySpeed 100, no MIDI playing).
     int32_t PositionAt(int32_t ms) {
-        gui::Clock::Set(bms.ClockBase + static_cast<uint32_t>(ms));
+        gui::Clock::Set(bms.Clock().ClockBase() + static_cast<uint32_t>(ms));
         return bms.SongPosition();
     }
 

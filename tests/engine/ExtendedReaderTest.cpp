@@ -17,9 +17,9 @@ class ExtendedTest : public EngineTest {
 protected:
     // Loads `chart` in the extended reading; #RANDOM and #SWITCH take `draws` in turn.
     bool LoadExtended(std::string_view chart, std::deque<int32_t> draws = {}) {
-        bms.Extended = true;
+        bms.Options.Extended = true;
         drawsAsked = 0;
-        bms.DrawRandom = [this, draws](int32_t) mutable {
+        bms.Options.DrawRandom = [this, draws](int32_t) mutable {
             ++drawsAsked;
             if (draws.empty()) return 0;
             const int32_t value = draws.front();
@@ -32,8 +32,8 @@ protected:
     // Every object that sounds, as (time, slot), in table order.
     std::vector<Sound> Schedule() const {
         std::vector<Sound> out;
-        for (int32_t i = 0; i <= bms.LastObject; ++i)
-            if (bms.Objects[i].Kind < 100) out.emplace_back(bms.ObjectTime(i), bms.Objects[i].Value);
+        for (int32_t i = 0; i <= bms.Chart().LastObject(); ++i)
+            if (bms.Chart()[i].Kind < 100) out.emplace_back(bms.Chart().Time(i), bms.Chart()[i].Value);
         return out;
     }
 
@@ -74,41 +74,43 @@ TEST_F(ExtendedTest, SlotsAreBase36IgnoringLetterCaseUpToZZ) {
     ASSERT_TRUE(LoadExtended(chart));
     EXPECT_EQ(bms.SlotCount(), 1296);
     for (int slot = 0; slot < bms.SlotCount(); ++slot)
-        EXPECT_EQ(bms.SoundState[slot], slot == 16 || slot == 10 || slot == 17 || slot == 1295 ? 1 : -1) << slot;
+        EXPECT_EQ(bms.Slots().SoundState[slot], slot == 16 || slot == 10 || slot == 17 || slot == 1295 ? 1 : -1) << slot;
     EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 16}, {11, 160, 10}, {11, 192, 1295}}));
     bms.PlaySound(1295);
-    ASSERT_EQ(bms.Sounds[1295]->CopyCount(), 1);
-    EXPECT_NE(bms.Sounds[1295]->Copy(0)->Status() & media::DSBSTATUS_PLAYING, 0u);
+    ASSERT_EQ(bms.Slots().Sounds[1295]->CopyCount(), 1);
+    EXPECT_NE(bms.Slots().Sounds[1295]->Copy(0)->Status() & media::DSBSTATUS_PLAYING, 0u);
 
     // The fixed dialect reads the same chart as it always has: 256 hex slots, and the channel
     // line abandoned at its first pair that is no hex number.
-    bms.Extended = false;
+    bms.Options.Extended = false;
     ASSERT_TRUE(Load(chart));
     EXPECT_EQ(bms.SlotCount(), 256);
-    EXPECT_EQ(bms.SoundState[10], 1);
-    EXPECT_EQ(bms.SoundState[16], -1);
-    EXPECT_TRUE(bms.ObjectTimes.empty());
+    EXPECT_EQ(bms.Slots().SoundState[10], 1);
+    EXPECT_EQ(bms.Slots().SoundState[16], -1);
     EXPECT_EQ(Table(), (std::vector<Triple>{{200, 256, 120}}));
+    // Timed on the rounded map of whole milliseconds.
+    EXPECT_EQ(TempoMap(), (std::vector<std::pair<int32_t, int32_t>>{{0, 0}, {4000, 256}}));
+    EXPECT_EQ(bms.Chart().Time(0), 4000);
 }
 
 TEST_F(ExtendedTest, Base62MakesSlotsCaseSensitive) {
     testsupport::WriteFile(dir / "a.wav", Wav(8000, {1, 2}));
     ASSERT_TRUE(LoadExtended("#BASE 62\n#WAV0a a.wav\n#WAV0A a.wav\n#WAVzz a.wav\n#00111:0a0A\n"));
     EXPECT_EQ(bms.SlotCount(), 3844);
-    EXPECT_EQ(bms.SoundState[36], 1);
-    EXPECT_EQ(bms.SoundState[10], 1);
-    EXPECT_EQ(bms.SoundState[3843], 1);
+    EXPECT_EQ(bms.Slots().SoundState[36], 1);
+    EXPECT_EQ(bms.Slots().SoundState[10], 1);
+    EXPECT_EQ(bms.Slots().SoundState[3843], 1);
     EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 36}, {11, 192, 10}}));
 }
 
 TEST_F(ExtendedTest, HeadersAreSharedWithTheFixedDialect) {
     ASSERT_TRUE(LoadExtended("#title Song\n#ARTIST me\n#BPM 150\n#BPM01 180\n#PLAYER 3\n#RANK 2\n#00111:01\n"));
-    EXPECT_EQ(bms.Title, "Song");
-    EXPECT_EQ(bms.Artist, "me");
-    EXPECT_EQ(bms.Bpm, 150.0f);  // #BPM01 defines a tempo for channel 08, not the start tempo
-    EXPECT_EQ(bms.PlayerMode, 3);
-    EXPECT_EQ(bms.Rank, 2);
-    EXPECT_DOUBLE_EQ(bms.ObjectTime(0), 1600.0);
+    EXPECT_EQ(bms.Header().Title, "Song");
+    EXPECT_EQ(bms.Header().Artist, "me");
+    EXPECT_EQ(bms.Header().Bpm, 150.0f);  // #BPM01 defines a tempo for channel 08, not the start tempo
+    EXPECT_EQ(bms.Header().PlayerMode, 3);
+    EXPECT_EQ(bms.Header().Rank, 2);
+    EXPECT_DOUBLE_EQ(bms.Chart().Time(0), 1600.0);
 }
 
 TEST_F(ExtendedTest, DefinedTemposAndStopsTimeEverythingAfterThem) {
@@ -154,13 +156,13 @@ TEST_F(ExtendedTest, ThousandsOfTempoChangesDoNotDrift) {
     EXPECT_EQ(PositionAt(static_cast<int32_t>(std::ceil(exact))), 500 * 128);
 
     // The fixed dialect rounds every step to whole milliseconds and is far off by the end.
-    bms.Extended = false;
+    bms.Options.Extended = false;
     ASSERT_TRUE(Load(chart));
     int32_t note = -1;
-    for (int32_t i = 0; i <= bms.LastObject; ++i)
-        if (bms.Objects[i].Kind == 11 && bms.Objects[i].Position == 500 * 128) note = i;
+    for (int32_t i = 0; i <= bms.Chart().LastObject(); ++i)
+        if (bms.Chart()[i].Kind == 11 && bms.Chart()[i].Position == 500 * 128) note = i;
     ASSERT_GE(note, 0);
-    EXPECT_GT(std::abs(bms.ObjectTime(note) - exact), 100);
+    EXPECT_GT(std::abs(bms.Chart().Time(note) - exact), 100);
 }
 
 TEST_F(ExtendedTest, EverySoundChannelSoundsAndOnlyItsOwnKindsAreAdded) {
@@ -215,13 +217,13 @@ TEST_F(ExtendedTest, NestedRandomInsideASkippedBranchIsSkippedWholeAndDrawsNothi
         "#IF 2\n#00112:05\n#ENDIF\n#ENDRANDOM\n#00113:06\n";
     ASSERT_TRUE(LoadExtended(chart, {1, 2}));
     EXPECT_EQ(drawsAsked, 2);
-    EXPECT_EQ(bms.Title, "one");
+    EXPECT_EQ(bms.Header().Title, "one");
     // After the inner block the outer value (1) is in force again.
     EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 4}, {13, 128, 6}}));
 
     ASSERT_TRUE(LoadExtended(chart, {2}));
     EXPECT_EQ(drawsAsked, 1);
-    EXPECT_EQ(bms.Title, "");  // header lines of a skipped branch are skipped too
+    EXPECT_EQ(bms.Header().Title, "");  // header lines of a skipped branch are skipped too
     EXPECT_EQ(Chart(), (std::vector<Triple>{{12, 128, 5}, {13, 128, 6}}));
 
     // A second #RANDOM at the same level replaces the value.
@@ -284,8 +286,8 @@ TEST_F(ExtendedTest, ASevenKeyChartAgreesWithTimesWorkedOutByHand) {
         sawOuter[outer] = true;
         sawInner = sawInner || inner == 3;
 
-        bms.Extended = true;
-        bms.DrawRandom = engine::SeededDraw(seed);
+        bms.Options.Extended = true;
+        bms.Options.DrawRandom = engine::SeededDraw(seed);
         ASSERT_TRUE(Load(kSevenKeys));
         std::vector<Sound> expected = {
             {0, 10}, {400, 10}, {800, 10}, {1200, 10},  // background, beats 0-3
@@ -308,8 +310,8 @@ TEST_F(ExtendedTest, ASevenKeyChartAgreesWithTimesWorkedOutByHand) {
         // Beat 23 starts measure 6, two after the last one used (measure 2 has 3 beats); 150
         // BPM from beat 15 on.
         EXPECT_EQ(Table().back(), (Triple{200, 23 * 32, 120}));
-        EXPECT_DOUBLE_EQ(bms.ObjectTime(bms.LastObject), 4400 + 8 * 400);
-        EXPECT_EQ(bms.EndPosition, 23 * 32 + 256);
+        EXPECT_DOUBLE_EQ(bms.Chart().Time(bms.Chart().LastObject()), 4400 + 8 * 400);
+        EXPECT_EQ(bms.Chart().EndPosition(), 23 * 32 + 256);
         EXPECT_EQ(PositionAt(2500), 192);  // inside the stop at beat 6
         EXPECT_EQ(PositionAt(4400 + 400), 15 * 32 + 32);
     }
@@ -320,7 +322,7 @@ TEST_F(ExtendedTest, AFourteenKeyChartUsesBothSidesAndBothKindsOfLongNote) {
     // 120 BPM: 500 ms a beat; measure 1 starts at 2000 ms.
     ASSERT_TRUE(LoadExtended("#PLAYER 3\n#BPM 120\n#LNOBJ ZZ\n#00111:01\n#00121:02\n#00128:0003\n#00129:000004\n"
                              "#00161:0506\n#00126:0700ZZ00\n#00127:08\n#00119:0009\n#00169:000A000B\n"));
-    EXPECT_EQ(bms.PlayerMode, 3);
+    EXPECT_EQ(bms.Header().PlayerMode, 3);
     EXPECT_TRUE(SameSchedule(Schedule(), {{2000, 1},
                                           {2000, 2},
                                           {3000, 3},
@@ -344,7 +346,7 @@ TEST_F(ExtendedTest, BrokenLinesAreSkippedAndImpossibleChartsFailTheLoad) {
     ASSERT_TRUE(LoadExtended("#ENDIF\n#ELSE\n#CASE 1\n#SKIP\n#ENDSW\n#ENDRANDOM\n#00111:01?!0\n#00102:-1\n"
                              "#00102:abc\n#WAV0! x.wav\n#STOP01 -5\n#BPM01 0\n#00108:01\n#00109:01\n#IF 1\n"));
     EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 1}}));
-    EXPECT_DOUBLE_EQ(bms.ObjectTime(0), 2000);
+    EXPECT_DOUBLE_EQ(bms.Chart().Time(0), 2000);
     EXPECT_FALSE(LoadExtended("#BPM 0\n#00111:01\n"));
     EXPECT_FALSE(LoadExtended("#BPM 120\n#00102:1e9\n#99911:01\n"));
 }

@@ -7,8 +7,8 @@ using MediaSlotsTest = EngineTest;
 
 // Whether exactly the pixels inside `rect` of the picture in `slot` have the colour.
 void ExpectPicture(engine::TBMS& bms, int slot, const gui::TRect& rect, gui::TColor color) {
-    ASSERT_TRUE(bms.BgaLoaded[slot]);
-    media::TDirectDrawSurface& image = *bms.BgaImages[slot];
+    ASSERT_TRUE(bms.Slots().BgaLoaded[slot]);
+    media::TDirectDrawSurface& image = *bms.Slots().BgaImages[slot];
     ASSERT_EQ(image.Width(), 320);
     ASSERT_EQ(image.Height(), 240);
     const uint32_t inside = image.DeviceColor(color);
@@ -30,7 +30,7 @@ TEST_F(MediaSlotsTest, PicturesAreFittedByTheFitMode) {
 
     bms.BgaFitMode = 0;  // width x1.25 centred, height x0.9375 from the top
     ASSERT_TRUE(Load(chart, 0));
-    EXPECT_TRUE(bms.HasBga);
+    EXPECT_TRUE(bms.Slots().HasBga);
     ExpectPicture(bms, 1, gui::Rect(98, 0, 222, 75), red);
     ExpectPicture(bms, 2, gui::Rect(0, 0, 320, 240), green);
 
@@ -46,26 +46,26 @@ TEST_F(MediaSlotsTest, PicturesAreFittedByTheFitMode) {
     bms.BgaFitMode = 5;  // no such mode: the picture stays black
     ASSERT_TRUE(Load(chart, 0));
     ExpectPicture(bms, 1, gui::Rect(0, 0, 0, 0), red);
-    EXPECT_FALSE(bms.BgaLoaded[4]);
+    EXPECT_FALSE(bms.Slots().BgaLoaded[4]);
 }
 
 TEST_F(MediaSlotsTest, PicturesAreReadOnlyWhenShown) {
     display.Initialize();
     testsupport::WriteFile(dir / "a.bmp", Bmp(4, 4, 1, 2, 3));
     ASSERT_TRUE(Load("#BMP01 a.bmp\n#00004:01\n", 1));
-    EXPECT_FALSE(bms.HasBga);
-    EXPECT_FALSE(bms.BgaLoaded[1]);
-    EXPECT_EQ(bms.LastObject, 1);
+    EXPECT_FALSE(bms.Slots().HasBga);
+    EXPECT_FALSE(bms.Slots().BgaLoaded[1]);
+    EXPECT_EQ(bms.Chart().LastObject(), 1);
 }
 
 TEST_F(MediaSlotsTest, ABrokenPictureAbandonsOnlyItsLine) {
     display.Initialize();
     testsupport::WriteFile(dir / "bad.bmp", "BM not really");
     ASSERT_TRUE(Load("#BMP01 bad.bmp\n#BMP02 missing.bmp\n#00004:0102\n", 0));
-    EXPECT_FALSE(bms.HasBga);
-    EXPECT_FALSE(bms.BgaLoaded[1]);
-    EXPECT_FALSE(bms.BgaLoaded[2]);
-    EXPECT_EQ(bms.LastObject, 2);
+    EXPECT_FALSE(bms.Slots().HasBga);
+    EXPECT_FALSE(bms.Slots().BgaLoaded[1]);
+    EXPECT_FALSE(bms.Slots().BgaLoaded[2]);
+    EXPECT_EQ(bms.Chart().LastObject(), 2);
 }
 
 TEST_F(MediaSlotsTest, SoundsPlayAtTheChosenSpeedAndRestartWhenTriggeredAgain) {
@@ -75,14 +75,14 @@ TEST_F(MediaSlotsTest, SoundsPlayAtTheChosenSpeedAndRestartWhenTriggeredAgain) {
     testsupport::WriteFile(dir / "snare.wav", Wav(11025, std::vector<int16_t>(100, 1000)));
     bms.PlaySpeed = 150;
     ASSERT_TRUE(Load("#WAV01 kick.WAV\n#WAV02 snare.wav\n#00111:01\n"));
-    EXPECT_EQ(bms.SoundState[1], 1);
-    EXPECT_EQ(bms.Sounds[1]->Frequency(), 33075);
+    EXPECT_EQ(bms.Slots().SoundState[1], 1);
+    EXPECT_EQ(bms.Slots().Sounds[1]->Frequency(), 33075);
     // 11025 × 150 / 100 = 16537.5: truncated, not rounded.
-    EXPECT_EQ(bms.Sounds[2]->Frequency(), 16537);
+    EXPECT_EQ(bms.Slots().Sounds[2]->Frequency(), 16537);
     bms.PlaySound(1);
     bms.PlaySound(1);
-    ASSERT_EQ(bms.Sounds[1]->CopyCount(), 1);
-    EXPECT_NE(bms.Sounds[1]->Copy(0)->Status() & media::DSBSTATUS_PLAYING, 0u);
+    ASSERT_EQ(bms.Slots().Sounds[1]->CopyCount(), 1);
+    EXPECT_NE(bms.Slots().Sounds[1]->Copy(0)->Status() & media::DSBSTATUS_PLAYING, 0u);
 }
 
 TEST_F(MediaSlotsTest, ASlotDefinedAgainPlaysTheLaterFileAtItsOwnRate) {
@@ -92,11 +92,11 @@ TEST_F(MediaSlotsTest, ASlotDefinedAgainPlaysTheLaterFileAtItsOwnRate) {
     testsupport::WriteFile(dir / "high.wav", Wav(44100, std::vector<int16_t>(300, -2000)));
     bms.PlaySpeed = 150;
     ASSERT_TRUE(Load("#WAV04 low.wav\n#WAV04 high.wav\n#WAV05 high.wav\n#WAV05 low.wav\n#00111:0405\n"));
-    EXPECT_EQ(bms.Sounds[4]->Frequency(), 66150);
-    EXPECT_EQ(bms.Sounds[5]->Frequency(), 33075);
+    EXPECT_EQ(bms.Slots().Sounds[4]->Frequency(), 66150);
+    EXPECT_EQ(bms.Slots().Sounds[5]->Frequency(), 33075);
     bms.PlaySound(4);
-    ASSERT_EQ(bms.Sounds[4]->CopyCount(), 1);
-    const media::SampleData* played = bms.Sounds[4]->Copy(0)->Samples();
+    ASSERT_EQ(bms.Slots().Sounds[4]->CopyCount(), 1);
+    const media::SampleData* played = bms.Slots().Sounds[4]->Copy(0)->Samples();
     ASSERT_NE(played, nullptr);
     EXPECT_EQ(played->sourceRate, 44100);
     ASSERT_EQ(played->Frames(), 300u);
@@ -106,9 +106,9 @@ TEST_F(MediaSlotsTest, ASlotDefinedAgainPlaysTheLaterFileAtItsOwnRate) {
     // missing leaves the earlier sound.
     testsupport::WriteFile(dir / "junk.wav", "no wave");
     ASSERT_TRUE(Load("#WAV04 low.wav\n#WAV04 junk.wav\n#WAV05 low.wav\n#WAV05 gone.wav\n#00111:0405\n"));
-    EXPECT_EQ(bms.SoundState[4], -1);
-    EXPECT_EQ(bms.SoundState[5], 1);
-    EXPECT_EQ(bms.Sounds[5]->Frequency(), 33075);
+    EXPECT_EQ(bms.Slots().SoundState[4], -1);
+    EXPECT_EQ(bms.Slots().SoundState[5], 1);
+    EXPECT_EQ(bms.Slots().Sounds[5]->Frequency(), 33075);
 }
 
 TEST_F(MediaSlotsTest, ASoundThatCannotBeReadOrPlayedLeavesItsSlotSilentAndTheChartLoads) {
@@ -123,26 +123,26 @@ TEST_F(MediaSlotsTest, ASoundThatCannotBeReadOrPlayedLeavesItsSlotSilentAndTheCh
     cut.resize(46);  // ends inside its data chunk
     testsupport::WriteFile(dir / "short.wav", cut);
     ASSERT_TRUE(Load("#WAV01 ok.wav\n#WAV02 junk.wav\n#WAV03 nodata.wav\n#WAV04 short.wav\n#00111:01020304\n"));
-    EXPECT_EQ(bms.SoundState[1], 1);
-    EXPECT_EQ(bms.SoundState[2], -1);
-    EXPECT_EQ(bms.SoundState[3], -1);
+    EXPECT_EQ(bms.Slots().SoundState[1], 1);
+    EXPECT_EQ(bms.Slots().SoundState[2], -1);
+    EXPECT_EQ(bms.Slots().SoundState[3], -1);
     // Our reader refuses a file that ends inside its data; libsndfile plays the sample that is there.
-    EXPECT_EQ(bms.SoundState[4], 1);
-    EXPECT_EQ(bms.Sounds[4]->Wave().Size(), 2u);
+    EXPECT_EQ(bms.Slots().SoundState[4], 1);
+    EXPECT_EQ(bms.Slots().Sounds[4]->Wave().Size(), 2u);
     for (int slot = 1; slot <= 4; ++slot) bms.PlaySound(slot);
-    EXPECT_EQ(bms.LastObject, 4);
+    EXPECT_EQ(bms.Chart().LastObject(), 4);
 }
 
 TEST_F(MediaSlotsTest, WithoutASoundDeviceTheChartStillLoads) {
     testsupport::WriteFile(dir / "ok.wav", Wav(44100, {1, 2, 3, 4}));
     ASSERT_TRUE(Load("#WAV01 ok.wav\n#00111:01\n"));
     // The file was found, so the slot counts as loaded; it just cannot sound.
-    EXPECT_EQ(bms.SoundState[1], 1);
-    EXPECT_EQ(bms.LastObject, 1);
+    EXPECT_EQ(bms.Slots().SoundState[1], 1);
+    EXPECT_EQ(bms.Chart().LastObject(), 1);
     EXPECT_FALSE(sound.Initialized());
     EXPECT_NO_THROW(bms.PlaySound(1));
-    EXPECT_EQ(bms.Sounds[1]->CopyCount(), 0);
-    EXPECT_FALSE(bms.Sounds[1]->Buffer()->Created());
+    EXPECT_EQ(bms.Slots().Sounds[1]->CopyCount(), 0);
+    EXPECT_FALSE(bms.Slots().Sounds[1]->Buffer()->Created());
 }
 
 }  // namespace

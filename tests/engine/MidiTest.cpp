@@ -28,7 +28,7 @@ std::vector<uint8_t> Midi(int beats) {
 TEST_F(MidiTest, SongTimeFollowsThePlayingMidiThenGoesOnFromWhereItEnded) {
     testsupport::WriteFile(dir / "Music" / "Back.MID", Midi(4));
     ASSERT_TRUE(Load("#MIDIFILE music\\back.mid\n#00111:01\n"));
-    EXPECT_EQ(bms.MidiFileName, "music\\back.mid");
+    EXPECT_EQ(bms.Header().MidiFileName, "music\\back.mid");
     ASSERT_TRUE(bms.MediaPlayer->Opened());
 
     bms.StartClock();
@@ -94,15 +94,15 @@ TEST_F(MidiTest, TheBackingTrackPlaysAtTheChartsSpeedSoTheSongTimeMatchesIt) {
 
 TEST_F(MidiTest, AMissingMidiFileIsSkippedAndABrokenOneAbandonsOnlyItsLine) {
     ASSERT_TRUE(Load("#MIDIFILE none.mid\n#00111:01\n"));
-    EXPECT_EQ(bms.MidiFileName, "");
+    EXPECT_EQ(bms.Header().MidiFileName, "");
     EXPECT_FALSE(bms.MediaPlayer->Opened());
 
     testsupport::WriteFile(dir / "broken.mid", "MThd but nothing else");
     ASSERT_TRUE(Load("#MIDIFILE broken.mid\n#00111:01\n"));
     // The name is kept although the file could not be opened (play will report it).
-    EXPECT_EQ(bms.MidiFileName, "broken.mid");
+    EXPECT_EQ(bms.Header().MidiFileName, "broken.mid");
     EXPECT_FALSE(bms.MediaPlayer->Opened());
-    EXPECT_EQ(bms.LastObject, 1);
+    EXPECT_EQ(bms.Chart().LastObject(), 1);
 }
 
 }  // namespace

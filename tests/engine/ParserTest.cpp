@@ -1,6 +1,7 @@
 #include <string>
 
 #include "EngineFixture.h"
+#include "engine/FixedReader.h"
 
 namespace enginetest {
 namespace {
@@ -16,41 +17,41 @@ std::vector<Triple> WithoutEndMarker(std::vector<Triple> table) {
 TEST_F(ParserTest, HeaderKeywordsIgnoreCaseButValuesKeepTheirs) {
     ASSERT_TRUE(Load("#title My Song\r\n#Artist Someone\r\n#GENRE Trance\r\n#TYPE Hard\r\n"
                      "#PLAYLEVEL 7\r\n#RANK 3\r\n#TOTAL 350\r\n#VOLWAV 80\r\n#BPM 150.5\r\n"));
-    EXPECT_EQ(bms.Title, "My Song");
-    EXPECT_EQ(bms.Artist, "Someone");
-    EXPECT_EQ(bms.Genre, "Trance");
-    EXPECT_EQ(bms.ChartType, "Hard");
-    EXPECT_EQ(bms.PlayLevel, 7);
-    EXPECT_EQ(bms.Rank, 3);
-    EXPECT_EQ(bms.Total, 350);
-    EXPECT_EQ(bms.VolWav, 80);
-    EXPECT_EQ(bms.Bpm, 150.5f);
+    EXPECT_EQ(bms.Header().Title, "My Song");
+    EXPECT_EQ(bms.Header().Artist, "Someone");
+    EXPECT_EQ(bms.Header().Genre, "Trance");
+    EXPECT_EQ(bms.Header().ChartType, "Hard");
+    EXPECT_EQ(bms.Header().PlayLevel, 7);
+    EXPECT_EQ(bms.Header().Rank, 3);
+    EXPECT_EQ(bms.Header().Total, 350);
+    EXPECT_EQ(bms.Header().VolWav, 80);
+    EXPECT_EQ(bms.Header().Bpm, 150.5f);
 }
 
 TEST_F(ParserTest, TextValuesAreTakenAtTheirPositionCutAndNotTrimmed) {
     ASSERT_TRUE(Load("#TITLE\n#GENRE  two blanks \n#ARTIST" + std::string(150, 'a') + "\n#TYPE " +
                      std::string(250, 't') + "\n"));
-    EXPECT_EQ(bms.Title, "");
-    EXPECT_EQ(bms.Genre, " two blanks ");
+    EXPECT_EQ(bms.Header().Title, "");
+    EXPECT_EQ(bms.Header().Genre, " two blanks ");
     // The separator is any one character; the value starts right after it.
-    EXPECT_EQ(bms.Artist, std::string(100, 'a'));
-    EXPECT_EQ(bms.ChartType, std::string(200, 't'));
+    EXPECT_EQ(bms.Header().Artist, std::string(100, 'a'));
+    EXPECT_EQ(bms.Header().ChartType, std::string(200, 't'));
 
     ASSERT_TRUE(Load("#TITLE " + std::string(150, 'x') + "\n"));
-    EXPECT_EQ(bms.Title, std::string(100, 'x'));
+    EXPECT_EQ(bms.Header().Title, std::string(100, 'x'));
 }
 
 TEST_F(ParserTest, ShiftJisAndUtf8TitlesBecomeUtf8WithoutSplittingACharacter) {
     // "曲名" in Shift-JIS is 8B C8 96 BC.
     ASSERT_TRUE(Load("#TITLE \x8B\xC8\x96\xBC\r\n"));
-    EXPECT_EQ(bms.Title, "曲名");
+    EXPECT_EQ(bms.Header().Title, "曲名");
     ASSERT_TRUE(Load("#TITLE 曲名\r\n"));
-    EXPECT_EQ(bms.Title, "曲名");
+    EXPECT_EQ(bms.Header().Title, "曲名");
     // 99 ASCII characters and one double-byte character: the character does not fit in 100.
     ASSERT_TRUE(Load("#TITLE " + std::string(99, 'a') + "\x8B\xC8\r\n"));
-    EXPECT_EQ(bms.Title, std::string(99, 'a'));
+    EXPECT_EQ(bms.Header().Title, std::string(99, 'a'));
     ASSERT_TRUE(Load("#TITLE " + std::string(99, 'a') + "曲\r\n"));
-    EXPECT_EQ(bms.Title, std::string(99, 'a'));
+    EXPECT_EQ(bms.Header().Title, std::string(99, 'a'));
 }
 
 TEST_F(ParserTest, Cp949TextsBecomeUtf8WithoutSplittingACharacter) {
@@ -58,63 +59,67 @@ TEST_F(ParserTest, Cp949TextsBecomeUtf8WithoutSplittingACharacter) {
     // 랑 does not fit (in Shift-JIS its first byte would pair with 사's second).
     ASSERT_TRUE(Load("#TITLE \xBB\xE7\xB6\xFB\xC7\xD8\xBF\xE4\r\n#ARTIST \xF0\xBD\xFC\xA3\r\n#GENRE " +
                      std::string(98, 'a') + "\xBB\xE7\xB6\xFB\r\n"));
-    EXPECT_EQ(bms.Title, "사랑해요");
-    EXPECT_EQ(bms.Artist, "凋花");
-    EXPECT_EQ(bms.Genre, std::string(98, 'a') + "사");
+    EXPECT_EQ(bms.Header().Title, "사랑해요");
+    EXPECT_EQ(bms.Header().Artist, "凋花");
+    EXPECT_EQ(bms.Header().Genre, std::string(98, 'a') + "사");
 }
 
 TEST_F(ParserTest, NumbersAreStoredOnlyWhenTheyConvert) {
     ASSERT_TRUE(Load("#PLAYLEVEL 5\n#PLAYLEVEL five\n#BPM 140\n#BPM01 180\n#BPM 1,5\n#TOTAL 12 \n"
                      "#RANK  -2\n#BPM  99.5  \n"));
-    EXPECT_EQ(bms.PlayLevel, 5);
-    EXPECT_EQ(bms.Total, 200);  // a trailing blank makes it no integer
-    EXPECT_EQ(bms.Rank, -2);    // leading blanks and a sign are fine
-    EXPECT_EQ(bms.Bpm, 99.5f);  // blanks around a floating-point value are fine
+    EXPECT_EQ(bms.Header().PlayLevel, 5);
+    EXPECT_EQ(bms.Header().Total, 200);  // a trailing blank makes it no integer
+    EXPECT_EQ(bms.Header().Rank, -2);    // leading blanks and a sign are fine
+    EXPECT_EQ(bms.Header().Bpm, 99.5f);  // blanks around a floating-point value are fine
     // "#BPM01 180" adds no object either.
-    EXPECT_EQ(bms.LastObject, 0);
+    EXPECT_EQ(bms.Chart().LastObject(), 0);
 }
 
 TEST_F(ParserTest, ASecondLoadStartsFromTheDefaultsAgain) {
-    ASSERT_TRUE(Load("#TOTAL 350\n#PLAYLEVEL 7\n#RANK 3\n#TITLE First\n#00111:01\n#00911:01\n"));
-    ASSERT_EQ(bms.Total, 350);
-    ASSERT_EQ(bms.PlayLevel, 7);
-    ASSERT_EQ(bms.Rank, 3);
-    ASSERT_EQ(bms.EndPosition, 9 * 128 + 4 * 128);
-    // Where the play screen leaves it after scrolling past the first objects.
-    bms.ScanIndex = 2;
+    ASSERT_TRUE(Load("#TOTAL 350\n#PLAYLEVEL 7\n#RANK 3\n#TITLE First\n#00111:01\n#00203:78\n#00911:01\n"));
+    ASSERT_EQ(bms.Header().Total, 350);
+    ASSERT_EQ(bms.Header().PlayLevel, 7);
+    ASSERT_EQ(bms.Header().Rank, 3);
+    ASSERT_EQ(bms.Chart().EndPosition(), 9 * 128 + 4 * 128);
+    // Where play leaves it: the first arrow hit, the song clock past the first tempo point.
+    bms.Chart().Hit(0);
+    bms.StartClock();
+    PositionAt(20000);
+    ASSERT_EQ(bms.TempoSegment(), 2);
 
     ASSERT_TRUE(Load("#00111:01\n"));
-    EXPECT_EQ(bms.Total, 200);
-    EXPECT_EQ(bms.PlayLevel, 2);
-    EXPECT_EQ(bms.Rank, 0);
-    EXPECT_EQ(bms.ScanIndex, 0);
-    EXPECT_EQ(bms.EndPosition, 1 * 128 + 4 * 128);
+    EXPECT_EQ(bms.Header().Total, 200);
+    EXPECT_EQ(bms.Header().PlayLevel, 2);
+    EXPECT_EQ(bms.Header().Rank, 0);
+    EXPECT_TRUE(bms.Chart()[0].Pending);
+    EXPECT_EQ(bms.TempoSegment(), 1);
+    EXPECT_EQ(bms.Chart().EndPosition(), 1 * 128 + 4 * 128);
 }
 
 TEST_F(ParserTest, PlayerModes) {
     ASSERT_TRUE(Load("#PLAYER1\n"));
-    EXPECT_EQ(bms.PlayerMode, 1);
+    EXPECT_EQ(bms.Header().PlayerMode, 1);
     ASSERT_TRUE(Load("#PLAYER 3\n"));
-    EXPECT_EQ(bms.PlayerMode, 3);
+    EXPECT_EQ(bms.Header().PlayerMode, 3);
     ASSERT_TRUE(Load("#PLAYER 2\n#PLAYER X\n"));
-    EXPECT_EQ(bms.PlayerMode, 2);
+    EXPECT_EQ(bms.Header().PlayerMode, 2);
     ASSERT_TRUE(Load("#PLAYER 7\n"));
-    EXPECT_EQ(bms.PlayerMode, 7);
+    EXPECT_EQ(bms.Header().PlayerMode, 7);
     // "#PLAYER2" also matches "#PLAYER", which then reads character 9.
     ASSERT_TRUE(Load("#PLAYER2 5\n"));
-    EXPECT_EQ(bms.PlayerMode, 2);
+    EXPECT_EQ(bms.Header().PlayerMode, 2);
     ASSERT_TRUE(Load("#PLAYER25\n"));
-    EXPECT_EQ(bms.PlayerMode, 5);
+    EXPECT_EQ(bms.Header().PlayerMode, 5);
 }
 
 TEST_F(ParserTest, LoadingResetsTheChartButNotVolWavOrTheMidiName) {
     ASSERT_TRUE(Load("#TITLE A\n#VOLWAV 50\n#PLAYER 3\n#BPM 90\n#00111:01\n"));
     ASSERT_TRUE(Load("#00111:01\n"));
-    EXPECT_EQ(bms.Title, "");
-    EXPECT_EQ(bms.PlayerMode, 1);
-    EXPECT_EQ(bms.Bpm, 120.0f);
-    EXPECT_EQ(bms.VolWav, 50);
-    EXPECT_EQ(bms.LastObject, 1);
+    EXPECT_EQ(bms.Header().Title, "");
+    EXPECT_EQ(bms.Header().PlayerMode, 1);
+    EXPECT_EQ(bms.Header().Bpm, 120.0f);
+    EXPECT_EQ(bms.Header().VolWav, 50);
+    EXPECT_EQ(bms.Chart().LastObject(), 1);
 }
 
 TEST_F(ParserTest, ChannelLinesDivideTheMeasureIntoEqualSlots) {
@@ -153,19 +158,19 @@ TEST_F(ParserTest, OnlyTheFirstThousandDataCharactersCount) {
     for (int i = 0; i < 600; ++i) data += "01";
     ASSERT_TRUE(Load("#00011:" + data + "\n"));
     // 500 slots of 128/500 ticks; the end marker follows.
-    EXPECT_EQ(bms.LastObject, 500);
-    EXPECT_EQ(bms.Objects[498].Position, 127);  // 128 / 500 * 498 = 127.488
-    EXPECT_EQ(bms.Objects[499].Position, 128);  // 127.744
+    EXPECT_EQ(bms.Chart().LastObject(), 500);
+    EXPECT_EQ(bms.Chart()[498].Position, 127);  // 128 / 500 * 498 = 127.488
+    EXPECT_EQ(bms.Chart()[499].Position, 128);  // 127.744
 }
 
 TEST_F(ParserTest, SlotPositionsRoundHalfToEven) {
     std::string data;
     for (int i = 0; i < 256; ++i) data += "01";
     ASSERT_TRUE(Load("#00011:" + data + "\n"));
-    EXPECT_EQ(bms.Objects[1].Position, 0);  // 0.5
-    EXPECT_EQ(bms.Objects[2].Position, 1);
-    EXPECT_EQ(bms.Objects[3].Position, 2);  // 1.5
-    EXPECT_EQ(bms.Objects[5].Position, 2);  // 2.5
+    EXPECT_EQ(bms.Chart()[1].Position, 0);  // 0.5
+    EXPECT_EQ(bms.Chart()[2].Position, 1);
+    EXPECT_EQ(bms.Chart()[3].Position, 2);  // 1.5
+    EXPECT_EQ(bms.Chart()[5].Position, 2);  // 2.5
 }
 
 TEST_F(ParserTest, BadMeasureOrChannelNumbersIgnoreTheLine) {
@@ -202,13 +207,46 @@ TEST_F(ParserTest, LineEndsAndCtrlZ) {
 
 TEST_F(ParserTest, AByteOrderMarkDoesNotHideTheFirstLine) {
     ASSERT_TRUE(Load("\xEF\xBB\xBF#TITLE 曲\n"));
-    EXPECT_EQ(bms.Title, "曲");
+    EXPECT_EQ(bms.Header().Title, "曲");
 }
 
 TEST_F(ParserTest, MissingOrUnreadableChartFailsTheLoad) {
     bms.BgaDisplayMode = 2;
-    EXPECT_FALSE(bms.LoadChart((dir / "nothing.bms").string(), 128));
-    EXPECT_FALSE(bms.LoadChart(dir.Path().string(), 128));
+    for (const auto& [path, why] : {std::pair{dir / "nothing.bms", "there is no such file"},
+                                    std::pair{dir.Path(), "it is a folder, not a chart file"}}) {
+        const engine::LoadResult result = bms.LoadChart(path.string(), 128);
+        EXPECT_FALSE(result.Loaded);
+        EXPECT_EQ(result.FailedStep, engine::LoadStep::File);
+        EXPECT_EQ(result.Message, why);
+    }
+}
+
+TEST_F(ParserTest, TheResultListsTheDroppedLinesWithTheirNumbers) {
+    testsupport::WriteFile(dir / "junk.wav", "no wave");
+    // Line 3 names a sound that does not decode: that comes back from the decoding threads
+    // after later lines have been read. CR LF, CR and LF each end one line.
+    const std::string chart = "#TITLE ok\r\n\r\n#WAV01 junk.wav\r\n#00111:01ZZ\r\n#PLAYLEVEL x\r#00211:01\n#BPM01 180\n";
+    for (const bool extended : {false, true}) {
+        bms.Options.Extended = extended;
+        bms.Options.LoadThreads = 4;
+        const engine::LoadResult result = LoadResultOf(chart);
+        ASSERT_TRUE(result.Loaded);
+        std::vector<int32_t> lines;
+        for (const engine::DroppedLine& line : result.Dropped) {
+            lines.push_back(line.Line);
+            EXPECT_FALSE(line.Reason.empty());
+        }
+        // The extended reading takes base-36 pairs and #BPMxx lines.
+        EXPECT_EQ(lines, (extended ? std::vector<int32_t>{3, 5} : std::vector<int32_t>{3, 4, 5, 7}));
+        EXPECT_EQ(result.DroppedCount, lines.size());
+    }
+    // A chart of broken lines keeps the first ones and counts the rest.
+    std::string broken;
+    for (int i = 0; i < 1500; ++i) broken += "#PLAYLEVEL x\n";
+    const engine::LoadResult result = LoadResultOf(broken);
+    ASSERT_EQ(result.Dropped.size(), engine::LoadResult::kMaxDroppedLines);
+    EXPECT_EQ(result.Dropped.back().Line, 1000);
+    EXPECT_EQ(result.DroppedCount, 1500u);
 }
 
 TEST_F(ParserTest, SoundSlotsTakeTwoHexDigits) {
@@ -216,31 +254,42 @@ TEST_F(ParserTest, SoundSlotsTakeTwoHexDigits) {
     ASSERT_TRUE(Load("#WAV0G kick.wav\n#WAV0a kick.wav\n#WAV1 kick.wav\n#WAV02 missing.wav\n#00111:02\n"));
     for (int slot = 0; slot < 256; ++slot) {
         if (slot != 10) {
-            EXPECT_EQ(bms.SoundState[slot], -1) << slot;
+            EXPECT_EQ(bms.Slots().SoundState[slot], -1) << slot;
         }
     }
-    EXPECT_EQ(bms.SoundState[10], 1);
+    EXPECT_EQ(bms.Slots().SoundState[10], 1);
     // The object that names the missing sound is still there; it will simply be silent.
     EXPECT_EQ(WithoutEndMarker(Table()), (std::vector<Triple>{{11, 128, 2}}));
 }
 
-TEST_F(ParserTest, ParseLineWorksOnItsOwn) {
-    // Before any chart is loaded there are no slots to fill: slot lines do nothing.
-    testsupport::WriteFile(dir / "a.wav", Wav(8000, {1}));
-    testsupport::WriteFile(dir / "a.bmp", Bmp(2, 2, 1, 2, 3));
-    bms.ChartFileName = (dir / "x.bms").string();
-    bms.ParseLine("#WAV01 a.wav");
-    bms.ParseLine("#BMP01 a.bmp");
-    EXPECT_EQ(bms.SoundState[1], -1);
-    EXPECT_FALSE(bms.BgaLoaded[1]);
-    bms.TicksPerMeasure = 192;
-    bms.ParseLine("#00211:0001");
-    bms.ParseLine("#TITLE abc");
-    bms.ParseLine("");
-    EXPECT_EQ(bms.LastObject, 0);
-    EXPECT_EQ(bms.Objects[0].Position, 2 * 192 + 96);
-    EXPECT_TRUE(bms.Objects[0].Pending);
-    EXPECT_EQ(bms.Title, "abc");
+TEST(FixedReader, ReadsLinesOnItsOwnAndHandsTheFilesToItsHost) {
+    struct Host : engine::ReadingHost {
+        std::vector<std::string> calls;
+        bool pictures = false;
+        void LoadSound(int slot, std::string_view name) override {
+            calls.push_back("sound " + std::to_string(slot) + " " + std::string(name));
+        }
+        void LoadPicture(int slot, std::string_view name) override {
+            calls.push_back("picture " + std::to_string(slot) + " " + std::string(name));
+        }
+        bool ShowsPictures() const override { return pictures; }
+        void Echo(const std::string& text) override { calls.push_back("echo " + text); }
+        void Drop(const std::string&) override { calls.push_back("drop"); }
+    } host;
+    engine::TChartHeader header;
+    engine::FixedReader reader(host, header, 192);
+    reader.ParseLine("#WAV01 a.wav");
+    reader.ParseLine("#BMP01 a.bmp");  // pictures are not shown: an unknown line
+    host.pictures = true;
+    reader.ParseLine("#BMP0a b.bmp");
+    reader.ParseLine("#00211:0001");
+    reader.ParseLine("#TITLE abc");
+    reader.ParseLine("#WAVXY c.wav");
+    reader.ParseLine("");
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"sound 1 a.wav", "picture 10 b.bmp", "echo TITLE:abc", "drop"}));
+    ASSERT_EQ(reader.Objects().size(), 1u);
+    EXPECT_EQ(reader.Objects()[0], (engine::TChartObject{11, 2 * 192 + 96, 1, true}));
+    EXPECT_EQ(header.Title, "abc");
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 #include <sndfile.h>
 
 #include <array>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "EngineFixture.h"
+#include "engine/SoundLoader.h"
 #include "support/SoundFiles.h"
 
 namespace enginetest {
@@ -38,19 +41,19 @@ LoadedState LoadWith(const std::filesystem::path& chart, unsigned threads, bool 
     engine::TBMS bms(&display, &sound);
     bms.BgaDisplayMode = 2;
     bms.PlaySpeed = 75;
-    bms.LoadThreads = threads;
+    bms.Options.LoadThreads = threads;
     EXPECT_TRUE(bms.LoadChart(chart.string(), 128));
     LoadedState s;
     for (int i = 0; i < engine::kSlotCount; ++i) {
-        s.soundState[i] = bms.SoundState[i];
-        s.files[i] = bms.SoundFiles[i].filename().string();
-        s.frequency[i] = bms.Sounds[i]->Frequency();
-        media::TWave& wave = bms.Sounds[i]->Wave();
+        s.soundState[i] = bms.Slots().SoundState[i];
+        s.files[i] = bms.Slots().SoundFiles[i].filename().string();
+        s.frequency[i] = bms.Slots().Sounds[i]->Frequency();
+        media::TWave& wave = bms.Slots().Sounds[i]->Wave();
         s.waves[i] = wave.FormatBlock();
         s.waves[i].insert(s.waves[i].end(), wave.Data(), wave.Data() + wave.Size());
     }
-    for (int32_t i = 0; i <= bms.LastObject; ++i)
-        s.objects.emplace_back(bms.Objects[i].Kind, bms.Objects[i].Position, bms.Objects[i].Value);
+    for (int32_t i = 0; i <= bms.Chart().LastObject(); ++i)
+        s.objects.emplace_back(bms.Chart()[i].Kind, bms.Chart()[i].Position, bms.Chart()[i].Value);
     for (int y = 0; y < bms.ConsoleBitmap.Height(); ++y)
         for (int x = 0; x < bms.ConsoleBitmap.Width(); ++x) s.console.push_back(bms.ConsoleBitmap.Pixel(x, y));
     return s;
@@ -136,14 +139,66 @@ TEST_F(SoundLoadingTest, ChartsNamingWavFilesPlayTheOggFlacOrMp3FilesBesideThem)
     ASSERT_TRUE(Load("#WAV01 kick.wav\n#WAV02 snare.wav\n#WAV03 hat.wav\n#WAV04 hat.ogg\n#00111:01020304\n"));
     const int rates[] = {0, 44100, 22050, 32000, 32000};
     for (int slot = 1; slot <= 4; ++slot) {
-        EXPECT_EQ(bms.SoundState[slot], 1) << slot;
-        EXPECT_EQ(bms.Sounds[slot]->Frequency(), rates[slot]) << slot;
+        EXPECT_EQ(bms.Slots().SoundState[slot], 1) << slot;
+        EXPECT_EQ(bms.Slots().Sounds[slot]->Frequency(), rates[slot]) << slot;
         bms.PlaySound(slot);
-        ASSERT_EQ(bms.Sounds[slot]->CopyCount(), 1) << slot;
-        EXPECT_GT(bms.Sounds[slot]->Copy(0)->Samples()->Frames(), 4000u) << slot;
+        ASSERT_EQ(bms.Slots().Sounds[slot]->CopyCount(), 1) << slot;
+        EXPECT_GT(bms.Slots().Sounds[slot]->Copy(0)->Samples()->Frames(), 4000u) << slot;
     }
-    EXPECT_EQ(bms.SoundFiles[1], dir / "Kick.OGG");
-    EXPECT_EQ(bms.SoundFiles[4], dir / "hat.mp3");
+    EXPECT_EQ(bms.Slots().SoundFiles[1], dir / "Kick.OGG");
+    EXPECT_EQ(bms.Slots().SoundFiles[4], dir / "hat.mp3");
+
+    // With several beside it, the first in the order .wav, .ogg, .flac, .opus, .mp3 (the
+    // content decides the format, so every candidate here is a WAV).
+    const char* const order[] = {".wav", ".ogg", ".flac", ".opus", ".mp3"};
+    std::string chart;
+    for (size_t first = 0; first < 5; ++first) {
+        for (size_t k = first; k < 5; ++k)
+            testsupport::WriteFile(dir / ("o" + std::to_string(first) + order[k]), Wav(8000, {1, 2}));
+        chart += "#WAV1" + std::to_string(first) + " o" + std::to_string(first) + ".wave\n";
+    }
+    ASSERT_TRUE(Load(chart));
+    for (size_t first = 0; first < 5; ++first)
+        EXPECT_EQ(bms.Slots().SoundFiles[0x10 + first].extension(), order[first]) << first;
+}
+
+// Decoded sounds come back in the order they were asked for, however the decodes end: the first
+// is held until the thread that decoded the second has moved on to the third.
+TEST(SoundLoader, HandsSoundsBackInTheOrderAskedWhateverOrderTheDecodesEndIn) {
+    testsupport::TempDir dir;
+    for (const char* name : {"first.wav", "second.wav", "third.wav"})
+        testsupport::WriteFile(dir / name, Wav(8000, {1, 2}));
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool thirdStarted = false, released = false;
+    const auto decode = [&](int slot, std::filesystem::path path, const std::function<void()>&) {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (path.filename() == "first.wav") changed.wait(lock, [&] { return released; });
+        if (path.filename() == "third.wav") {
+            thirdStarted = true;
+            changed.notify_all();
+        }
+        lock.unlock();
+        return engine::DecodeSound(slot, std::move(path));
+    };
+    // Two threads: one holds the first sound, the other decodes the second and then the third.
+    engine::SoundLoader loader(2, {}, decode);
+    for (int slot = 1; slot <= 3; ++slot)
+        loader.Add(slot, dir / (slot == 1 ? "first.wav" : slot == 2 ? "second.wav" : "third.wav"));
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return thirdStarted; });
+    }
+    // The second is decoded, the first is not: nothing comes back yet.
+    EXPECT_FALSE(loader.Next(false).has_value());
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    std::vector<int> slots;
+    while (std::optional<engine::DecodedSound> sound = loader.Next(true)) slots.push_back(sound->slot);
+    EXPECT_EQ(slots, (std::vector<int>{1, 2, 3}));
 }
 
 TEST_F(SoundLoadingTest, SoundsPastTheChartsLimitAreRefusedAndARedefinedSlotFreesItsShare) {
@@ -151,16 +206,16 @@ TEST_F(SoundLoadingTest, SoundsPastTheChartsLimitAreRefusedAndARedefinedSlotFree
     sound.Initialize();
     testsupport::WriteFile(dir / "a.wav", Wav(44100, std::vector<int16_t>(1000, 1)));  // 2000 bytes
     testsupport::WriteFile(dir / "b.wav", Wav(44100, std::vector<int16_t>(1500, 2)));  // 3000 bytes
-    bms.MaxSoundBytes = 5000;
+    bms.Options.MaxSoundBytes = 5000;
     ASSERT_TRUE(Load("#WAV01 a.wav\n#WAV02 b.wav\n#WAV03 a.wav\n#WAV02 a.wav\n#WAV04 a.wav\n#WAV05 a.wav\n"));
-    EXPECT_EQ(bms.SoundState[1], 1);
-    EXPECT_EQ(bms.SoundState[2], 1);   // 3000 bytes, then 2000 in place of them
-    EXPECT_EQ(bms.SoundState[3], -1);  // 2000 + 3000 + 2000 would pass 5000
-    EXPECT_EQ(bms.SoundState[4], -1);  // 2000 + 2000 + 2000
-    EXPECT_EQ(bms.SoundState[5], -1);
-    EXPECT_EQ(bms.Sounds[2]->Wave().Size(), 2000u);
-    EXPECT_EQ(bms.Sounds[3]->Wave().Size(), 0u);
-    EXPECT_TRUE(bms.SoundFiles[3].empty());
+    EXPECT_EQ(bms.Slots().SoundState[1], 1);
+    EXPECT_EQ(bms.Slots().SoundState[2], 1);   // 3000 bytes, then 2000 in place of them
+    EXPECT_EQ(bms.Slots().SoundState[3], -1);  // 2000 + 3000 + 2000 would pass 5000
+    EXPECT_EQ(bms.Slots().SoundState[4], -1);  // 2000 + 2000 + 2000
+    EXPECT_EQ(bms.Slots().SoundState[5], -1);
+    EXPECT_EQ(bms.Slots().Sounds[2]->Wave().Size(), 2000u);
+    EXPECT_EQ(bms.Slots().Sounds[3]->Wave().Size(), 0u);
+    EXPECT_TRUE(bms.Slots().SoundFiles[3].empty());
 }
 
 }  // namespace

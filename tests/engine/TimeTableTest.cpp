@@ -4,6 +4,7 @@
 #include <string>
 
 #include "EngineFixture.h"
+#include "engine/TimeTable.h"
 #include "gui/Convert.h"
 #include "support/LiteralTimeTable.h"
 
@@ -17,9 +18,9 @@ TEST_F(TimeTableTest, SingleTempoChart) {
     ASSERT_TRUE(Load("#BPM 120\n#00311:01\n"));
     EXPECT_EQ(Table().back(), Triple(200, 640, 120));
     EXPECT_EQ(TempoMap(), (std::vector<std::pair<int32_t, int32_t>>{{0, 0}, {10000, 640}}));
-    EXPECT_EQ(bms.EndPosition, 896);
-    EXPECT_EQ(bms.TempoSegment, 1);
-    EXPECT_EQ(bms.ScanIndex, 0);
+    EXPECT_EQ(bms.Chart().EndPosition(), 896);
+    EXPECT_EQ(bms.TempoSegment(), 1);
+    for (const engine::TChartObject& o : bms.Chart().Objects()) EXPECT_TRUE(o.Pending);
     bms.StartClock();
     EXPECT_EQ(PositionAt(5000), 320);
     EXPECT_EQ(PositionAt(0), 0);
@@ -29,7 +30,7 @@ TEST_F(TimeTableTest, SingleTempoChart) {
 TEST_F(TimeTableTest, EmptyChartPutsTheEndMarkerTwoMeasuresIn) {
     ASSERT_TRUE(Load("#TITLE nothing\n"));
     EXPECT_EQ(Table(), (std::vector<Triple>{{200, 256, 120}}));
-    EXPECT_EQ(bms.EndPosition, 512);
+    EXPECT_EQ(bms.Chart().EndPosition(), 512);
     EXPECT_EQ(TempoMap().back(), std::make_pair(4000, 256));
 }
 
@@ -52,19 +53,19 @@ std::string TempoAtTick(int tick, const char* hexTempo) {
 TEST_F(TimeTableTest, TempoTimesRoundHalfToEven) {
     // At 250 beats a minute a tick lasts 7.5 ms: one tick rounds to 8, three ticks (22.5) to 22.
     ASSERT_TRUE(Load("#BPM 250\n" + TempoAtTick(1, "78")));
-    EXPECT_EQ(bms.TempoTime[1], 8);
+    EXPECT_EQ(TempoMap()[1].first, 8);
     ASSERT_TRUE(Load("#BPM 250\n" + TempoAtTick(3, "78")));
-    EXPECT_EQ(bms.TempoTime[1], 22);
+    EXPECT_EQ(TempoMap()[1].first, 22);
     // From tick 3 to the end marker at 256: 253 ticks at 120 = 3953.125 ms.
-    EXPECT_EQ(bms.TempoTime[2], 22 + 3953);
+    EXPECT_EQ(TempoMap()[2].first, 22 + 3953);
 }
 
 TEST_F(TimeTableTest, HeaderTempoIsSinglePrecision) {
     // 32 beats at 10.26 last 187134.4987 ms with the single-precision tempo (187134.5029 with
     // the decimal value).
     ASSERT_TRUE(Load("#BPM 10.26\n#00611:01\n"));
-    ASSERT_EQ(bms.TempoPosition[1], 1024);
-    EXPECT_EQ(bms.TempoTime[1], 187134);
+    ASSERT_EQ(TempoMap()[1].second, 1024);
+    EXPECT_EQ(TempoMap()[1].first, 187134);
 }
 
 TEST_F(TimeTableTest, MeasureLengthsMoveLaterObjects) {
@@ -91,34 +92,50 @@ TEST_F(TimeTableTest, TwoTempoChangesAtOnePositionTakeEffectInTableOrder) {
     EXPECT_EQ(PositionAt(1000), 64);
     EXPECT_EQ(PositionAt(2000), 128);
     EXPECT_EQ(PositionAt(2001), 128);
-    EXPECT_EQ(bms.TempoSegment, 2);
+    EXPECT_EQ(bms.TempoSegment(), 2);
     EXPECT_EQ(PositionAt(2250), 160);
-    EXPECT_EQ(bms.TempoSegment, 3);
+    EXPECT_EQ(bms.TempoSegment(), 3);
 }
 
 TEST_F(TimeTableTest, ManyTempoChangesEnlargeTheMap) {
     std::string chart;
     for (int m = 0; m < 700; ++m) chart += "#" + std::string(m < 10 ? "00" : m < 100 ? "0" : "") + std::to_string(m) + "03:78\n";
     ASSERT_TRUE(Load(chart));
-    EXPECT_EQ(bms.TempoCount, 701);
-    EXPECT_EQ(bms.TempoTime[700], 699 * 2000);
-    EXPECT_EQ(bms.TempoTime[701], 699 * 2000 + 4000);
+    EXPECT_EQ(TempoMap().size(), 702u);
+    EXPECT_EQ(TempoMap()[700].first, 699 * 2000);
+    EXPECT_EQ(TempoMap()[701].first, 699 * 2000 + 4000);
     bms.StartClock();
     for (int32_t t = 0; t < 701 * 2000; t += 1000) PositionAt(t);
     EXPECT_EQ(PositionAt(701 * 2000), 701 * 128);
 }
 
+// A load that fails in the time table says so, and names the cause.
+::testing::AssertionResult FailsTiming(const engine::LoadResult& result, const std::string& cause) {
+    if (result.Loaded || result.FailedStep != engine::LoadStep::TimeTable || result.Abandoned)
+        return ::testing::AssertionFailure() << "not a time-table failure: " << result.Message;
+    if (result.Message.find(cause) == std::string::npos)
+        return ::testing::AssertionFailure() << "\"" << result.Message << "\" does not say \"" << cause << "\"";
+    return ::testing::AssertionSuccess();
+}
+
 TEST_F(TimeTableTest, ZeroOrOverflowingTempoFailsTheLoad) {
-    EXPECT_FALSE(Load("#BPM 0\n#00111:01\n"));
-    EXPECT_FALSE(Load("#BPM 0.0000001\n#99911:01\n"));
-    EXPECT_FALSE(Load("#BPM -5\n#00111:01\n"));
-    EXPECT_TRUE(Load("#BPM -5\n#BPM 60\n#00111:01\n"));
+    for (const bool extended : {false, true}) {
+        bms.Options.Extended = extended;
+        EXPECT_TRUE(FailsTiming(LoadResultOf("#BPM 0\n#00111:01\n"), "the tempo (#BPM) is 0:"));
+        EXPECT_TRUE(FailsTiming(LoadResultOf("#BPM 0.0000001\n#99911:01\n"), "too slow for its length"));
+        EXPECT_TRUE(FailsTiming(LoadResultOf("#BPM -5\n#00111:01\n"), "the tempo (#BPM) is -5:"));
+        EXPECT_TRUE(Load("#BPM -5\n#BPM 60\n#00111:01\n"));
+    }
 }
 
 TEST_F(TimeTableTest, HugeMeasureLengthsFailTheLoadInsteadOfWrapping) {
     std::string chart;
     for (int m = 100; m < 200; ++m) chart += "#" + std::to_string(m) + "02:2000000\n";
-    EXPECT_FALSE(Load(chart + "#99911:01\n"));
+    // From the last measure back, eight such lengths still fit in 32 bits; the ninth does not.
+    EXPECT_TRUE(FailsTiming(LoadResultOf(chart + "#99911:01\n"), "the length of measure 191 (2000000.000, channel 02)"));
+    bms.Options.Extended = true;
+    EXPECT_TRUE(FailsTiming(LoadResultOf("#BPM 120\n#00102:1e9\n#99911:01\n"),
+                            "the measure lengths (channel 02) put measure 999 past the 32-bit range"));
 }
 
 // The engine's build against the literal procedures on random tables: the same records in the
@@ -128,22 +145,21 @@ protected:
     // Returns whether the table could be built.
     bool ExpectSameAsLiteral(const std::vector<TChartObject>& objects, float tempo, int32_t ticks, const std::string& what) {
         const auto expected = testsupport::BuildLiteralTimeTable(objects, tempo, ticks);
-        bms.Objects = objects;
-        bms.LastObject = static_cast<int32_t>(objects.size()) - 1;
-        bms.Bpm = tempo;
-        bms.TicksPerMeasure = ticks;
+        engine::Timeline timeline;
         bool built = true;
         try {
-            bms.BuildTimeTable();
+            timeline = engine::FixedTimeTable(objects, tempo, ticks).Build();
         } catch (const gui::Exception&) {
             built = false;
         }
         EXPECT_EQ(built, expected.has_value()) << what;
         if (!built || !expected) return built;
-        EXPECT_EQ(std::vector<TChartObject>(bms.Objects.begin(), bms.Objects.begin() + bms.LastObject + 1), expected->Objects)
+        EXPECT_EQ(std::vector<TChartObject>(timeline.Objects().begin(), timeline.Objects().end()), expected->Objects)
             << what;
-        EXPECT_EQ(TempoMap(), expected->TempoMap) << what;
-        EXPECT_EQ(bms.EndPosition, expected->EndPosition) << what;
+        std::vector<std::pair<int32_t, int32_t>> map;
+        for (const engine::TTempoPoint& point : timeline.TempoMap()) map.emplace_back(point.Time, point.Position);
+        EXPECT_EQ(map, expected->TempoMap) << what;
+        EXPECT_EQ(timeline.EndPosition(), expected->EndPosition) << what;
         return built;
     }
 };
@@ -214,14 +230,9 @@ TEST(MeasureLengthRounding, TheMoveIsNeverAHalfTickAt128TicksAMeasure) {
     ASSERT_TRUE(check(INT32_MAX));
 }
 
-TEST_F(TimeTableTest, HandBuiltTablesWithNegativePositionsOrLengthsAreRefused) {
-    bms.TicksPerMeasure = 128;
-    bms.AddObject(11, -5, 1);
-    EXPECT_THROW(bms.BuildTimeTable(), gui::Exception);
-    bms.Objects.clear();
-    bms.LastObject = -1;
-    bms.AddObject(engine::kMeasureLength, 128, -500);
-    EXPECT_THROW(bms.BuildTimeTable(), gui::Exception);
+TEST(FixedTimeTable, HandBuiltTablesWithNegativePositionsOrLengthsAreRefused) {
+    EXPECT_THROW(engine::FixedTimeTable({{11, -5, 1, true}}, 120, 128).Build(), gui::Exception);
+    EXPECT_THROW(engine::FixedTimeTable({{engine::kMeasureLength, 128, -500, true}}, 120, 128).Build(), gui::Exception);
 }
 
 TEST_F(TimeTableTest, ProgressHookCanAbandonTheLoad) {
@@ -238,13 +249,17 @@ TEST_F(TimeTableTest, ProgressHookCanAbandonTheLoad) {
             chart += line + std::string(64, '1') + "\n";
         }
     int calls = 0;
-    bms.OnLoadProgress = [&calls] { return ++calls < 2; };
-    EXPECT_FALSE(Load(chart));
+    bms.Options.OnProgress = [&calls] { return ++calls < 2; };
+    const engine::LoadResult abandoned = LoadResultOf(chart);
+    EXPECT_FALSE(abandoned.Loaded);
+    EXPECT_TRUE(abandoned.Abandoned);
+    // Where depends on the machine's speed: while the lines are read or while they are timed.
+    EXPECT_TRUE(abandoned.FailedStep == engine::LoadStep::Lines || abandoned.FailedStep == engine::LoadStep::TimeTable);
     EXPECT_EQ(calls, 2);
     calls = -1000000;
     EXPECT_TRUE(Load(chart));
     EXPECT_GT(calls, -1000000 + 1);
-    bms.OnLoadProgress = nullptr;
+    bms.Options.OnProgress = nullptr;
     EXPECT_TRUE(Load(chart));
 }
 

@@ -73,15 +73,15 @@ protected:
     // Table entries (without the end marker) that carry slot `value`.
     std::vector<int32_t> ObjectsOf(int32_t value) const {
         std::vector<int32_t> out;
-        for (int32_t i = 0; i < bms.LastObject; ++i)
-            if (bms.Objects[i].Value == value && bms.Objects[i].Kind < 200) out.push_back(i);
+        for (int32_t i = 0; i < bms.Chart().LastObject(); ++i)
+            if (bms.Chart()[i].Value == value && bms.Chart()[i].Kind < 200) out.push_back(i);
         return out;
     }
     static bool AtBeat(const engine::TChartObject& o, double beat) { return std::abs(o.Position - beat * 32) < 1e-9; }
     int32_t Count(bool notesOnly) const {
         int32_t n = 0;
-        for (int32_t i = 0; i < bms.LastObject; ++i) {
-            const int32_t kind = bms.Objects[i].Kind;
+        for (int32_t i = 0; i < bms.Chart().LastObject(); ++i) {
+            const int32_t kind = bms.Chart()[i].Kind;
             n += notesOnly ? (kind >= 11 && kind <= 29) : kind < 200;
         }
         return n;
@@ -105,18 +105,18 @@ protected:
             end == length) {
             const int32_t kind = std::string(channel) == "01" ? engine::kBackgroundSound : std::stoi(channel);
             bool found = false;
-            for (int32_t i : ObjectsOf(Base36(slot))) found = found || (bms.Objects[i].Kind == kind && AtBeat(bms.Objects[i], a));
+            for (int32_t i : ObjectsOf(Base36(slot))) found = found || (bms.Chart()[i].Kind == kind && AtBeat(bms.Chart()[i], a));
             return result(found);
         }
         if (std::sscanf(e, "object %2s should be at beat %lf%n", slot, &a, &end) == 2 && end == length) {
             bool found = false;
-            for (int32_t i : ObjectsOf(Base36(slot))) found = found || AtBeat(bms.Objects[i], a);
+            for (int32_t i : ObjectsOf(Base36(slot))) found = found || AtBeat(bms.Chart()[i], a);
             return result(found);
         }
         if (std::sscanf(e, "object %2s should be at %lf seconds%n", slot, &a, &end) == 2 && end == length) {
             // The expected seconds have six decimals.
             bool found = false;
-            for (int32_t i : ObjectsOf(Base36(slot))) found = found || std::abs(bms.ObjectTime(i) - a * 1000) < 1e-3;
+            for (int32_t i : ObjectsOf(Base36(slot))) found = found || std::abs(bms.Chart().Time(i) - a * 1000) < 1e-3;
             return result(found);
         }
         if (std::sscanf(e, "object %2s should be a long note from beat %lf to %lf%n", slot, &a, &b, &end) == 3 &&
@@ -124,8 +124,8 @@ protected:
             // The player draws no long-note bodies and sounds no ends: the start is an arrow
             // with its sound, and at the end there is nothing at all.
             bool started = false, endFree = true;
-            for (int32_t i : ObjectsOf(Base36(slot))) started = started || (bms.Objects[i].Kind >= 11 && AtBeat(bms.Objects[i], a));
-            for (int32_t i = 0; i < bms.LastObject; ++i) endFree = endFree && !AtBeat(bms.Objects[i], b);
+            for (int32_t i : ObjectsOf(Base36(slot))) started = started || (bms.Chart()[i].Kind >= 11 && AtBeat(bms.Chart()[i], a));
+            for (int32_t i = 0; i < bms.Chart().LastObject(); ++i) endFree = endFree && !AtBeat(bms.Chart()[i], b);
             return result(started && endFree);
         }
         return ::testing::AssertionFailure() << "no check for: " << expectation;
@@ -135,8 +135,8 @@ protected:
 TEST_P(TimingScenario, AgreesWithTheExtendedReading) {
     const Scenario& scenario = GetParam();
     std::deque<int32_t> draws = scenario.draws;
-    bms.Extended = true;
-    bms.DrawRandom = [&draws](int32_t) {
+    bms.Options.Extended = true;
+    bms.Options.DrawRandom = [&draws](int32_t) {
         const int32_t value = draws.empty() ? 0 : draws.front();
         if (!draws.empty()) draws.pop_front();
         return value;

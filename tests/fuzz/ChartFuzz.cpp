@@ -11,6 +11,7 @@
 
 #include "engine/BMSEngine.h"
 #include "engine/ExtendedReader.h"
+#include "engine/FixedReader.h"
 #include "gui/Clock.h"
 #include "gui/Exception.h"
 #include "media/DXDraws.h"
@@ -61,41 +62,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bms.BgaFitMode = (data[0] / 3) % 4;
     bms.PlaySpeed = 25 + ((data[0] / 12) % 8) * 25;
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
-    if (data[0] >= 0x80) {
-        bms.TicksPerMeasure = 128;
-        bms.Bpm = 120;
-        bms.LastObject = -1;
-        bms.Objects.clear();
-        bms.ScanIndex = 0;
+    const bool linesOnly = data[0] >= 0x80;
+    engine::Timeline parsed;
+    if (linesOnly) {
+        engine::ReadingHost host;
+        engine::TChartHeader header;
+        engine::FixedReader reader(host, header, 128);
         size_t start = 0;
         for (size_t i = 0; i <= text.size(); ++i) {
             if (i < text.size() && text[i] != '\n') continue;
-            bms.ParseLine(std::string_view(text).substr(start, i - start));
+            reader.ParseLine(std::string_view(text).substr(start, i - start));
             start = i + 1;
         }
         try {
-            bms.BuildTimeTable();
+            parsed = reader.Build();
         } catch (const gui::Exception&) {
             return 0;
         }
     } else {
-        bms.Extended = data[0] >= 0x40;
-        bms.DrawRandom = engine::SeededDraw(size);
+        bms.Options.Extended = data[0] >= 0x40;
+        bms.Options.DrawRandom = engine::SeededDraw(size);
         const std::filesystem::path chart = world.folder / "chart.bms";
         Write(chart, text);
         if (!bms.LoadChart(chart.string(), 128)) return 0;
     }
 
     // Walk the song clock across the whole chart, as the play frame would.
+    const engine::Timeline& chart = linesOnly ? parsed : bms.Chart();
+    engine::Timeline::PositionCursor song(&chart);
+    engine::Timeline::Cursor cursor(chart);
     bms.StartClock();
     for (int step = 0; step < 64; ++step) {
         gui::Clock::Advance(997);
-        const int32_t position = bms.SongPosition();
-        while (bms.ScanIndex <= bms.LastObject && bms.Objects[bms.ScanIndex].Position <= position) {
-            const engine::TChartObject& o = bms.Objects[bms.ScanIndex++];
-            if (o.Kind < 100) bms.PlaySound(o.Value);
-        }
+        const int32_t position = linesOnly ? song.PositionAt(bms.SongTime()) : bms.SongPosition();
+        for (int32_t i; (i = cursor.NextUpTo(position)) >= 0;)
+            if (chart[i].Kind < 100) bms.PlaySound(chart[i].Value);
     }
-    if (bms.BgaDisplayMode < 2) bms.TickerLine(bms.Title, gui::clLime);
+    if (bms.BgaDisplayMode < 2) bms.TickerLine(bms.Header().Title, gui::clLime);
     return 0;
 }

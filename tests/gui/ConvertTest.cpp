@@ -17,6 +17,14 @@ TEST(Convert, IntegersAllowLeadingBlanksAndSignButNothingAfter) {
     for (const char* bad : {"", " ", "-", "12 ", "1x", "2147483648", "0x10", "1.0", "99999999999999999999"})
         EXPECT_FALSE(TryStrToInt(bad, v)) << bad;
     EXPECT_THROW(StrToInt("abc"), EConvertError);
+    // Command-line numbers: digits only, the whole 64-bit range and not past it.
+    uint64_t u = 0;
+    EXPECT_TRUE(TryStrToUInt64("18446744073709551615", u));
+    EXPECT_EQ(u, UINT64_MAX);
+    EXPECT_TRUE(TryStrToUInt64("007", u));
+    EXPECT_EQ(u, 7u);
+    for (const char* bad : {"", "18446744073709551616", "99999999999999999999", "-1", "+1", " 1", "1 ", "1e3"})
+        EXPECT_FALSE(TryStrToUInt64(bad, u)) << bad;
 }
 
 TEST(Convert, FloatsUseDotWhateverTheLocaleAndAllowBlanksAround) {

@@ -209,7 +209,7 @@ TEST_F(DrawTest, BaseAndLayerImagesDrawOverTheBlackBackdropWhenLoaded) {
     testsupport::WriteFile(dir / "layer.bmp", testsupport::MakeBmpFile(layer, {}));
     // Base 01 at 0, layer 02 at 64, base 03 (never loaded) at 128.
     ASSERT_TRUE(Load("#BMP01 red.bmp\n#BMP02 layer.bmp\n#BMP03 missing.bmp\n#00004:01\n#00007:0002\n#00104:03\n"));
-    EXPECT_TRUE(bms->HasBga);
+    EXPECT_TRUE(bms->Slots().HasBga);
 
     // A frame draws the images in force before it triggers, so a change shows one frame later.
     Frame(-10);
@@ -248,7 +248,7 @@ TEST_F(DrawTest, TheExtendedReadingDrawsLongNotesInTheirLaneAndPicturesOfAnyBase
 
 TEST_F(DrawTest, ImageChangesWithoutPicturesKeepThePulsingBackdrop) {
     ASSERT_TRUE(Load("#BMP01 red.bmp\n#00004:01\n#00007:02\n", Screen::Window, 1));
-    EXPECT_FALSE(bms->HasBga);
+    EXPECT_FALSE(bms->Slots().HasBga);
     Frame(0);
     Frame(254);
     EXPECT_EQ(play::State().BaseImage, 1);

@@ -21,12 +21,12 @@ std::vector<uint8_t> Wav() {
 class StateTest : public PlayRig {
 protected:
     bool Playing(int slot) const {
-        const media::TWaveCollectionItem* item = bms->Sounds[static_cast<size_t>(slot)];
+        const media::TWaveCollectionItem* item = bms->Slots().Sounds[static_cast<size_t>(slot)];
         return item != nullptr && item->CopyCount() > 0 &&
                (item->Copy(0)->Status() & media::DSBSTATUS_PLAYING) != 0;
     }
     void StopAll() {
-        for (auto* item : bms->Sounds)
+        for (auto* item : bms->Slots().Sounds)
             if (item != nullptr)
                 for (int c = 0; c < item->CopyCount(); ++c) item->Copy(c)->Stop();
     }
@@ -113,7 +113,7 @@ TEST_F(StateTest, OnTheMixersClockSoundsGoAFrameAheadToTheirExactSampleAndNothin
     PlayTo(112);
     EXPECT_TRUE(Playing(1));  // handed to the mixer, but not reached
     EXPECT_EQ(play::State().TriggeredUpTo, -9999);
-    EXPECT_TRUE(bms->Objects[IndexOf(11, 128)].Pending);
+    EXPECT_TRUE(bms->Chart()[IndexOf(11, 128)].Pending);
     PlayTo(129);
     EXPECT_EQ(play::State().TriggeredUpTo, 128);
     EXPECT_EQ(play::State().LastSoundObject, IndexOf(11, 128));
@@ -147,13 +147,13 @@ TEST_F(StateTest, ScanIndexMovesPastArrowsThatLeftTheTopAndNeverBack) {
     ASSERT_TRUE(Load("#00111:01\n#00213:01\n"));
     const int32_t first = IndexOf(11, 128);
     Frame(128 + 64);  // y = -32: still examined next time
-    EXPECT_EQ(bms->ScanIndex, 0);
+    EXPECT_EQ(play::State().ScanCursor.Index(), 0);
     Frame(128 + 65);  // y = -33
-    EXPECT_EQ(bms->ScanIndex, first + 1);
+    EXPECT_EQ(play::State().ScanCursor.Index(), first + 1);
     Frame(200);
-    EXPECT_EQ(bms->ScanIndex, first + 1);
+    EXPECT_EQ(play::State().ScanCursor.Index(), first + 1);
     Frame(256 + 65);
-    EXPECT_EQ(bms->ScanIndex, IndexOf(13, 256) + 1);
+    EXPECT_EQ(play::State().ScanCursor.Index(), IndexOf(13, 256) + 1);
 }
 
 TEST_F(StateTest, SpaceHitsArrowsWithinSevenTicksOnBothSides) {
@@ -161,9 +161,9 @@ TEST_F(StateTest, SpaceHitsArrowsWithinSevenTicksOnBothSides) {
         ASSERT_TRUE(Load("#00111:01\n#00126:01\n#00215:01\n"));
         FrameWithSpace(128 + offset, true);
         const bool hit = offset > -8 && offset < 8;
-        EXPECT_EQ(!bms->Objects[IndexOf(11, 128)].Pending, hit) << offset;
-        EXPECT_EQ(!bms->Objects[IndexOf(26, 128)].Pending, hit) << offset;
-        EXPECT_TRUE(bms->Objects[IndexOf(15, 256)].Pending) << offset;
+        EXPECT_EQ(!bms->Chart()[IndexOf(11, 128)].Pending, hit) << offset;
+        EXPECT_EQ(!bms->Chart()[IndexOf(26, 128)].Pending, hit) << offset;
+        EXPECT_TRUE(bms->Chart()[IndexOf(15, 256)].Pending) << offset;
     }
 }
 
@@ -172,11 +172,11 @@ TEST_F(StateTest, HoldingSpaceIsOnePress) {
     const int32_t arrow = IndexOf(11, 128);
     FrameWithSpace(110, true);
     for (int32_t p = 111; p <= 136; ++p) FrameWithSpace(p, true);
-    EXPECT_TRUE(bms->Objects[arrow].Pending);
+    EXPECT_TRUE(bms->Chart()[arrow].Pending);
 
     FrameWithSpace(250, false);
     FrameWithSpace(251, true);
-    EXPECT_FALSE(bms->Objects[IndexOf(11, 256)].Pending);
+    EXPECT_FALSE(bms->Chart()[IndexOf(11, 256)].Pending);
 }
 
 TEST_F(StateTest, WithoutFocusTheKeyboardReadsUpAndNothingIsHit) {
@@ -184,7 +184,7 @@ TEST_F(StateTest, WithoutFocusTheKeyboardReadsUpAndNothingIsHit) {
     keys->focused = false;
     FrameWithSpace(127, false);
     FrameWithSpace(128, true);
-    EXPECT_TRUE(bms->Objects[IndexOf(11, 128)].Pending);
+    EXPECT_TRUE(bms->Chart()[IndexOf(11, 128)].Pending);
 }
 
 TEST_F(StateTest, AHitArrowVanishesAtOnceAndAMissedOneScrollsOn) {
@@ -197,7 +197,7 @@ TEST_F(StateTest, AHitArrowVanishesAtOnceAndAMissedOneScrollsOn) {
 
 TEST_F(StateTest, PlayEndsOnTheFrameAfterTheEndPositionWhichIsStillDrawn) {
     ASSERT_TRUE(Load("#00111:01\n"));
-    const int32_t end = bms->EndPosition;
+    const int32_t end = bms->Chart().EndPosition();
     const int flips = display.FlipCount();
     EXPECT_FALSE(Frame(end));
     EXPECT_TRUE(Frame(end + 1));
@@ -210,11 +210,11 @@ TEST_F(StateTest, PlaybackOnlyTriggersAndHitsButDrawsNothing) {
     EXPECT_FALSE(display.Initialized());
     EXPECT_EQ(play::State().BaseImage, -1);
     FrameWithSpace(130, true);
-    EXPECT_FALSE(bms->Objects[IndexOf(11, 128)].Pending);
+    EXPECT_FALSE(bms->Chart()[IndexOf(11, 128)].Pending);
     Frame(256);
     EXPECT_EQ(play::State().BaseImage, 1);
     EXPECT_EQ(play::State().TriggeredUpTo, 256);
-    EXPECT_TRUE(Frame(bms->EndPosition + 1));
+    EXPECT_TRUE(Frame(bms->Chart().EndPosition() + 1));
     EXPECT_EQ(display.FlipCount(), 0);
 }
 

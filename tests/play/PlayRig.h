@@ -69,7 +69,7 @@ protected:
         displayMode.SetItemIndex(screen == Screen::Window ? 1 : 0);
         bms = std::make_unique<engine::TBMS>(&display, &sound);
         bms->BgaDisplayMode = bgaMode;
-        bms->Extended = extended;
+        bms->Options.Extended = extended;
         testsupport::WriteFile(dir / "song.bms", "#BPM 1875\n" + std::string(chart));
         const bool loaded = play::SetupAndLoad(app, display, *bms, (dir / "song.bms").string());
         if (loaded) bms->StartClock();
@@ -77,7 +77,7 @@ protected:
     }
 
     bool Frame(int32_t position) {
-        gui::Clock::Set(bms->ClockBase + static_cast<uint32_t>(position));
+        gui::Clock::Set(bms->Clock().ClockBase() + static_cast<uint32_t>(position));
         return play::PlayFrame(display, *bms);
     }
 
@@ -125,8 +125,8 @@ protected:
 
     // Index in the object table of the first object of `kind` at `position`, -1 if none.
     int32_t IndexOf(int32_t kind, int32_t position) const {
-        for (int32_t i = 0; i <= bms->LastObject; ++i)
-            if (bms->Objects[i].Kind == kind && bms->Objects[i].Position == position) return i;
+        for (int32_t i = 0; i <= bms->Chart().LastObject(); ++i)
+            if (bms->Chart()[i].Kind == kind && bms->Chart()[i].Position == position) return i;
         return -1;
     }
 

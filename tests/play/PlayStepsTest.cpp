@@ -8,6 +8,7 @@
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
 #include "play/PlaySteps.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -34,15 +35,21 @@ TEST_F(Steps, StartRestartsTheLeadInAndAFailingMidiCountsAsThePlayStep) {
     int32_t step = play::kStepStart;
     Run(step);
     EXPECT_EQ(step, play::kStepPlay);
-    EXPECT_EQ(bms.ClockBase, 7000u);
+    EXPECT_EQ(bms.Clock().ClockBase(), 7000u);
 
-    // Named but never opened: Play raises, after the step has moved on and before the clock restarts.
-    bms.MidiFileName = "song.mid";
+    // Named but never opened (the file is no MIDI file): Play raises, after the step has moved
+    // on and before the clock restarts.
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "song.mid", "not a MIDI file");
+    testsupport::WriteFile(dir / "song.bms", "#MIDIFILE song.mid\n");
+    bms.BgaDisplayMode = 2;
+    ASSERT_TRUE(bms.LoadChart((dir / "song.bms").string(), 128));
+    ASSERT_EQ(bms.Header().MidiFileName, "song.mid");
     gui::Clock::Advance(100);
     step = play::kStepStart;
     EXPECT_THROW(Run(step), gui::Exception);
     EXPECT_EQ(step, play::kStepPlay);
-    EXPECT_EQ(bms.ClockBase, 7000u);
+    EXPECT_EQ(bms.Clock().ClockBase(), 7000u);
 
     step = play::kStepAfterPlay;
     Run(step);

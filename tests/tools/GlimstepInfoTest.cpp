@@ -19,7 +19,9 @@ namespace {
 
 using testsupport::ToolRun;
 
-ToolRun Info(const std::string& arguments) { return testsupport::RunTool("glimstep-info", arguments); }
+ToolRun Info(const std::string& arguments, const std::filesystem::path& errFile = {}) {
+    return testsupport::RunTool("glimstep-info", arguments, errFile);
+}
 
 TEST(GlimstepInfo, PrintsTheLoadedChartAsOneLineOfJson) {
     testsupport::TempDir dir;
@@ -42,6 +44,36 @@ TEST(GlimstepInfo, PrintsTheLoadedChartAsOneLineOfJson) {
               "\"tempoMap\":[[0,0],[1798,128],[3798,384]],\"endPosition\":640}\n");
 }
 
+TEST(GlimstepInfo, FailedLoadsSayTheRealCauseAndVerboseListsTheDroppedLines) {
+    testsupport::TempDir dir;
+    std::string longMeasures;
+    for (int m = 100; m < 200; ++m) longMeasures += "#" + std::to_string(m) + "02:2000000\n";
+    testsupport::WriteFile(dir / "zero.bms", "#BPM 0\n#00111:01\n");
+    testsupport::WriteFile(dir / "long.bms", "#BPM 120\n" + longMeasures + "#99911:01\n");
+    const struct {
+        std::string chart;
+        const char* cause;
+    } failures[] = {{"missing.bms", "missing.bms: there is no such file\n"},
+                    {"zero.bms", "zero.bms: the tempo (#BPM) is 0: a chart needs a tempo above 0\n"},
+                    {"long.bms", "long.bms: the length of measure 191 (2000000.000, channel 02) moves the chart"}};
+    for (const auto& f : failures) {
+        const ToolRun run = Info("'" + (dir / f.chart).string() + "'", dir / "err.txt");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "{\"loaded\":false}\n");
+        EXPECT_NE(run.err.find(f.cause), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("tempo") != std::string::npos, f.chart == "zero.bms") << run.err;
+    }
+
+    testsupport::WriteFile(dir / "a.bms", "#TITLE a\r\n#00111:01ZZ\r\n#PLAYLEVEL x\r\n");
+    const std::string chart = (dir / "a.bms").string();
+    ToolRun run = Info("--verbose '" + chart + "'", dir / "err.txt");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "glimstep-info: " + chart + ":2: line dropped: 'ZZ' は 16 進数ではありません\n" +
+                           "glimstep-info: " + chart + ":3: line dropped: 'x' は整数ではありません\n");
+    EXPECT_EQ(Info("'" + chart + "'", dir / "err.txt").err, "");
+    EXPECT_EQ(Info("--verbose --bogus '" + chart + "'").status, 2);
+}
+
 TEST(GlimstepInfo, FailedLoadsAndUsageErrors) {
     testsupport::TempDir dir;
     ToolRun run = Info("'" + (dir / "missing.bms").string() + "'");
@@ -58,17 +90,18 @@ TEST(GlimstepInfo, FailedLoadsAndUsageErrors) {
 TEST(GlimstepInfo, ExtendedAddsTheScheduleAndTheArrowsWithExactTimes) {
     testsupport::TempDir dir;
     // 120 BPM. A key on channel 18 shares beat 2 with a one-beat stop (500 ms); the turntable
-    // and a long note start at beat 4, the long note's end at beat 6 is silent.
+    // and a long note start at beat 4, the long note's end at beat 6 is silent. The base and
+    // layer pictures are objects, but neither sounds nor draws an arrow.
     testsupport::WriteFile(dir / "a.bms",
                            "#BPM 120\r\n#STOP01 48\r\n#00011:01\r\n#00018:0001\r\n#00009:0001\r\n#00116:0A\r\n"
-                           "#00151:0B0C\r\n");
+                           "#00151:0B0C\r\n#00004:0002\r\n#00107:03\r\n");
     const ToolRun run = Info("--extended '" + (dir / "a.bms").string() + "'");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out,
               "{\"loaded\":true,\"title\":\"\",\"artist\":\"\",\"genre\":\"\",\"chartType\":\"\",\"bpm\":120.0,"
               "\"playLevel\":2,\"rank\":0,\"total\":200,\"volWav\":0,\"playerMode\":1,\"midiFile\":\"\",\"sounds\":[],"
               "\"soundFiles\":{},"
-              "\"objects\":[[11,0,1],[18,64,1],[16,128,10],[11,128,11],[200,384,120]],"
+              "\"objects\":[[11,0,1],[18,64,1],[104,64,2],[16,128,10],[11,128,11],[105,128,3],[200,384,120]],"
               "\"tempoMap\":[[0,0],[1000,64],[1500,64],[6500,384]],\"endPosition\":640,"
               "\"schedule\":[[0.000,1],[1000.000,1],[2500.000,10],[2500.000,11]],"
               "\"lanes\":[[0.000,0],[2500.000,3],[2500.000,0]]}\n");

@@ -1,6 +1,7 @@
-// glimstep-info [--extended] [--seed N] CHART: loads a chart as the player does (128 ticks per
-// measure, normal speed, playback only, no window or sound device needed) and prints what the
-// engine made of it as one line of JSON.
+// glimstep-info [--extended] [--seed N] [--verbose] CHART: loads a chart as the player does (128
+// ticks per measure, normal speed, playback only, no window or sound device needed) and prints
+// what the engine made of it as one line of JSON; why it could not, when it could not; and with
+// --verbose the lines the reading dropped.
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 
 #include "engine/BMSEngine.h"
 #include "engine/ExtendedReader.h"
+#include "gui/Convert.h"
 #include "gui/Exception.h"
 #include "gui/TextEncoding.h"
 #include "media/DXDraws.h"
@@ -48,62 +50,63 @@ std::string FloatText(float value) {
     return text;
 }
 
-std::string ChartJson(const engine::TBMS& bms) {
+std::string ChartJson(const engine::TBMS& bms, bool extended) {
+    const engine::TChartHeader& header = bms.Header();
     std::string out = "{\"loaded\":true,\"title\":";
-    AppendString(out, bms.Title);
+    AppendString(out, header.Title);
     out += ",\"artist\":";
-    AppendString(out, bms.Artist);
+    AppendString(out, header.Artist);
     out += ",\"genre\":";
-    AppendString(out, bms.Genre);
+    AppendString(out, header.Genre);
     out += ",\"chartType\":";
-    AppendString(out, bms.ChartType);
-    out += ",\"bpm\":" + FloatText(bms.Bpm);
-    out += ",\"playLevel\":" + std::to_string(bms.PlayLevel);
-    out += ",\"rank\":" + std::to_string(bms.Rank);
-    out += ",\"total\":" + std::to_string(bms.Total);
-    out += ",\"volWav\":" + std::to_string(bms.VolWav);
-    out += ",\"playerMode\":" + std::to_string(bms.PlayerMode);
+    AppendString(out, header.ChartType);
+    out += ",\"bpm\":" + FloatText(header.Bpm);
+    out += ",\"playLevel\":" + std::to_string(header.PlayLevel);
+    out += ",\"rank\":" + std::to_string(header.Rank);
+    out += ",\"total\":" + std::to_string(header.Total);
+    out += ",\"volWav\":" + std::to_string(header.VolWav);
+    out += ",\"playerMode\":" + std::to_string(header.PlayerMode);
     out += ",\"midiFile\":";
-    AppendString(out, bms.MidiFileName);
+    AppendString(out, header.MidiFileName);
     out += ",\"sounds\":[";
     bool first = true;
     for (int slot = 0; slot < bms.SlotCount(); ++slot) {
-        if (bms.SoundState[slot] < 0) continue;
+        if (bms.Slots().SoundState[slot] < 0) continue;
         if (!first) out += ',';
         first = false;
         out += std::to_string(slot);
     }
     // The file each of those slots was read from, relative to the chart, after any fallback.
     out += "],\"soundFiles\":{";
-    std::filesystem::path folder = std::filesystem::path(bms.ChartFileName).parent_path();
+    std::filesystem::path folder = std::filesystem::path(bms.ChartFileName()).parent_path();
     if (folder.empty()) folder = ".";
     first = true;
     for (int slot = 0; slot < bms.SlotCount(); ++slot) {
-        if (bms.SoundState[slot] < 0 || bms.SoundFiles[slot].empty()) continue;
+        if (bms.Slots().SoundState[slot] < 0 || bms.Slots().SoundFiles[slot].empty()) continue;
         if (!first) out += ',';
         first = false;
         out += '"' + std::to_string(slot) + "\":";
-        AppendString(out, bms.SoundFiles[slot].lexically_relative(folder).generic_string());
+        AppendString(out, bms.Slots().SoundFiles[slot].lexically_relative(folder).generic_string());
     }
+    const engine::Timeline& chart = bms.Chart();
     out += "},\"objects\":[";
-    for (int32_t i = 0; i <= bms.LastObject; ++i) {
-        const engine::TChartObject& o = bms.Objects[i];
-        if (i > 0) out += ',';
+    for (const engine::TChartObject& o : chart.Objects()) {
+        if (out.back() != '[') out += ',';
         out += '[' + std::to_string(o.Kind) + ',' + std::to_string(o.Position) + ',' + std::to_string(o.Value) + ']';
     }
     out += "],\"tempoMap\":[";
-    for (int32_t k = 0; k <= bms.TempoCount; ++k) {
-        if (k > 0) out += ',';
-        out += '[' + std::to_string(bms.TempoTime[k]) + ',' + std::to_string(bms.TempoPosition[k]) + ']';
+    for (const engine::TTempoPoint& point : chart.TempoMap()) {
+        if (out.back() != '[') out += ',';
+        out += '[' + std::to_string(point.Time) + ',' + std::to_string(point.Position) + ']';
     }
-    out += "],\"endPosition\":" + std::to_string(bms.EndPosition);
-    if (bms.Extended) {
+    out += "],\"endPosition\":" + std::to_string(chart.EndPosition());
+    if (extended) {
         // Every sound start and every arrow with its exact song time, in table (and so time) order.
         std::string schedule, lanes;
         char time[32];
-        for (int32_t i = 0; i <= bms.LastObject; ++i) {
-            const engine::TChartObject& o = bms.Objects[i];
-            std::snprintf(time, sizeof time, "%.3f", bms.ObjectTime(i));
+        for (int32_t i = 0; i < chart.Count(); ++i) {
+            const engine::TChartObject& o = chart[i];
+            std::snprintf(time, sizeof time, "%.3f", chart.Time(i));
             if (o.Kind < 100) schedule += std::string(schedule.empty() ? "" : ",") + '[' + time + ',' + std::to_string(o.Value) + ']';
             if (const int lane = play::LaneOf(o.Kind); lane >= 0)
                 lanes += std::string(lanes.empty() ? "" : ",") + '[' + time + ',' + std::to_string(lane) + ']';
@@ -114,11 +117,12 @@ std::string ChartJson(const engine::TBMS& bms) {
 }
 
 constexpr const char* kUsage =
-    "usage: glimstep-info [--extended] [--seed N] [--] CHART\n"
+    "usage: glimstep-info [--extended] [--seed N] [--verbose] [--] CHART\n"
     "Loads CHART as the player does, without a window or sound, and prints what it makes of it\n"
     "as one line of JSON.\n"
     "  --extended   read the chart in the extended dialect (every channel)\n"
     "  --seed N     seed for the #RANDOM and #SWITCH draws of the extended reading\n"
+    "  --verbose    also list on stderr every line the reading dropped, and why\n"
     "  --help       print this help and exit\n"
     "  --version    print the version and exit\n";
 
@@ -128,6 +132,7 @@ struct Options {
     std::optional<uint64_t> seed;
     bool help = false;
     bool version = false;
+    bool verbose = false;
 };
 
 // Options come before the chart; "--" ends them. --help and --version need no chart. Nothing
@@ -145,11 +150,11 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             o.help = true;
         } else if (options && arg == "--version") {
             o.version = true;
+        } else if (options && arg == "--verbose") {
+            o.verbose = true;
         } else if (options && arg == "--seed" && i + 1 < argc) {
-            const std::string_view text = argv[++i];
             uint64_t seed = 0;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seed);
-            if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+            if (!gui::TryStrToUInt64(argv[++i], seed)) return std::nullopt;
             o.seed = seed;
         } else if ((options && arg.starts_with("-")) || !o.chart.empty() || arg.empty()) {
             return std::nullopt;
@@ -160,6 +165,16 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
     }
     if (o.chart.empty() && !o.help && !o.version) return std::nullopt;
     return o;
+}
+
+// Each dropped line as FILE:LINE: REASON, as compilers report.
+void PrintDropped(const char* chart, const engine::LoadResult& result) {
+    for (const engine::DroppedLine& line : result.Dropped)
+        std::fprintf(stderr, "glimstep-info: %s:%d: line dropped: %s\n", chart, static_cast<int>(line.Line),
+                     line.Reason.c_str());
+    if (result.DroppedCount > result.Dropped.size())
+        std::fprintf(stderr, "glimstep-info: %s: %zu more lines dropped\n", chart,
+                     result.DroppedCount - result.Dropped.size());
 }
 
 }  // namespace
@@ -184,18 +199,15 @@ int main(int argc, char** argv) {
         engine::TBMS bms(&display, &sound);
         bms.PlaySpeed = 100;
         bms.BgaDisplayMode = 2;
-        bms.Extended = options->extended;
-        if (options->seed) bms.DrawRandom = engine::SeededDraw(*options->seed);
-        if (bms.LoadChart(chart, 128)) {
-            std::printf("%s\n", ChartJson(bms).c_str());
+        bms.Options.Extended = options->extended;
+        if (options->seed) bms.Options.DrawRandom = engine::SeededDraw(*options->seed);
+        const engine::LoadResult result = bms.LoadChart(chart, 128);
+        if (options->verbose) PrintDropped(chart, result);
+        if (result) {
+            std::printf("%s\n", ChartJson(bms, options->extended).c_str());
             return 0;
         }
-        std::FILE* file = std::fopen(chart, "rb");
-        if (file == nullptr || (std::fgetc(file) == EOF && std::ferror(file)))
-            std::fprintf(stderr, "glimstep-info: cannot read %s\n", chart);
-        else
-            std::fprintf(stderr, "glimstep-info: %s has no time table (its tempo is 0 or its numbers are too large)\n", chart);
-        if (file != nullptr) std::fclose(file);
+        std::fprintf(stderr, "glimstep-info: %s: %s\n", chart, result.Message.c_str());
     } catch (const gui::Exception& e) {
         std::fprintf(stderr, "glimstep-info: %s\n", e.what());
     }

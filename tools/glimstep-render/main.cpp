@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <csignal>
 #include <chrono>
 #include <cstdio>
@@ -89,18 +88,16 @@ struct UsageError {
 };
 
 int ParseNumber(const std::string& option, const std::string& text, int low, int high) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+    uint64_t value = 0;
+    if (!gui::TryStrToUInt64(text, value) || value < static_cast<uint64_t>(low) || value > static_cast<uint64_t>(high))
         throw UsageError{option + " wants a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
                          ", not \"" + text + "\""};
-    return value;
+    return static_cast<int>(value);
 }
 
 uint64_t ParseSeed(const std::string& text) {
     uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+    if (!gui::TryStrToUInt64(text, value))
         throw UsageError{"--seed wants a whole number from 0 to 18446744073709551615, not \"" + text + "\""};
     return value;
 }
@@ -222,23 +219,6 @@ std::string FrameFileName(const std::string& dir, int32_t frame) {
     return (fs::path(dir) / name).string();
 }
 
-// Song milliseconds from the start of the chart to its end position: the tempo map up to its
-// last point, then the last segment's pace, which is how the song position runs on past it.
-double SongEndMs(const engine::TBMS& engine) {
-    const int32_t last = engine.TempoCount;
-    if (last < 1 || static_cast<size_t>(last) >= engine.TempoTime.size()) return 0;
-    double msPerTick = 60000.0 / 120 / (engine.TicksPerMeasure / 4.0);
-    for (int32_t k = last; k >= 1; --k) {
-        const int64_t dt = int64_t{engine.TempoTime[k]} - engine.TempoTime[k - 1];
-        const int64_t dp = int64_t{engine.TempoPosition[k]} - engine.TempoPosition[k - 1];
-        if (dt > 0 && dp > 0) {
-            msPerTick = static_cast<double>(dt) / static_cast<double>(dp);
-            break;
-        }
-    }
-    return engine.TempoTime[last] + (int64_t{engine.EndPosition} - engine.TempoPosition[last]) * msPerTick;
-}
-
 // The share of the song done, the speed and the time left, on one line of a terminal that is
 // redrawn; elsewhere nothing until the end, and then one line (when `finalLine`).
 class ProgressBar {
@@ -342,14 +322,14 @@ public:
             return "ステップ0において異常あり";
         }
         if (options_.speed) engine_->PlaySpeed = *options_.speed;
-        engine_->Extended = options_.extended;
-        if (options_.seed) engine_->DrawRandom = engine::SeededDraw(*options_.seed);
+        engine_->Options.Extended = options_.extended;
+        if (options_.seed) engine_->Options.DrawRandom = engine::SeededDraw(*options_.seed);
         // Most of the work is the MIDI synthesiser's: it renders on every core, in long blocks.
         const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
         engine_->MediaPlayer->SetSynthThreads(static_cast<int>(cores));
         engine_->MediaPlayer->SetSynthBlock(kSynthBlockFrames);
         // Every run shows the same movie pictures at the same virtual times.
-        engine_->ExactMovieFrames = true;
+        engine_->Options.MovieTiming = media::Movie::Timing::Exact;
 
         std::optional<media::VideoSettings> video;
         if (options_.video) {
@@ -377,7 +357,7 @@ public:
                            (!options_.framesDir.empty() && play::State().FrameNumber % options_.frameEvery == 0);
             timer_.IdleStep();
             if (stepBefore == play::kStepLoad && step_ == play::kStepBeforePlay) {
-                songEndMs = SongEndMs(*engine_);
+                songEndMs = engine_->Chart().EndTime();
                 // Refused before hours of sound are rendered only to be thrown away.
                 const double seconds = 3.0 + songEndMs / engine_->PlaySpeed / 10.0;
                 if (!sink.IsVideo() && seconds * kRate * 4 > kMaxWavDataBytes) return TooLong(seconds);
@@ -468,16 +448,15 @@ private:
     }
 
     void CountObjects(Summary& summary) const {
-        const engine::TBMS& e = *engine_;
+        const engine::TMediaSlots& slots = engine_->Slots();
         const int32_t reached = play::State().TriggeredUpTo;
-        for (int32_t i = 0; i <= e.LastObject && i < static_cast<int32_t>(e.Objects.size()); ++i) {
-            const engine::TChartObject& o = e.Objects[static_cast<size_t>(i)];
+        for (const engine::TChartObject& o : engine_->Chart().Objects()) {
             ++summary.objects;
             if (o.Position > reached) continue;
             ++summary.objectsTriggered;
             const int slot = o.Value;
-            if (o.Kind < 100 && slot >= 0 && slot < e.SlotCount() && e.SoundState[static_cast<size_t>(slot)] >= 0 &&
-                e.Sounds[static_cast<size_t>(slot)] != nullptr)
+            if (o.Kind < 100 && slot >= 0 && slot < slots.Count() && slots.SoundState[static_cast<size_t>(slot)] >= 0 &&
+                slots.Sounds[static_cast<size_t>(slot)] != nullptr)
                 ++summary.soundsPlayed;
         }
     }

@@ -1,11 +1,12 @@
 // Chart lines: header keywords, channel lines and the objects they add.
+#include "engine/FixedReader.h"
+
 #include <climits>
 #include <cmath>
 
-#include "engine/BMSEngine.h"
+#include "engine/TimeTable.h"
 #include "gui/Convert.h"
 #include "gui/Exception.h"
-#include "gui/TextEncoding.h"
 
 namespace engine {
 namespace {
@@ -34,65 +35,42 @@ int HexPair(std::string_view pair) {
     return HexDigit(pair[0]) * 16 + HexDigit(pair[1]);
 }
 
-int32_t ToInt32(int64_t value) {
+int32_t ToPosition(int64_t value) {
     if (value < INT32_MIN || value > INT32_MAX) throw gui::EConvertError("整数の範囲を超えています");
     return static_cast<int32_t>(value);
 }
 
-struct HeaderText {
-    const char* keyword;
-    size_t from;
-    size_t maxLength;
-    std::string TBMS::*field;
-    const char* echo;
-};
-
 }  // namespace
 
-std::string_view TBMS::CutText(std::string_view raw, size_t maxLength) const {
-    if (raw.size() <= maxLength) return raw;
-    const gui::TextEncoding encoding = chartEncoding_ ? *chartEncoding_ : gui::DetectTextEncoding(raw);
-    size_t end = 0;
-    if (encoding == gui::TextEncoding::Utf8) {
-        end = maxLength;
-        while (end > 0 && (static_cast<unsigned char>(raw[end]) & 0xC0) == 0x80) --end;
-    } else {
-        while (end < raw.size()) {
-            const size_t next = end + gui::CharacterLength(raw, end, encoding);
-            if (next > maxLength) break;
-            end = next;
-        }
-    }
-    return raw.substr(0, end);
+FixedReader::FixedReader(ReadingHost& host, TChartHeader& header, int32_t ticksPerMeasure, ChartEncoding encoding)
+    : host_(host), header_(header), ticksPerMeasure_(ticksPerMeasure), encoding_(encoding) {}
+
+Timeline FixedReader::Build() {
+    return FixedTimeTable(std::move(objects_), header_.Bpm, ticksPerMeasure_, [this] { host_.Progress(); }).Build();
 }
 
-std::string TBMS::ChartText(std::string_view raw) const {
-    if (chartEncoding_) return gui::ToUtf8(raw, *chartEncoding_);
-    return gui::ChartTextToUtf8(raw);
+void FixedReader::AddObject(int32_t kind, int32_t position, int32_t value) {
+    objects_.push_back(TChartObject{kind, position, value, true});
 }
 
-void TBMS::AddObject(int32_t kind, int32_t position, int32_t value) {
-    ++LastObject;
-    Objects.resize(static_cast<size_t>(LastObject) + 1);
-    Objects[static_cast<size_t>(LastObject)] = TChartObject{kind, position, value, true};
-}
-
-void TBMS::ParseLine(std::string_view line) {
+void FixedReader::ParseLine(std::string_view line) {
     try {
         const std::string upper = gui::UpperCase(line);
-        if (!ParseHeader(line, upper)) ParseChannelLine(line);
-    } catch (const gui::Exception&) {
+        if (!ReadHeaderLine(line, upper, header_, host_, encoding_)) ParseChannelLine(line);
+    } catch (const gui::Exception& e) {
         // A failing line is abandoned; what it stored before the failure stays.
+        host_.Drop(e.what());
     }
 }
 
-bool TBMS::ParseHeader(std::string_view line, std::string_view upper) {
+bool ReadHeaderLine(std::string_view line, std::string_view upper, TChartHeader& header, ReadingHost& host,
+                    const ChartEncoding& encoding) {
     bool handled = false;
     auto text = [&](const char* keyword, size_t from, size_t maxLength, std::string& field, const char* echo) {
         if (!StartsWith(upper, keyword)) return;
         handled = true;
-        field = ChartText(CutText(Copy(line, from, std::string_view::npos), maxLength));
-        if (echo) ConsoleLine(std::string(echo) + field, gui::clAqua);
+        field = encoding.Text(encoding.Cut(Copy(line, from, std::string_view::npos), maxLength));
+        if (echo) host.Echo(std::string(echo) + field);
     };
     auto integer = [&](const char* keyword, size_t from, size_t maxLength, int32_t& field) {
         if (!StartsWith(upper, keyword)) return;
@@ -100,48 +78,54 @@ bool TBMS::ParseHeader(std::string_view line, std::string_view upper) {
         field = gui::StrToInt(Copy(line, from, maxLength));
     };
 
-    text("#TITLE", 8, 100, Title, "TITLE:");
-    text("#GENRE", 8, 100, Genre, "GENRE:");
+    text("#TITLE", 8, 100, header.Title, "TITLE:");
+    text("#GENRE", 8, 100, header.Genre, "GENRE:");
     if (StartsWith(upper, "#BPM")) {
         handled = true;
         const long double value = gui::StrToFloat(Copy(line, 6, 100));
         const float single = static_cast<float>(value);
         if (!std::isfinite(single)) throw gui::EConvertError("浮動小数点オーバーフロー");
-        Bpm = single;
+        header.Bpm = single;
     }
-    integer("#PLAYLEVEL", 12, 100, PlayLevel);
-    text("#ARTIST", 9, 100, Artist, "ARTIST:");
+    integer("#PLAYLEVEL", 12, 100, header.PlayLevel);
+    text("#ARTIST", 9, 100, header.Artist, "ARTIST:");
     for (int mode = 1; mode <= 3; ++mode) {
         if (StartsWith(upper, "#PLAYER" + std::to_string(mode))) {
             handled = true;
-            PlayerMode = mode;
+            header.PlayerMode = mode;
         }
     }
     if (StartsWith(upper, "#PLAYER")) {
         handled = true;
         int32_t mode = 0;
-        if (gui::TryStrToInt(Copy(upper, 9, 1), mode)) PlayerMode = mode;
+        if (gui::TryStrToInt(Copy(upper, 9, 1), mode)) header.PlayerMode = mode;
     }
     if (StartsWith(upper, "#MIDIFILE")) {
         handled = true;
-        LoadMidiFile(CutText(Copy(line, 11, std::string_view::npos), 100));
+        const std::string_view name = encoding.Cut(Copy(line, 11, std::string_view::npos), 100);
+        const std::filesystem::path path = host.FindFile(name);
+        if (!path.empty()) {
+            // Named before the file is opened, whether it opens or not.
+            header.MidiFileName = encoding.Text(name);
+            host.OpenMidi(path);
+        }
     }
-    integer("#TOTAL", 8, 100, Total);
-    integer("#VOLWAV", 9, 100, VolWav);
-    integer("#RANK", 7, 200, Rank);
-    text("#TYPE", 7, 200, ChartType, nullptr);
+    integer("#TOTAL", 8, 100, header.Total);
+    integer("#VOLWAV", 9, 100, header.VolWav);
+    integer("#RANK", 7, 200, header.Rank);
+    text("#TYPE", 7, 200, header.ChartType, nullptr);
     if (StartsWith(upper, "#WAV")) {
         handled = true;
-        LoadSound(HexPair(Copy(line, 5, 2)), CutText(Copy(line, 8, std::string_view::npos), 100));
+        host.LoadSound(HexPair(Copy(line, 5, 2)), encoding.Cut(Copy(line, 8, std::string_view::npos), 100));
     }
-    if (StartsWith(upper, "#BMP") && BgaDisplayMode == 0) {
+    if (StartsWith(upper, "#BMP") && host.ShowsPictures()) {
         handled = true;
-        LoadPicture(HexPair(Copy(line, 5, 2)), CutText(Copy(line, 8, std::string_view::npos), 100));
+        host.LoadPicture(HexPair(Copy(line, 5, 2)), encoding.Cut(Copy(line, 8, std::string_view::npos), 100));
     }
     return handled;
 }
 
-void TBMS::ParseChannelLine(std::string_view line) {
+void FixedReader::ParseChannelLine(std::string_view line) {
     int32_t channel = 0, measure = 0;
     if (!gui::TryStrToInt(Copy(line, 5, 2), channel) || !gui::TryStrToInt(Copy(line, 2, 3), measure)) return;
     // A signed measure number would put objects before the start of the chart.
@@ -164,22 +148,22 @@ void TBMS::ParseChannelLine(std::string_view line) {
         return;
 
     const std::string_view data = Copy(line, 8, 1000);
-    const int64_t measureStart = int64_t{TicksPerMeasure} * measure;
+    const int64_t measureStart = int64_t{ticksPerMeasure_} * measure;
     if (kind == kMeasureLength) {
         const long double length = gui::StrToFloat(data);
         // A measure cannot be shorter than nothing; a negative length would run the chart
         // backwards and break the order that the tempo map relies on.
         if (length < 0) throw gui::EConvertError("小節長が負です");
-        AddObject(kind, ToInt32(measureStart), ToInt32(gui::RoundHalfEven(length * 1000)));
+        AddObject(kind, ToPosition(measureStart), ToPosition(gui::RoundHalfEven(length * 1000)));
         return;
     }
     const size_t slots = data.size() / 2;
     for (size_t j = 0; j < slots; ++j) {
         const int value = HexPair(data.substr(2 * j, 2));
         if (value == 0) continue;
-        const long double offset = static_cast<long double>(TicksPerMeasure) / static_cast<long double>(slots) *
+        const long double offset = static_cast<long double>(ticksPerMeasure_) / static_cast<long double>(slots) *
                                    static_cast<long double>(j);
-        AddObject(kind, ToInt32(gui::RoundHalfEven(offset) + measureStart), value);
+        AddObject(kind, ToPosition(gui::RoundHalfEven(offset) + measureStart), value);
     }
 }
 

@@ -1,0 +1,225 @@
+#include "engine/MediaLoader.h"
+
+#include <cstring>
+#include <fstream>
+#include <numeric>
+#include <optional>
+
+#include "engine/Reading.h"
+#include "gui/Bitmap.h"
+#include "gui/Convert.h"
+#include "gui/Exception.h"
+#include "gui/FileNames.h"
+#include "gui/PictureFile.h"
+#include "gui/ThreadPool.h"
+#include "media/DXDraws.h"
+#include "media/DXSounds.h"
+
+namespace engine {
+namespace {
+
+constexpr int kScreenWidth = 320;
+constexpr int kScreenHeight = 240;
+// Enough of a file's start for every signature below.
+constexpr size_t kHeadBytes = 16;
+
+// The destination of a picture of w×h pixels on the 320×240 screen for a fit mode; false for
+// a mode that copies nothing.
+bool FitRect(int fitMode, int64_t w, int64_t h, gui::TRect& dest) {
+    switch (fitMode) {
+    case 0:
+        dest = gui::Rect(static_cast<int>(160 - w * 320 / 512), 0, static_cast<int>(160 + w * 320 / 512),
+                         static_cast<int>(h * 240 / 256));
+        return true;
+    case 1:
+        dest = gui::Rect(static_cast<int>(160 - w / 2), -8, static_cast<int>(160 + w / 2), static_cast<int>(h - 8));
+        return true;
+    case 2:
+        dest = gui::Rect(static_cast<int>(160 - w * 320 / 512), static_cast<int>(120 - h * 320 / 512),
+                         static_cast<int>(160 + w * 320 / 512), static_cast<int>(120 + h * 320 / 512));
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool HasAt(std::span<const uint8_t> head, size_t offset, std::string_view bytes) {
+    return head.size() >= offset + bytes.size() && std::memcmp(head.data() + offset, bytes.data(), bytes.size()) == 0;
+}
+
+// The first bytes of a file (fewer when it is shorter; none when it cannot be read).
+std::vector<uint8_t> FileHead(const std::filesystem::path& path) {
+    std::vector<uint8_t> head(kHeadBytes);
+    std::ifstream file(path, std::ios::binary);
+    file.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    head.resize(file ? head.size() : static_cast<size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+    return head;
+}
+
+}  // namespace
+
+bool IsMovieFile(const std::filesystem::path& path, std::span<const uint8_t> head) {
+    if (gui::UpperCase(path.extension().string()) == ".TGA") return false;
+    // MPEG: a program stream's pack header; a video elementary stream's sequence header (MPEG-1
+    // and 2) or visual object sequence, object or object layer (MPEG-4 Part 2).
+    if (HasAt(head, 0, std::string_view("\0\0\1", 3)) && head.size() >= 4) {
+        const uint8_t code = head[3];
+        return code == 0xBA || code == 0xB3 || code == 0xB0 || code == 0xB5 || code <= 0x2F;
+    }
+    if (HasAt(head, 0, "RIFF") && HasAt(head, 8, "AVI ")) return true;
+    if (HasAt(head, 0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C")) return true;  // ASF
+    for (const char* box : {"ftyp", "moov", "mdat", "free", "skip", "wide"})
+        if (HasAt(head, 4, box)) return true;  // MP4, QuickTime
+    return HasAt(head, 0, "\x1A\x45\xDF\xA3");  // Matroska, WebM
+}
+
+MediaLoader::MediaLoader(media::TDXWaveList& waves, SoundLoader::Decoder decode)
+    : waves_(waves), decode_(std::move(decode)) {
+    slots_.Sounds.assign(kSlotCount, nullptr);
+    slots_.SoundState.assign(kSlotCount, -1);
+    slots_.SoundFiles.resize(kSlotCount);
+    slots_.BgaImages.resize(kSlotCount);
+    slots_.BgaLoaded.assign(kSlotCount, false);
+}
+
+MediaLoader::~MediaLoader() = default;
+
+void MediaLoader::Begin(const std::filesystem::path& folder, int slotCount, const MediaSettings& settings,
+                        media::TDirectDraw* owner, std::function<void(int32_t, const std::string&)> failed,
+                        std::function<void()> progress) {
+    Stop();
+    progress_ = std::move(progress);
+    folder_ = folder;
+    settings_ = settings;
+    owner_ = owner;
+    failed_ = std::move(failed);
+    // The movies first: they draw into the slot surfaces.
+    slots_.BgaMovies.clear();
+    waves_.Items().Clear();
+    slots_ = TMediaSlots();
+    AddSlots(slotCount);
+    loading_ = true;
+}
+
+void MediaLoader::AddSlots(int count) {
+    for (size_t i = slots_.Sounds.size(); i < static_cast<size_t>(count); ++i) {
+        slots_.SoundState.push_back(-1);
+        slots_.SoundFiles.emplace_back();
+        slots_.Sounds.push_back(&waves_.Items().Add());
+        slots_.BgaImages.push_back(settings_.BgaDisplayMode < 2 ? std::make_unique<media::TDirectDrawSurface>(owner_)
+                                                                : nullptr);
+        slots_.BgaLoaded.push_back(false);
+    }
+}
+
+void MediaLoader::LoadSound(int slot, std::string_view name, int32_t line) {
+    if (!loading_ || slot < 0 || slot >= slots_.Count() || slots_.Sounds[slot] == nullptr) return;
+    std::filesystem::path path = gui::FindChartFileOrAlternative(folder_, name, kSoundExtensions);
+    if (path.empty()) return;
+    if (!soundLoader_)
+        soundLoader_ = std::make_unique<SoundLoader>(
+            settings_.LoadThreads > 0 ? settings_.LoadThreads : gui::ThreadPool::MachineThreads(), progress_, decode_);
+    soundLoader_->Add(slot, std::move(path));
+    decodingLines_.push_back(line);
+    ApplyDecodedSounds(false);
+}
+
+void MediaLoader::Finish() {
+    if (soundLoader_) ApplyDecodedSounds(true);
+    Stop();
+    RestoreSounds();
+}
+
+void MediaLoader::Stop() {
+    soundLoader_.reset();
+    decodingLines_.clear();
+    failed_ = nullptr;
+    loading_ = false;
+}
+
+void MediaLoader::ApplyDecodedSounds(bool all) {
+    while (std::optional<DecodedSound> sound = soundLoader_->Next(all)) {
+        // Applying many sounds may take a while: the window keeps answering meanwhile.
+        if (all && progress_) progress_();
+        const int32_t line = decodingLines_.empty() ? 0 : decodingLines_.front();
+        if (!decodingLines_.empty()) decodingLines_.pop_front();
+        try {
+            ApplySound(*sound);
+        } catch (const gui::Exception& e) {
+            // As when its line is read: the rest of that line is abandoned, and it has no more.
+            if (failed_) failed_(line, e.what());
+        }
+    }
+}
+
+void MediaLoader::ApplySound(DecodedSound& sound) {
+    const int slot = sound.slot;
+    media::TWaveCollectionItem& item = *slots_.Sounds[slot];
+    slots_.SoundState[slot] = 1;
+    slots_.SoundFiles[slot].clear();
+    const int64_t others =
+        std::accumulate(slots_.Sounds.begin(), slots_.Sounds.end(), int64_t{0}, [&](int64_t sum, auto* other) {
+            return sum + (other != nullptr && other != &item ? static_cast<int64_t>(other->Wave().Size()) : 0);
+        });
+    if (sound.error || others + static_cast<int64_t>(sound.wave.Size()) > settings_.MaxSoundBytes) {
+        // A file that is not a sound we can read, or one too many, leaves its slot silent.
+        slots_.SoundState[slot] = -1;
+        item.Wave().Clear();
+        if (sound.error) std::rethrow_exception(sound.error);
+        return;
+    }
+    // A slot defined again drops the buffer made from its earlier file, so that the rate read
+    // below is the new file's own.
+    item.Finalize();
+    item.SetFrequency(media::DSBFREQUENCY_ORIGINAL);
+    item.Wave() = std::move(sound.wave);
+    slots_.SoundFiles[slot] = sound.path;
+    const int64_t rate = item.Buffer()->Frequency();
+    item.SetFrequency(static_cast<int32_t>(rate * settings_.PlaySpeed / 100));
+}
+
+void MediaLoader::LoadPicture(int slot, std::string_view name) {
+    if (slot < 0 || slot >= slots_.Count() || !slots_.BgaImages[slot]) return;  // no slots before a load
+    const std::filesystem::path path = gui::FindChartFileOrAlternative(folder_, name, kPictureExtensions);
+    if (path.empty()) return;
+    gui::Bitmap picture;
+    std::unique_ptr<media::Movie> movie;
+    // A file that is neither a movie nor a picture is refused as the picture reader refuses it.
+    if (IsMovieFile(path, FileHead(path)))
+        movie = std::make_unique<media::Movie>(path.string(), settings_.MovieTiming);
+    else
+        gui::LoadPictureFile(picture, path.string());
+    gui::Bitmap screen;
+    screen.Canvas().Brush().Color = gui::clBlack;
+    screen.SetSize(kScreenWidth, kScreenHeight);
+    gui::TRect dest;
+    const bool fits = movie ? FitRect(settings_.BgaFitMode, movie->Width(), movie->Height(), dest)
+                            : FitRect(settings_.BgaFitMode, picture.Width(), picture.Height(), dest);
+    if (fits && !movie) screen.Canvas().StretchDraw(dest, picture);
+    screen.Canvas().Release();
+    slots_.BgaLoaded[slot] = true;
+    slots_.BgaImages[slot]->LoadGraphic(screen);
+    slots_.BgaMovies.erase(slot);
+    // A fit mode that copies nothing leaves a movie's slot black, as it leaves a picture's.
+    if (movie && fits) {
+        movie->ShowOn(*slots_.BgaImages[slot], dest);
+        slots_.BgaMovies[slot] = std::move(movie);
+    }
+    slots_.HasBga = true;
+}
+
+void MediaLoader::RestoreSounds() {
+    for (int i = 0; i < slots_.Count(); ++i) {
+        if (slots_.SoundState[i] < 0) continue;
+        // Converting long sounds for the mixer takes a while: the window keeps answering.
+        if (progress_) progress_();
+        try {
+            slots_.Sounds[i]->Restore();
+        } catch (const gui::Exception&) {
+            // One sound that cannot be played must not cost the whole chart: the slot stays silent.
+            slots_.SoundState[i] = -1;
+        }
+    }
+}
+
+}  // namespace engine

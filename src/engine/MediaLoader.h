@@ -1,0 +1,130 @@
+// The files a chart names, loaded into the slots that play reads: sounds found under their name
+// or another extension, decoded on a pool of threads and applied in the order of their lines;
+// pictures fitted to the 320×240 screen; and movies, told from pictures by the file's header.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/ChartLoad.h"
+#include "engine/SoundLoader.h"
+#include "media/Movie.h"
+
+namespace media {
+class TDXWaveList;
+class TWaveCollectionItem;
+class TDirectDraw;
+class TDirectDrawSurface;
+}  // namespace media
+
+namespace engine {
+
+// One entry per slot.
+struct TMediaSlots {
+    std::vector<media::TWaveCollectionItem*> Sounds;
+    // -1: no sound in the slot; 1: its file was found and read.
+    std::vector<int32_t> SoundState;
+    // The file each loaded sound was read from (empty for the others).
+    std::vector<std::filesystem::path> SoundFiles;
+    // A 320×240 picture per slot while pictures are drawn.
+    std::vector<std::unique_ptr<media::TDirectDrawSurface>> BgaImages;
+    std::vector<bool> BgaLoaded;
+    // The picture slots whose file is a movie: it draws its pictures into the slot's surface.
+    std::map<int32_t, std::unique_ptr<media::Movie>> BgaMovies;
+    // At least one picture or movie was loaded.
+    bool HasBga = false;
+
+    int32_t Count() const { return static_cast<int32_t>(Sounds.size()); }
+};
+
+// What shapes the loading of one chart's files.
+struct MediaSettings {
+    // Pictures are loaded at 0 only; their surfaces exist below 2 (2: nothing is drawn).
+    int32_t BgaDisplayMode = 0;
+    int32_t BgaFitMode = 0;
+    // Sounds play at this speed in percent, tempo and pitch together.
+    int32_t PlaySpeed = 100;
+    unsigned LoadThreads = 0;
+    int64_t MaxSoundBytes = kMaxChartSoundBytes;
+    media::Movie::Timing MovieTiming = media::Movie::Timing::Ahead;
+};
+
+// What a chart's name also finds when the file it names is not there, in this order: charts name
+// WAV and BMP files that are often shipped in other formats beside them, and movies for their
+// pictures.
+inline constexpr std::array<std::string_view, 5> kSoundExtensions = {".wav", ".ogg", ".flac", ".opus", ".mp3"};
+inline constexpr std::array<std::string_view, 12> kPictureExtensions = {
+    ".bmp", ".png", ".jpg", ".jpeg", ".gif", ".mpg", ".mpeg", ".avi", ".wmv", ".mp4", ".webm", ".m1v"};
+
+// Whether the file of a picture slot is a movie in one of the containers played (MPEG program or
+// elementary stream, AVI, ASF, MP4/QuickTime, Matroska/WebM), by its first bytes `head`. Anything
+// else goes to the picture reader, which takes it or refuses it; a TGA, which has no signature,
+// does whatever it starts with.
+bool IsMovieFile(const std::filesystem::path& path, std::span<const uint8_t> head);
+
+class MediaLoader {
+public:
+    // `waves` holds the sound items of the slots; `decode` reads each sound file (DecodeSound;
+    // tests slow one down).
+    explicit MediaLoader(media::TDXWaveList& waves, SoundLoader::Decoder decode = DecodeSound);
+    ~MediaLoader();
+    MediaLoader(const MediaLoader&) = delete;
+    MediaLoader& operator=(const MediaLoader&) = delete;
+
+    // Starts on the files of one chart, named relative to `folder`: `slotCount` empty slots (the
+    // items of an earlier chart go) with picture surfaces owned by `owner`. The sounds are decoded
+    // on threads from the first one named; `failed` hears of each sound line whose file turned
+    // out not to decode. `progress` runs every few milliseconds of a wait for a decode, of a
+    // decode on the calling thread and of readying the sounds, so that the caller's window keeps
+    // answering; it may raise to abandon the load.
+    void Begin(const std::filesystem::path& folder, int slotCount, const MediaSettings& settings,
+               media::TDirectDraw* owner, std::function<void(int32_t line, const std::string& reason)> failed,
+               std::function<void()> progress = {});
+    // Slots beyond those begun with.
+    void AddSlots(int count);
+    // The sound that the #WAV line `line` names, into `slot`. Nothing outside a load.
+    void LoadSound(int slot, std::string_view name, int32_t line);
+    // The picture or movie that a #BMP line names, fitted into `slot`. Raises when the file is
+    // neither a picture read nor a movie played, which abandons the line.
+    void LoadPicture(int slot, std::string_view name);
+    // Waits for the sounds still being decoded and applies them; then readies each loaded sound
+    // to play.
+    void Finish();
+    // Stops the decoding, for a load given up.
+    void Stop();
+
+    const TMediaSlots& Slots() const { return slots_; }
+
+private:
+    // Puts decoded sounds into their slots in the order their lines came: all that are ready,
+    // or with `all` every one still being decoded.
+    void ApplyDecodedSounds(bool all);
+    void ApplySound(DecodedSound& sound);
+    void RestoreSounds();
+
+    media::TDXWaveList& waves_;
+    SoundLoader::Decoder decode_;
+    TMediaSlots slots_;
+    std::filesystem::path folder_;
+    MediaSettings settings_;
+    media::TDirectDraw* owner_ = nullptr;
+    std::function<void(int32_t, const std::string&)> failed_;
+    std::function<void()> progress_;
+    // Decodes the sound files while a chart's lines are read, and the line of each sound still
+    // being decoded, oldest first.
+    std::unique_ptr<SoundLoader> soundLoader_;
+    std::deque<int32_t> decodingLines_;
+    // Between Begin and Finish or Stop.
+    bool loading_ = false;
+};
+
+}  // namespace engine

@@ -1,0 +1,39 @@
+#include "engine/Reading.h"
+
+#include "gui/TextEncoding.h"
+
+namespace engine {
+
+std::string_view ChartEncoding::Cut(std::string_view raw, size_t maxLength) const {
+    if (raw.size() <= maxLength) return raw;
+    const gui::TextEncoding encoding = file ? *file : gui::DetectTextEncoding(raw);
+    size_t end = 0;
+    if (encoding == gui::TextEncoding::Utf8) {
+        end = maxLength;
+        while (end > 0 && (static_cast<unsigned char>(raw[end]) & 0xC0) == 0x80) --end;
+    } else {
+        while (end < raw.size()) {
+            const size_t next = end + gui::CharacterLength(raw, end, encoding);
+            if (next > maxLength) break;
+            end = next;
+        }
+    }
+    return raw.substr(0, end);
+}
+
+std::string ChartEncoding::Text(std::string_view raw) const {
+    if (file) return gui::ToUtf8(raw, *file);
+    return gui::ChartTextToUtf8(raw);
+}
+
+void ReadingHost::LoadSound(int, std::string_view) {}
+void ReadingHost::LoadPicture(int, std::string_view) {}
+bool ReadingHost::ShowsPictures() const { return false; }
+void ReadingHost::AddSlots(int) {}
+std::filesystem::path ReadingHost::FindFile(std::string_view) { return {}; }
+void ReadingHost::OpenMidi(const std::filesystem::path&) {}
+void ReadingHost::Echo(const std::string&) {}
+void ReadingHost::Drop(const std::string&) {}
+void ReadingHost::Progress() {}
+
+}  // namespace engine
