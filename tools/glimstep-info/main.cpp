@@ -13,7 +13,6 @@
 #include "engine/ExtendedReader.h"
 #include "gui/Exception.h"
 #include "gui/TextEncoding.h"
-#include "media/DXDraws.h"
 #include "media/DXSounds.h"
 #include "play/TapoModule.h"
 
@@ -179,9 +178,9 @@ int main(int argc, char** argv) {
     }
     const char* chart = options->chart.c_str();
     try {
-        media::TDXDraw display(nullptr);
+        // No display: the engine draws no loading console and needs no fonts.
         media::TDXSound sound(nullptr);
-        engine::TBMS bms(&display, &sound);
+        engine::TBMS bms(nullptr, &sound);
         bms.PlaySpeed = 100;
         bms.BgaDisplayMode = 2;
         bms.Extended = options->extended;
