@@ -111,6 +111,9 @@ media::TDirectDraw* TBMS::DirectDrawOwner() const {
 }
 
 void TBMS::ConsoleLine(const std::string& text, gui::TColor color) {
+    // Without a display nobody sees the console: its text, and the fonts it needs, cost start-up
+    // time for nothing (glimstep-info).
+    if (DisplayControl == nullptr) return;
     gui::TCanvas& canvas = ConsoleBitmap.Canvas();
     canvas.Font().Color = color;
     const int h = canvas.TextHeight("A");

@@ -36,7 +36,8 @@ class TBMS {
 public:
     // `displayControl` and `sound` belong to the caller and must outlive the engine; the engine
     // owns its MIDI player and wave list. A display without a window draws into memory and a
-    // sound component without a device stays silent, so the engine works without either.
+    // sound component without a device stays silent, so the engine works without either. Without
+    // a display (null) the loading console is not drawn.
     TBMS(media::TDXDraw* displayControl, media::TDXSound* sound);
     ~TBMS();
     TBMS(const TBMS&) = delete;

@@ -33,24 +33,23 @@ DecodedSound DecodeSound(int slot, std::filesystem::path path, const std::functi
 }
 
 SoundLoader::SoundLoader(unsigned threads, std::function<void()> progress, Decoder decode)
-    : progress_(std::move(progress)), decode_(std::move(decode)) {
-    if (threads > 1) {
-        pool_ = std::make_unique<gui::ThreadPool>(threads);
-        // Every worker busy and one more sound waiting: the decoded sounds not yet applied never
-        // take more than a few sounds' worth of memory, whatever the chart.
-        window_ = static_cast<size_t>(threads) + 2;
-    }
+    : progress_(std::move(progress)), decode_(std::move(decode)), threads_(threads) {
+    // Every worker busy and one more sound waiting: the decoded sounds not yet applied never
+    // take more than a few sounds' worth of memory, whatever the chart.
+    if (threads > 1) window_ = static_cast<size_t>(threads) + 2;
 }
 
 SoundLoader::~SoundLoader() { stopping_ = true; }
 
 void SoundLoader::Add(int slot, std::filesystem::path path) {
-    if (!pool_) {
+    if (threads_ <= 1) {
         std::promise<DecodedSound> done;
         done.set_value(decode_(slot, std::move(path), progress_));
         pending_.push_back(done.get_future());
         return;
     }
+    // The workers start with the first sound: a chart without sounds starts none.
+    if (!pool_) pool_ = std::make_unique<gui::ThreadPool>(threads_);
     pending_.push_back(pool_->Submit([this, slot, path = std::move(path)]() mutable {
         return decode_(slot, std::move(path), [this] {
             if (stopping_) throw EDecodeStopped("decode stopped");

@@ -59,6 +59,7 @@ public:
 private:
     std::function<void()> progress_;
     Decoder decode_;
+    unsigned threads_;
     // Set when the loader ends: the workers' decodes stop. Outlives the pool, which joins them.
     std::atomic<bool> stopping_{false};
     std::unique_ptr<gui::ThreadPool> pool_;

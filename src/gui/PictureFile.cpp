@@ -1,7 +1,6 @@
 #include "gui/PictureFile.h"
 
 #include <SDL.h>
-#include <SDL_image.h>
 
 #include <algorithm>
 #include <cstring>
@@ -11,6 +10,8 @@
 #include "gui/BmpDecode.h"
 #include "gui/ByteOrder.h"
 #include "gui/Exception.h"
+#include "gui/Modules.h"
+#include "gui/PictureDecoders.h"
 
 namespace gui {
 namespace {
@@ -18,7 +19,7 @@ namespace {
 // The decoder is called by name: SDL2_image's generic loader guesses the format from the
 // content, so a file that looks like one format here could reach another decoder there.
 struct PictureHeader {
-    SDL_Surface* (*load)(SDL_RWops*) = nullptr;
+    PictureDecoders::Decoder PictureDecoders::*load = nullptr;
     int64_t width = 0;
     int64_t height = 0;
     int scans = 0;  // a JPEG's
@@ -42,7 +43,7 @@ bool StartsWith(const uint8_t* data, size_t size, const char* magic, size_t offs
 // own size, and for a GIF also the size of its first frame, which its decoder allocates.
 bool ReadPng(const uint8_t* d, size_t n, PictureHeader& h) {
     if (!StartsWith(d, n, "\x89PNG\r\n\x1a\n") || !StartsWith(d, n, "IHDR", 12) || n < 24) return false;
-    h = {&IMG_LoadPNG_RW, Be32(d + 16), Be32(d + 20)};
+    h = {&PictureDecoders::png, Be32(d + 16), Be32(d + 20)};
     return true;
 }
 
@@ -103,7 +104,7 @@ bool ReadJpeg(const uint8_t* d, size_t n, PictureHeader& h) {
         const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
             if (pos + 9 > n) return false;
-            h = {&IMG_LoadJPG_RW, Be16(d + pos + 7), Be16(d + pos + 5), CountJpegScans(d, n, pos)};
+            h = {&PictureDecoders::jpeg, Be16(d + pos + 7), Be16(d + pos + 5), CountJpegScans(d, n, pos)};
             return true;
         }
         pos += 2 + Be16(d + pos + 2);
@@ -121,7 +122,7 @@ bool ReadGif(const uint8_t* d, size_t n, PictureHeader& h) {
             if (pos + 9 > n) return false;
             width = std::max<int64_t>(width, Le16(d + pos + 5));
             height = std::max<int64_t>(height, Le16(d + pos + 7));
-            h = {&IMG_LoadGIF_RW, width, height};
+            h = {&PictureDecoders::gif, width, height};
             return true;
         }
         if (d[pos] != 0x21) return false;
@@ -135,12 +136,12 @@ bool ReadGif(const uint8_t* d, size_t n, PictureHeader& h) {
 bool ReadWebp(const uint8_t* d, size_t n, PictureHeader& h) {
     if (!StartsWith(d, n, "RIFF") || !StartsWith(d, n, "WEBP", 8) || n < 30) return false;
     if (StartsWith(d, n, "VP8X", 12)) {
-        h = {&IMG_LoadWEBP_RW, int64_t{Le24(d + 24)} + 1, int64_t{Le24(d + 27)} + 1};
+        h = {&PictureDecoders::webp, int64_t{Le24(d + 24)} + 1, int64_t{Le24(d + 27)} + 1};
     } else if (StartsWith(d, n, "VP8L", 12)) {
         const uint32_t bits = Le32(d + 21);
-        h = {&IMG_LoadWEBP_RW, int64_t{bits & 0x3FFF} + 1, int64_t{(bits >> 14) & 0x3FFF} + 1};
+        h = {&PictureDecoders::webp, int64_t{bits & 0x3FFF} + 1, int64_t{(bits >> 14) & 0x3FFF} + 1};
     } else if (StartsWith(d, n, "VP8 ", 12)) {
-        h = {&IMG_LoadWEBP_RW, Le16(d + 26) & 0x3FFF, Le16(d + 28) & 0x3FFF};
+        h = {&PictureDecoders::webp, Le16(d + 26) & 0x3FFF, Le16(d + 28) & 0x3FFF};
     } else {
         return false;
     }
@@ -155,7 +156,7 @@ bool ReadTga(const uint8_t* d, size_t n, PictureHeader& h) {
                            imageType == 11;
     const bool knownDepth = depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
     if (mapType > 1 || !knownType || !knownDepth) return false;
-    h = {&IMG_LoadTGA_RW, Le16(d + 12), Le16(d + 14)};
+    h = {&PictureDecoders::tga, Le16(d + 12), Le16(d + 14)};
     return true;
 }
 
@@ -172,9 +173,13 @@ bool DecodeOtherPicture(Bitmap& bitmap, const uint8_t* data, size_t size) {
         !ReadWebp(data, size, header) && !ReadTga(data, size, header))
         return false;
     if (!WithinLimits(header)) return false;
+    // SDL2_image and the libraries of its formats load with the first picture that needs them.
+    const auto* decoders = static_cast<const PictureDecoders*>(
+        LoadModule("picture", PictureDecoders::kVersion, "PNG, JPEG, GIF, TGA and WebP pictures are not shown"));
+    if (decoders == nullptr) return false;
     SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(std::min<size_t>(size, INT32_MAX)));
     if (rw == nullptr) return false;
-    SDL_Surface* decoded = header.load(rw);
+    SDL_Surface* decoded = (decoders->*header.load)(rw);
     SDL_RWclose(rw);
     if (decoded == nullptr) return false;
     SDL_Surface* argb = SDL_ConvertSurfaceFormat(decoded, SDL_PIXELFORMAT_ARGB8888, 0);

@@ -1,7 +1,5 @@
 #include "media/MPlayer.h"
 
-#include <fluidsynth.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <mutex>
 
 #include "gui/Clock.h"
+#include "gui/Modules.h"
 #include "media/DXSounds.h"
 #include "media/MidiFile.h"
 
@@ -21,10 +20,6 @@ namespace {
 // FluidSynth's default gain (0.2) is far quieter than full-scale key sounds.
 constexpr double kGain = 0.6;
 constexpr size_t kMaxMidiFileSize = 64u << 20;
-
-void FluidLog(int level, const char* message, void*) {
-    if (level <= FLUID_ERR) std::fprintf(stderr, "fluidsynth: %s\n", message);
-}
 
 uint16_t NextDeviceId() {
     static uint16_t next = 0;
@@ -43,8 +38,6 @@ TMediaPlayer::TMediaPlayer(TDXSound* sound)
 TMediaPlayer::~TMediaPlayer() {
     Close();
     if (sound_ != nullptr) sound_->RemoveListener(listenerId_);
-    if (synth_ != nullptr) delete_fluid_synth(synth_);
-    if (settings_ != nullptr) delete_fluid_settings(settings_);
 }
 
 std::string TMediaPlayer::ErrorMessage(int32_t error) {
@@ -102,20 +95,14 @@ int TMediaPlayer::Rate() const { return sound_ != nullptr ? sound_->Mixer().Rate
 
 void TMediaPlayer::EnsureSynth() {
     if (synth_ != nullptr) return;
-    static std::once_flag logOnce;
-    std::call_once(logOnce, [] {
-        for (int level = FLUID_PANIC; level < LAST_LOG_LEVEL; ++level) fluid_set_log_function(level, FluidLog, nullptr);
-    });
-    settings_ = new_fluid_settings();
-    if (settings_ == nullptr) throw EMCIDeviceError(ErrorMessage(0));
-    fluid_settings_setnum(settings_, "synth.sample-rate", Rate());
-    fluid_settings_setnum(settings_, "synth.gain", kGain);
-    fluid_settings_setint(settings_, "synth.cpu-cores", synthThreads_);
-    fluid_settings_setstr(settings_, "player.timing-source", "sample");
-    // The speed's tuning lives in the channels; a player that reset the synthesiser at the
-    // start of its file would clear it.
-    fluid_settings_setint(settings_, "player.reset-synth", 0);
-    synth_ = new_fluid_synth(settings_);
+    // FluidSynth loads with the first MIDI file; without it there is no sequencer device.
+    const auto* module = static_cast<const MidiSynthModule*>(
+        gui::LoadModule("midi", MidiSynthModule::kVersion, "MIDI backing tracks are not played"));
+    if (module == nullptr) {
+        error_ = MCIERR_INVALID_DEVICE_ID;
+        throw EMCIDeviceError(ErrorMessage(error_));
+    }
+    synth_ = module->create(Rate(), kGain, synthThreads_);
     if (synth_ == nullptr) throw EMCIDeviceError(ErrorMessage(0));
 }
 
@@ -124,7 +111,7 @@ void TMediaPlayer::LoadSoundFontIfAudible() {
     if (sound_ == nullptr || !sound_->Initialized()) return;
     soundFontTried_ = true;
     const std::string path = soundFontChosen_ ? soundFontPath_ : FindSystemSoundFont();
-    if (!path.empty()) soundFontId_ = fluid_synth_sfload(synth_, path.c_str(), 1);
+    if (!path.empty()) soundFontId_ = synth_->LoadSoundFont(path);
     if (soundFontId_ < 0) {
         static bool warned = false;
         if (!warned) {
@@ -140,24 +127,16 @@ void TMediaPlayer::LoadSoundFontIfAudible() {
 }
 
 bool TMediaPlayer::NewPlayer() {
-    player_ = new_fluid_player(synth_);
-    if (player_ == nullptr) return false;
-    if (fluid_player_add_mem(player_, fileBytes_.data(), fileBytes_.size()) != FLUID_OK) {
-        DeletePlayer();
-        return false;
-    }
+    if (!synth_->NewSequence(fileBytes_.data(), fileBytes_.size())) return false;
     framesPlayed_.store(0);
     return true;
 }
 
 void TMediaPlayer::DeletePlayer() {
-    if (player_ == nullptr) return;
-    fluid_player_stop(player_);
-    delete_fluid_player(player_);
-    player_ = nullptr;
+    if (synth_ != nullptr) synth_->DeleteSequence();
 }
 
-int TMediaPlayer::PlayerStatus() const { return player_ != nullptr ? fluid_player_get_status(player_) : FLUID_PLAYER_DONE; }
+MidiSynth::Sequence TMediaPlayer::PlayerStatus() const { return synth_ != nullptr ? synth_->SequenceState() : MidiSynth::Sequence::Done; }
 
 void TMediaPlayer::Attach() {
     if (attached_ || sound_ == nullptr || !sound_->Initialized()) return;
@@ -219,7 +198,7 @@ void TMediaPlayer::Close() {
     if (!opened_) return;
     Detach();
     DeletePlayer();
-    if (synth_ != nullptr) fluid_synth_system_reset(synth_);
+    if (synth_ != nullptr) synth_->Reset();
     opened_ = false;
     deviceId_ = 0;
     fileBytes_.clear();
@@ -238,11 +217,11 @@ void TMediaPlayer::Play() {
     error_ = 0;
     if (Sounding()) return;
     // At the end: a sequencer plays from its position, so only a rewind plays anything.
-    if (PlayerStatus() != FLUID_PLAYER_READY && !AutoRewind) return;
+    if (PlayerStatus() != MidiSynth::Sequence::Ready && !AutoRewind) return;
     // The mixer stops calling the synthesiser while the sequence is set up again, and Attach
     // below learns the frame on which it starts.
     Detach();
-    if (PlayerStatus() != FLUID_PLAYER_READY) {
+    if (PlayerStatus() != MidiSynth::Sequence::Ready) {
         DeletePlayer();
         if (!NewPlayer()) {
             error_ = -1;
@@ -253,14 +232,14 @@ void TMediaPlayer::Play() {
     framesPlayed_.store(0);
     prerollFrames_ = prerollUsed_ = 0;
     aheadFrames_ = aheadUsed_ = 0;
-    fluid_player_play(player_);
+    synth_->PlaySequence();
     ApplySpeed();
     if (sound_ != nullptr && sound_->Initialized()) {
         // FluidSynth's player reads the file when it first runs, inside the synthesiser's
         // rendering: the first few frames are rendered here so that the rendering thread
         // never has to parse or allocate. Rendering ahead needs no such care.
         if (synthBlock_ == 0) {
-            fluid_synth_write_float(synth_, kPrerollFrames, prerollLeft_, 0, 1, prerollRight_, 0, 1);
+            synth_->Render(kPrerollFrames, prerollLeft_, prerollRight_);
             prerollFrames_ = kPrerollFrames;
         }
         selfClocked_ = false;
@@ -286,12 +265,12 @@ void TMediaPlayer::SetTimeFormat(int format) {
 }
 
 void TMediaPlayer::CatchUp() {
-    if (!selfClocked_ || player_ == nullptr) return;
+    if (!selfClocked_ || synth_ == nullptr) return;
     const uint32_t elapsedMs = gui::Clock::Now() - clockStartMs_;
     const uint64_t target = clockStartFrames_ + static_cast<uint64_t>(elapsedMs) * static_cast<uint64_t>(Rate()) / 1000;
-    while (framesPlayed_.load() < target && fluid_player_get_status(player_) == FLUID_PLAYER_PLAYING) {
+    while (framesPlayed_.load() < target && PlayerStatus() == MidiSynth::Sequence::Playing) {
         const int n = static_cast<int>(std::min<uint64_t>(left_.size(), target - framesPlayed_.load()));
-        fluid_synth_write_float(synth_, n, left_.data(), 0, 1, right_.data(), 0, 1);
+        synth_->Render(n, left_.data(), right_.data());
         framesPlayed_.fetch_add(static_cast<uint64_t>(n));
     }
 }
@@ -301,7 +280,7 @@ double TMediaPlayer::PlayedMs() const { return static_cast<double>(framesPlayed_
 bool TMediaPlayer::Sounding() const {
     // FluidSynth's player lets the last notes ring for a while after the final event; the
     // sequence itself has ended at its length.
-    return PlayerStatus() == FLUID_PLAYER_PLAYING && PlayedMs() < PlayingLengthMs();
+    return PlayerStatus() == MidiSynth::Sequence::Playing && PlayedMs() < PlayingLengthMs();
 }
 
 TMPModes TMediaPlayer::Mode() {
@@ -319,8 +298,7 @@ int TMediaPlayer::Position() {
         return 0;
     }
     CatchUp();
-    const int status = PlayerStatus();
-    if (status == FLUID_PLAYER_READY) return 0;
+    if (PlayerStatus() == MidiSynth::Sequence::Ready) return 0;
     if (!Sounding()) return static_cast<int>(PlayingLengthMs());
     double ms = PlayedMs();
     // The mixer's playing frame moves on smoothly between device callbacks and is the clock of
@@ -337,18 +315,10 @@ void TMediaPlayer::SetSpeed(double factor) {
 }
 
 void TMediaPlayer::ApplySpeed() {
-    fluid_player_set_tempo(player_, FLUID_PLAYER_TEMPO_INTERNAL, speed_);
+    synth_->SetTempo(speed_);
     // Every key moved by the same number of cents: the pitch follows the speed, as a sound
     // played at a higher sample rate does.
-    const double shiftCents = 1200.0 * std::log2(speed_);
-    if (speed_ == 1.0) {
-        for (int channel = 0; channel < 16; ++channel) fluid_synth_deactivate_tuning(synth_, channel, 0);
-        return;
-    }
-    double pitch[128];
-    for (int key = 0; key < 128; ++key) pitch[key] = key * 100.0 + shiftCents;
-    fluid_synth_activate_key_tuning(synth_, 0, 0, "play speed", pitch, 0);
-    for (int channel = 0; channel < 16; ++channel) fluid_synth_activate_tuning(synth_, channel, 0, 0, 0);
+    synth_->SetPitchShift(1200.0 * std::log2(speed_));
 }
 
 int TMediaPlayer::Length() const { return opened_ ? static_cast<int>(lengthMs_) : 0; }
@@ -359,7 +329,7 @@ void TMediaPlayer::Mix(float* mix, int frames) {
         MixAhead(mix, frames);
         return;
     }
-    const bool playing = player_ != nullptr && fluid_player_get_status(player_) == FLUID_PLAYER_PLAYING;
+    const bool playing = PlayerStatus() == MidiSynth::Sequence::Playing;
     const int fromPreroll = std::min(frames, prerollFrames_ - prerollUsed_);
     for (int k = 0; k < fromPreroll; ++k) {
         mix[2 * k] += prerollLeft_[prerollUsed_ + k] * 32768.0f;
@@ -367,8 +337,8 @@ void TMediaPlayer::Mix(float* mix, int frames) {
     }
     prerollUsed_ += fromPreroll;
     const int rest = frames - fromPreroll;
-    if (rest > 0 && (playing || fluid_synth_get_active_voice_count(synth_) > 0)) {
-        fluid_synth_write_float(synth_, rest, left_.data(), 0, 1, right_.data(), 0, 1);
+    if (rest > 0 && (playing || synth_->ActiveVoices() > 0)) {
+        synth_->Render(rest, left_.data(), right_.data());
         float* out = mix + 2 * fromPreroll;
         for (int k = 0; k < rest; ++k) {
             out[2 * k] += left_[static_cast<size_t>(k)] * 32768.0f;
@@ -382,9 +352,9 @@ void TMediaPlayer::MixAhead(float* mix, int frames) {
     while (frames > 0) {
         if (aheadUsed_ == aheadFrames_) {
             aheadFrames_ = aheadUsed_ = 0;
-            aheadPlaying_ = player_ != nullptr && fluid_player_get_status(player_) == FLUID_PLAYER_PLAYING;
-            if (!aheadPlaying_ && fluid_synth_get_active_voice_count(synth_) == 0) return;
-            fluid_synth_write_float(synth_, synthBlock_, aheadLeft_.data(), 0, 1, aheadRight_.data(), 0, 1);
+            aheadPlaying_ = PlayerStatus() == MidiSynth::Sequence::Playing;
+            if (!aheadPlaying_ && synth_->ActiveVoices() == 0) return;
+            synth_->Render(synthBlock_, aheadLeft_.data(), aheadRight_.data());
             aheadFrames_ = synthBlock_;
         }
         const int n = std::min(frames, aheadFrames_ - aheadUsed_);

@@ -7,13 +7,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include <fluidsynth/types.h>
-
 #include "gui/Exception.h"
 #include "media/Mixer.h"
+#include "media/MidiSynth.h"
 
 namespace media {
 
@@ -124,7 +124,7 @@ private:
     bool NewPlayer();
     void DeletePlayer();
     void CatchUp();
-    int PlayerStatus() const;
+    MidiSynth::Sequence PlayerStatus() const;
     double PlayedMs() const;
     // How long the sequence takes to play at the speed in force.
     double PlayingLengthMs() const { return lengthMs_ / speed_; }
@@ -134,9 +134,8 @@ private:
 
     TDXSound* sound_;
     int listenerId_ = 0;
-    fluid_settings_t* settings_ = nullptr;
-    fluid_synth_t* synth_ = nullptr;
-    fluid_player_t* player_ = nullptr;
+    // Made through the MIDI module at the first Open.
+    std::unique_ptr<MidiSynth> synth_;
     int soundFontId_ = -1;
     int synthThreads_ = 1;
     bool soundFontChosen_ = false;

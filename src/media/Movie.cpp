@@ -1,33 +1,40 @@
 #include "media/Movie.h"
 
-#include "media/MoviePlayback.h"
-#include "media/MovieSource.h"
+#include "gui/Modules.h"
+#include "media/MovieBackend.h"
 
 namespace media {
+namespace {
+
+// FFmpeg and its codecs load with the first movie.
+const MovieModule* Module() {
+    return static_cast<const MovieModule*>(gui::LoadModule("movie", MovieModule::kVersion, "movies stay black"));
+}
+
+}  // namespace
 
 Movie::Movie(const std::string& path, Timing timing) {
-    std::shared_ptr<MovieSource> source = MovieSource::Of(path, timing == Timing::Exact);
-    if (timing == Timing::Exact)
-        playback_ = std::make_unique<ExactPlayback>(std::move(source));
-    else
-        playback_ = std::make_unique<AheadPlayback>(std::move(source));
+    const MovieModule* module = Module();
+    // Without the module a movie is refused as one that cannot be opened.
+    if (module == nullptr) throw EMovieError(gui::Format("動画 %s を開けません", path.c_str()));
+    backend_ = module->open(path, timing);
 }
 
 Movie::~Movie() = default;
 
-int Movie::Width() const { return playback_->Source().Info().width; }
+int Movie::Width() const { return backend_->Width(); }
 
-int Movie::Height() const { return playback_->Source().Info().height; }
+int Movie::Height() const { return backend_->Height(); }
 
-void Movie::ShowOn(TDirectDrawSurface& surface, const gui::TRect& fit) { playback_->ShowOn(surface, fit); }
+void Movie::ShowOn(TDirectDrawSurface& surface, const gui::TRect& fit) { backend_->ShowOn(surface, fit); }
 
-void Movie::Restart() { playback_->Restart(); }
+void Movie::Restart() { backend_->Restart(); }
 
-void Movie::Show(double elapsedMs) { playback_->Show(elapsedMs); }
+void Movie::Show(double elapsedMs) { backend_->Show(elapsedMs); }
 
 Movie::Counts Movie::Current() {
-    return {MovieSource::OpenCount(), MovieDecoder::OpenCount(), MoviePlayback::WorkerCount(),
-            MovieDecoder::PictureCount()};
+    const MovieModule* module = Module();
+    return module != nullptr ? module->current() : Counts{};
 }
 
 }  // namespace media

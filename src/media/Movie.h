@@ -3,7 +3,8 @@
 // as a chart picture, mapped to the slot surface's pixel format, and copied into that surface when
 // it is due. A movie shows its first picture until it is started; then the picture for the time
 // elapsed since the start; after its end, its last picture. The slots that name one file share
-// its source (MovieSource); each plays it by its timing's strategy (MoviePlayback).
+// its source (MovieSource); each plays it by its timing's strategy (MoviePlayback). All of that
+// lives in the movie module (MovieBackend), loaded with the first movie.
 #pragma once
 
 #include <memory>
@@ -15,7 +16,7 @@
 namespace media {
 
 class TDirectDrawSurface;
-class MoviePlayback;
+class MovieBackend;
 
 class Movie {
 public:
@@ -26,7 +27,8 @@ public:
 
     // Opens the file (or finds it open for another slot) and decodes its first picture. Raises
     // EMovieError when it is no movie we play: not a regular file, not in a movie container, no
-    // video stream in a codec we take, a picture larger than kMaxMoviePixels, or none that decodes.
+    // video stream in a codec we take, a picture larger than kMaxMoviePixels, or none that decodes;
+    // also when the movie module cannot be loaded.
     Movie(const std::string& path, Timing timing);
     ~Movie();
     Movie(const Movie&) = delete;
@@ -55,7 +57,7 @@ public:
     static Counts Current();
 
 private:
-    std::unique_ptr<MoviePlayback> playback_;
+    std::unique_ptr<MovieBackend> backend_;
 };
 
 }  // namespace media

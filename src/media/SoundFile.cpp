@@ -1,131 +1,20 @@
 #include "media/SoundFile.h"
 
-#include <sndfile.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
-#include <thread>
 #include <vector>
 
 #include "gui/BmpDecode.h"
+#include "gui/Modules.h"
 #include "media/Mixer.h"
+#include "media/SoundDecoder.h"
 
 namespace media {
-namespace {
-
-// A file held in memory, read through libsndfile's virtual I/O.
-struct MemoryFile {
-    const uint8_t* bytes;
-    sf_count_t size;
-    sf_count_t pos = 0;
-};
-
-sf_count_t MemoryLength(void* user) { return static_cast<MemoryFile*>(user)->size; }
-
-sf_count_t MemorySeek(sf_count_t offset, int whence, void* user) {
-    auto* file = static_cast<MemoryFile*>(user);
-    sf_count_t base = 0;
-    if (whence == SEEK_CUR) base = file->pos;
-    if (whence == SEEK_END) base = file->size;
-    if (offset < -base || offset > file->size - base) return -1;
-    file->pos = base + offset;
-    return file->pos;
-}
-
-sf_count_t MemoryRead(void* out, sf_count_t count, void* user) {
-    auto* file = static_cast<MemoryFile*>(user);
-    const sf_count_t got = std::clamp<sf_count_t>(file->size - file->pos, 0, std::max<sf_count_t>(count, 0));
-    if (got > 0) std::memcpy(out, file->bytes + file->pos, static_cast<size_t>(got));
-    file->pos += got;
-    return got;
-}
-
-sf_count_t MemoryWrite(const void*, sf_count_t, void*) { return 0; }
-
-sf_count_t MemoryTell(void* user) { return static_cast<MemoryFile*>(user)->pos; }
-
-// Test seam: GLIMSTEP_TEST_DECODE_CHUNK_MS=n makes every chunk of a decode take n ms more, so
-// that end-to-end tests can stop a program in the middle of a long load.
-std::chrono::milliseconds TestChunkDelay() {
-    static const std::chrono::milliseconds delay = [] {
-        const char* value = std::getenv("GLIMSTEP_TEST_DECODE_CHUNK_MS");
-        return std::chrono::milliseconds(value != nullptr ? std::clamp(std::atoi(value), 0, 10000) : 0);
-    }();
-    return delay;
-}
-
-class SoundFileReader {
-public:
-    SoundFileReader(const uint8_t* bytes, size_t size) : file_{bytes, static_cast<sf_count_t>(size)} {
-        SF_VIRTUAL_IO io{&MemoryLength, &MemorySeek, &MemoryRead, &MemoryWrite, &MemoryTell};
-        handle_ = sf_open_virtual(&io, SFM_READ, &info_, &file_);
-    }
-    ~SoundFileReader() {
-        if (handle_ != nullptr) sf_close(handle_);
-    }
-    SoundFileReader(const SoundFileReader&) = delete;
-    SoundFileReader& operator=(const SoundFileReader&) = delete;
-
-    SNDFILE* Handle() const { return handle_; }
-    const SF_INFO& Info() const { return info_; }
-
-private:
-    MemoryFile file_;
-    SF_INFO info_{};
-    SNDFILE* handle_ = nullptr;
-};
-
-}  // namespace
 
 bool DecodeCompressedSound(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoint& checkpoint) {
-    if (size == 0) return false;
-    SoundFileReader reader(bytes, size);
-    if (reader.Handle() == nullptr) return false;
-    const SF_INFO& info = reader.Info();
-    if (info.channels < 1 || info.channels > 2 || info.samplerate <= 0) return false;
-    TWaveFormatEx format;
-    MakePcmFormat(format, static_cast<uint32_t>(info.samplerate), 16, static_cast<uint16_t>(info.channels));
-    const std::vector<uint8_t> formatBlock = format.ToBytes();
-    if (!IsPlayableFormat(formatBlock)) return false;
-
-    // Samples beyond full scale (float files) are clipped rather than wrapped.
-    sf_command(reader.Handle(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const sf_count_t maxFrames = static_cast<sf_count_t>(info.samplerate) * kMaxSoundSeconds;
-    constexpr sf_count_t kChunkFrames = 16384;
-    std::vector<int16_t> samples;
-    // The frame count a file states may be wrong or missing: it only sizes the first block, and
-    // only up to a minute at CD rate, so that a header alone cannot claim much memory.
-    constexpr sf_count_t kMaxReservedFrames = sf_count_t{44100} * 60;
-    if (info.frames > 0)
-        samples.reserve(static_cast<size_t>(std::min({info.frames, maxFrames, kMaxReservedFrames}) * info.channels));
-    sf_count_t frames = 0;
-    const std::chrono::milliseconds testDelay = TestChunkDelay();
-    while (frames < maxFrames) {
-        if (testDelay.count() > 0) std::this_thread::sleep_for(testDelay);
-        if (checkpoint) checkpoint();
-        const sf_count_t want = std::min(kChunkFrames, maxFrames - frames);
-        samples.resize(static_cast<size_t>((frames + want) * info.channels));
-        const sf_count_t got = sf_readf_short(reader.Handle(), samples.data() + frames * info.channels, want);
-        if (got <= 0) break;
-        frames += got;
-    }
-    samples.resize(static_cast<size_t>(frames * info.channels));
-    if (frames == 0) return false;
-
-    wave.Clear();
-    wave.SetFormatBlock(formatBlock);
-    wave.SetSize(samples.size() * 2);
-    uint8_t* out = wave.Data();
-    for (size_t i = 0; i < samples.size(); ++i) {
-        const auto v = static_cast<uint16_t>(samples[i]);
-        out[2 * i] = static_cast<uint8_t>(v);
-        out[2 * i + 1] = static_cast<uint8_t>(v >> 8);
-    }
-    return true;
+    // libsndfile and its codecs load with the first sound that needs them.
+    const auto* decoder = static_cast<const SoundDecoder*>(gui::LoadModule(
+        "sound", SoundDecoder::kVersion, "Ogg, FLAC, MP3 and other compressed sounds stay silent"));
+    return decoder != nullptr && decoder->decode(bytes, size, wave, checkpoint);
 }
 
 void LoadSoundFromMemory(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoint& checkpoint) {

@@ -29,7 +29,8 @@ void LoadSoundFromMemory(const uint8_t* bytes, size_t size, TWave& wave, const D
 
 // Decodes a file with libsndfile alone into 16-bit PCM at its own rate, mono or stereo, cut at
 // kMaxSoundSeconds. False (and `wave` untouched) when libsndfile cannot read it, it has more
-// than two channels, or its rate is one the mixer cannot play.
+// than two channels, or its rate is one the mixer cannot play, and when the module that holds
+// libsndfile cannot be loaded.
 bool DecodeCompressedSound(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoint& checkpoint = {});
 
 }  // namespace media

@@ -28,7 +28,8 @@ outside=$(cd "$root" && find . -type f ! -path ".$prefix/*")
 while IFS= read -r f; do
   case $f in
     bin/* | share/applications/glimstep.desktop | share/mime/packages/glimstep.xml | \
-      share/icons/hicolor/*/apps/glimstep.png | share/man/man1/*.1) ;;
+      share/icons/hicolor/*/apps/glimstep.png | share/man/man1/*.1 | lib/glimstep/glimstep-*.so | \
+      lib/*/glimstep/glimstep-*.so) ;;
     *) fail "unexpected installed file $f" ;;
   esac
 done < <(cd "$p" && find . -type f | sed 's|^\./||')
@@ -52,6 +53,14 @@ for page in "$share"/man/man1/*.1; do
   grep -q "^ *$name " <<<"$text" || fail "$name.1 does not name $name"
   grep -q "EXIT STATUS" <<<"$text" || fail "$name.1 has no EXIT STATUS"
   grep -q "@[A-Z_]*@" "$page" && fail "$name.1 has an unexpanded placeholder"
+done
+
+# The codec modules, in one folder under the library folder, where the programs look for them.
+modules=$(cd "$p" && find lib -name 'glimstep-*.so' -printf '%h\n' 2>/dev/null | sort -u)
+[ "$(wc -l <<<"$modules")" -eq 1 ] && [ -n "$modules" ] || fail "the modules are not in one folder: $modules"
+for module in movie picture sound midi; do
+  file=$p/$modules/glimstep-$module.so
+  [ "$(head -c 4 "$file" 2>/dev/null | od -An -tx1 | tr -d ' ')" = 7f454c46 ] || fail "module $module missing or not a shared object"
 done
 
 # The launcher.

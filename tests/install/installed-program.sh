@@ -130,6 +130,22 @@ else
   fail "the chart made no sound output"
 fi
 
+# The installed programs find their modules: a mu-law WAV (libsndfile) and a MIDI backing track
+# (FluidSynth) load without a word (a module not found is named on stderr).
+{
+  printf 'RIFF\xf6\x07\x00\x00WAVEfmt \x12\x00\x00\x00\x07\x00\x01\x00\x44\xac\x00\x00\x44\xac\x00\x00\x01\x00\x08\x00\x00\x00'
+  printf 'data\xd0\x07\x00\x00'
+  for ((i = 0; i < 20; i++)); do
+    printf '\x90%.0s' {1..50}
+    printf '\x10%.0s' {1..50}
+  done
+} >"$chart_dir/mulaw.wav"
+printf 'MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk\x00\x00\x00\x0c\x00\x90\x3c\x40\x60\x80\x3c\x00\x00\xff\x2f\x00' \
+  >"$chart_dir/back.mid"
+printf '#BPM 240\r\n#MIDIFILE back.mid\r\n#WAV02 mulaw.wav\r\n#00111:02\r\n' >"$chart_dir/Modules.bms"
+"$bin/glimstep-info" "$chart_dir/Modules.bms" >/dev/null 2>"$tmp/info.err" || fail "the installed glimstep-info failed"
+[ -s "$tmp/info.err" ] && fail "the installed glimstep-info wrote messages: $(cat "$tmp/info.err")"
+
 leftovers=$(find "$tmp/root" "$tmp/elsewhere" "$chart_dir" -name 'settings.ini*')
 [ -z "$leftovers" ] || fail "settings written outside the configuration folder: $leftovers"
 

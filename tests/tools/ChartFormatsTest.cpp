@@ -1,6 +1,7 @@
 // End-to-end checks of the sound and picture formats a chart may use: a chart whose WAV and BMP
-// files are the ones it names renders exactly as it always has, and a chart whose files are Ogg,
-// FLAC, MP3, float WAV and PNG under other names loads and plays all of them.
+// files are the ones it names renders exactly as it always has and loads no codec library, a
+// chart whose files are Ogg, FLAC, MP3, float WAV and PNG under other names loads and plays all of
+// them, and a program without its codec modules treats such files as ones that do not decode.
 #include <SDL.h>
 #include <SDL_image.h>
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "gui/Bitmap.h"
 #include "media/Wave.h"
 #include "support/BmpBuilder.h"
+#include "support/MovieFiles.h"
 #include "support/SoundFiles.h"
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"
@@ -82,10 +84,11 @@ struct RenderDigest {
     size_t frameCount = 0;
 };
 
-RenderDigest RenderAndDigest(const testsupport::TempDir& dir, const std::string& extra, const std::string& tag) {
+RenderDigest RenderAndDigest(const testsupport::TempDir& dir, const std::string& extra, const std::string& tag,
+                             const std::string& program = "glimstep-render") {
     const fs::path framesDir = dir / ("frames-" + tag);
     const testsupport::ToolRun run =
-        testsupport::RunTool("glimstep-render",
+        testsupport::RunTool(program,
                              Quoted(dir / "song.bms") + " -o " + Quoted(dir / (tag + ".wav")) + " --frames " +
                                  Quoted(framesDir) + " --frame-every 15 " + extra,
                              dir / "stderr.txt");
@@ -245,6 +248,102 @@ TEST(ChartFormats, OggFlacMp3FloatWavAndPngUnderTheNamesOfWavAndBmpFilesAllLoadA
         EXPECT_EQ(frame.Pixel(165, 5), 0x000000u);
         EXPECT_EQ(frame.Pixel(195, 20), 0x000000u);
     }
+}
+
+// What the dynamic loader loads while `program` runs with `arguments`: its LD_DEBUG=files log.
+std::string LoadedFiles(const testsupport::TempDir& dir, const std::string& program, const std::string& arguments) {
+    const fs::path logs = dir / "ld";
+    fs::remove_all(logs);
+    fs::create_directory(logs);
+    {
+        const testsupport::ScopedEnv debug("LD_DEBUG", "files");
+        const testsupport::ScopedEnv output("LD_DEBUG_OUTPUT", (logs / "log").string());
+        const testsupport::ToolRun run = testsupport::RunTool(program, arguments);
+        EXPECT_EQ(run.status, 0) << program;
+    }
+    std::string loaded;
+    for (const auto& entry : fs::directory_iterator(logs)) loaded += testsupport::ReadFile(entry.path());
+    return loaded;
+}
+
+const char* const kModules[] = {"glimstep-movie.so", "glimstep-picture.so", "glimstep-sound.so", "glimstep-midi.so"};
+// The codec libraries that only the modules load (libsndfile comes with SDL's PulseAudio client).
+const char* const kCodecLibraries[] = {"libavformat", "libavcodec", "libswscale", "libSDL2_image", "libfluidsynth"};
+
+TEST(ChartFormats, AChartOfWavAndBmpFilesLoadsNoCodecLibrary) {
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "a.wav", ToneWav(44100, 1, 16, 880, 120));
+    testsupport::WriteFile(dir / "bg.bmp", testsupport::MakeBmpFile(Gradient(64, 48), {}));
+    testsupport::WriteFile(dir / "song.bms", "#BPM 240\r\n#WAV01 a.wav\r\n#BMP01 bg.bmp\r\n#00104:01\r\n#00111:01\r\n");
+    const std::string chart = Quoted(dir / "song.bms");
+    for (const char* program : {"glimstep-info", "glimstep", "glimstep-render"}) {
+        const std::string loaded =
+            LoadedFiles(dir, program, chart + (program == std::string("glimstep-render") ? " -o " + Quoted(dir / "out.wav") : ""));
+        for (const char* module : kModules) EXPECT_EQ(loaded.find(module), std::string::npos) << program << ": " << module;
+        // glimstep-render links FFmpeg itself, for its videos.
+        if (program == std::string("glimstep-render")) continue;
+        for (const char* library : kCodecLibraries)
+            EXPECT_EQ(loaded.find(library), std::string::npos) << program << ": " << library;
+    }
+
+    // The log does show a module that a chart needs.
+    testsupport::WriteSoundFile(dir / "b.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 1,
+                                testsupport::Tone(44100, 1, 440, 100));
+    testsupport::WriteFile(dir / "ogg.bms", "#WAV01 b.ogg\r\n#00111:01\r\n");
+    EXPECT_NE(LoadedFiles(dir, "glimstep-info", Quoted(dir / "ogg.bms")).find("glimstep-sound.so"), std::string::npos);
+}
+
+// A program whose modules are missing plays a chart of Ogg sounds, a PNG and a movie exactly as
+// the same chart whose files are all undecodable, and refuses a chart with a MIDI backing track as
+// it refuses one whose MIDI file is broken; it names each missing module once.
+TEST(ChartFormats, WithoutItsModulesAProgramTreatsTheirFilesAsUndecodable) {
+    const std::string chart = "#BPM 240\r\n#WAV01 a.wav\r\n#WAV02 b.ogg\r\n#WAV03 c.ogg\r\n#BMP01 bg.png\r\n"
+                              "#BMP02 movie.mpg\r\n#00104:0102\r\n#00111:01020301\r\n";
+    const std::string midiChart = "#MIDIFILE back.mid\r\n#WAV01 a.wav\r\n#00111:01\r\n";
+    const auto writeCharts = [&](const testsupport::TempDir& dir) {
+        testsupport::WriteFile(dir / "a.wav", ToneWav(44100, 1, 16, 880, 120));
+        testsupport::WriteFile(dir / "song.bms", chart);
+        testsupport::WriteFile(dir / "midi.bms", midiChart);
+    };
+
+    testsupport::TempDir alone;
+    writeCharts(alone);
+    for (const char* ogg : {"b.ogg", "c.ogg"})
+        testsupport::WriteSoundFile(alone / ogg, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 1,
+                                    testsupport::Tone(44100, 1, 440, 100));
+    WritePng(alone / "bg.png");
+    testsupport::WriteNumberedMovie(alone / "movie.mpg", "mpeg1video", 64, 48, 25, 10);
+    testsupport::WriteFile(alone / "back.mid",
+                           std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x0c\0\x90\x3c\x40\x60\x80\x3c\0\0\xff\x2f\0", 34));
+    // A copy of the program in a folder without modules.
+    fs::create_directory(alone / "bin");
+    const fs::path program = alone / "bin" / "glimstep-render";
+    fs::copy_file(fs::path(GLIMSTEP_BINARY_DIR) / "glimstep-render", program);
+    const RenderDigest without = RenderAndDigest(alone, "", "alone", program.string());
+    std::string err = testsupport::ReadFile(alone / "stderr.txt");
+    const testsupport::ToolRun midiWithout =
+        testsupport::RunTool(program.string(), Quoted(alone / "midi.bms") + " -o " + Quoted(alone / "midi.wav"), alone / "midi.txt");
+    err += midiWithout.err;
+    for (const char* module : {"movie", "picture", "sound", "midi"}) {
+        const std::string line = std::string("glimstep-render: cannot load the ") + module + " module (";
+        const size_t at = err.find(line);
+        EXPECT_NE(at, std::string::npos) << module << ": " << err;
+        EXPECT_EQ(err.find(line, at + 1), std::string::npos) << module << " named twice: " << err;
+    }
+
+    testsupport::TempDir broken;
+    writeCharts(broken);
+    for (const char* name : {"b.ogg", "c.ogg", "bg.png", "movie.mpg", "back.mid"})
+        testsupport::WriteFile(broken / name, "not what its name says");
+    const RenderDigest undecodable = RenderAndDigest(broken, "", "broken");
+    EXPECT_EQ(without.wav, undecodable.wav);
+    EXPECT_EQ(without.frames, undecodable.frames);
+    EXPECT_EQ(without.frameCount, undecodable.frameCount);
+    const testsupport::ToolRun midiBroken =
+        testsupport::RunTool("glimstep-render", Quoted(broken / "midi.bms") + " -o " + Quoted(broken / "midi.wav"));
+    EXPECT_EQ(midiWithout.status, 1);
+    EXPECT_EQ(midiWithout.status, midiBroken.status);
+    EXPECT_EQ(midiWithout.out, midiBroken.out);
 }
 
 }  // namespace

@@ -15,7 +15,6 @@
 #include "gui/Convert.h"
 #include "gui/Exception.h"
 #include "gui/TextEncoding.h"
-#include "media/DXDraws.h"
 #include "media/DXSounds.h"
 #include "play/TapoModule.h"
 
@@ -194,9 +193,9 @@ int main(int argc, char** argv) {
     }
     const char* chart = options->chart.c_str();
     try {
-        media::TDXDraw display(nullptr);
+        // No display: the engine draws no loading console and needs no fonts.
         media::TDXSound sound(nullptr);
-        engine::TBMS bms(&display, &sound);
+        engine::TBMS bms(nullptr, &sound);
         bms.PlaySpeed = 100;
         bms.BgaDisplayMode = 2;
         bms.Options.Extended = options->extended;
