@@ -29,44 +29,64 @@ bool ControlFlow::Take(std::string_view keyword, std::string_view argument) {
     return TakeRandom(keyword, argument) || TakeSwitch(keyword, argument);
 }
 
-ControlFlow::Block* ControlFlow::Innermost(Block::Type type) {
+void ControlFlow::Push(const Block& block) {
+    ++open_[block.type];
+    if (blocks_.size() < kMaxDepth)
+        blocks_.push_back(block);
+    else
+        deeper_.push_back(block.type);
+}
+
+void ControlFlow::Pop() {
+    if (!deeper_.empty()) {
+        --open_[deeper_.back()];
+        deeper_.pop_back();
+    } else {
+        --open_[blocks_.back().type];
+        blocks_.pop_back();
+    }
+}
+
+const ControlFlow::Block* ControlFlow::InnermostRandom() const {
     for (auto it = blocks_.rbegin(); it != blocks_.rend(); ++it)
-        if (it->type == type) return &*it;
+        if (it->type == Block::Random) return &*it;
     return nullptr;
 }
 
-void ControlFlow::PopThrough(Block::Type type) {
-    if (Innermost(type) == nullptr) return;
-    while (blocks_.back().type != type) blocks_.pop_back();
-    blocks_.pop_back();
+void ControlFlow::PopTo(Block::Type type, bool inclusive) {
+    if (!Open(type)) return;
+    // Each block is closed once: the work of all closes together is that of the opens.
+    while (Top() != type) Pop();
+    if (inclusive) Pop();
 }
 
 bool ControlFlow::TakeRandom(std::string_view keyword, std::string_view argument) {
     if (keyword == "#RANDOM" || keyword == "#SETRANDOM") {
         // A #RANDOM at the level of an open one (no #IF opened since) replaces its value.
-        if (blocks_.empty() || blocks_.back().type != Block::Random) {
+        if (blocks_.empty() || Top() != Block::Random) {
             const bool active = Active();
-            blocks_.push_back({Block::Random, active, active});
+            Push({Block::Random, active, active});
         }
+        if (TooDeep()) return true;
         Block& block = blocks_.back();
         const int32_t n = IntegerArgument(argument);
         if (block.outerActive) block.value = keyword == "#RANDOM" ? draw_(n) : n;
         return true;
     }
     if (keyword == "#ENDRANDOM") {
-        PopThrough(Block::Random);
+        PopTo(Block::Random, true);
         return true;
     }
     if (keyword == "#IF") {
-        const Block* random = Innermost(Block::Random);
+        const Block* random = InnermostRandom();
         const bool outer = Active();
         const bool taken = random != nullptr && random->value == IntegerArgument(argument);
-        blocks_.push_back({Block::If, outer, outer && taken, 0, taken});
+        Push({Block::If, outer, outer && taken, 0, taken});
         return true;
     }
     if (keyword == "#ELSEIF" || keyword == "#ELSE") {
-        if (blocks_.empty() || blocks_.back().type != Block::If) return true;
-        const Block* random = Innermost(Block::Random);
+        if (blocks_.empty() || Top() != Block::If || TooDeep()) return true;
+        const Block* random = InnermostRandom();
         Block& block = blocks_.back();
         const bool matches = keyword == "#ELSE" || (random != nullptr && random->value == IntegerArgument(argument));
         block.active = block.outerActive && !block.taken && matches;
@@ -74,7 +94,7 @@ bool ControlFlow::TakeRandom(std::string_view keyword, std::string_view argument
         return true;
     }
     if (keyword == "#ENDIF" || (keyword == "#END" && gui::UpperCase(argument) == "IF")) {
-        PopThrough(Block::If);
+        PopTo(Block::If, true);
         return true;
     }
     return false;
@@ -82,14 +102,15 @@ bool ControlFlow::TakeRandom(std::string_view keyword, std::string_view argument
 
 bool ControlFlow::TakeSwitch(std::string_view keyword, std::string_view argument) {
     if (keyword == "#SWITCH" || keyword == "#SETSWITCH") {
-        const bool outer = Active();
+        // A block past the depth limit draws nothing.
+        const bool outer = Active() && blocks_.size() < kMaxDepth;
         const int32_t n = IntegerArgument(argument);
-        blocks_.push_back({Block::Switch, outer, false, outer ? (keyword == "#SWITCH" ? draw_(n) : n) : 0});
+        Push({Block::Switch, outer, false, outer ? (keyword == "#SWITCH" ? draw_(n) : n) : 0});
         return true;
     }
     if (keyword == "#CASE" || keyword == "#DEF" || keyword == "#SKIP") {
-        if (Innermost(Block::Switch) == nullptr) return true;
-        while (blocks_.back().type != Block::Switch) blocks_.pop_back();
+        PopTo(Block::Switch, false);
+        if (!Open(Block::Switch) || TooDeep()) return true;
         Block& block = blocks_.back();
         // Once inside, execution falls through later cases until #SKIP.
         if (keyword == "#SKIP" && block.taken) block.skipped = true;
@@ -99,7 +120,7 @@ bool ControlFlow::TakeSwitch(std::string_view keyword, std::string_view argument
         return true;
     }
     if (keyword == "#ENDSW") {
-        PopThrough(Block::Switch);
+        PopTo(Block::Switch, true);
         return true;
     }
     return false;

@@ -72,7 +72,16 @@ void ExtendedReader::Interpret(std::string_view line) {
     const size_t keywordEnd = std::min(upper.find_first_of(kBlanks), upper.size());
     const std::string_view keyword = std::string_view(upper).substr(0, keywordEnd);
     const std::string_view argument = Trim(line.substr(keywordEnd));
-    if (flow_.Take(keyword, argument) || !flow_.Active()) return;
+    if (flow_.Take(keyword, argument)) {
+        if (flow_.TooDeep() && !reportedTooDeep_) {
+            reportedTooDeep_ = true;
+            throw EExtendedChartError(gui::Format(
+                "#RANDOM, #IF and #SWITCH blocks nest deeper than %zu levels; the blocks deeper than that are skipped",
+                ControlFlow::kMaxDepth));
+        }
+        return;
+    }
+    if (!flow_.Active()) return;
     if (Definition(line, upper, keyword, argument)) return;
     if (!ReadHeaderLine(line, upper, header_, host_, encoding_)) ChannelLine(line, upper);
 }

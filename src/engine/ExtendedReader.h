@@ -36,6 +36,8 @@ private:
     int32_t ticksPerMeasure_;
     ChartEncoding encoding_;
     ControlFlow flow_;
+    // The first block past ControlFlow's depth limit has been reported; the others are not.
+    bool reportedTooDeep_ = false;
     bool base62_ = false;
     PlacedChart placed_;
 };

@@ -245,6 +245,34 @@ TEST_F(ExtendedTest, SwitchFallsThroughUntilSkipAndTakesDefWhenNoCaseMatches) {
     EXPECT_EQ(Chart(), (std::vector<Triple>{{13, 128, 4}, {14, 128, 5}}));
 }
 
+TEST_F(ExtendedTest, BlocksPastTheDepthLimitAreSkippedWholeAndReportedOnce) {
+    // Two runs of #IF nested past the limit, each holding a note; the lines after each run's
+    // #ENDIFs count again. A #SWITCH and a #RANDOM past the limit draw nothing, and their ends
+    // close them, not a kept block.
+    const size_t limit = engine::ControlFlow::kMaxDepth;
+    std::string nested;
+    for (size_t i = 0; i < limit + 5; ++i) nested += "#IF 1\n";
+    nested += "#SWITCH 2\n#CASE 1\n#00112:01\n#ENDSW\n#RANDOM 2\n#IF 1\n#00113:01\n#ENDRANDOM\n#00114:01\n";
+    for (size_t i = 0; i < limit + 5; ++i) nested += "#ENDIF\n";
+    // Right at the limit (the #RANDOM is the first level) the innermost block still counts.
+    std::string atLimit;
+    for (size_t i = 1; i < limit; ++i) atLimit += "#IF 1\n";
+    atLimit += "#00116:01\n";
+    for (size_t i = 1; i < limit; ++i) atLimit += "#ENDIF\n";
+    const engine::LoadResult result = [&] {
+        bms.Options.Extended = true;
+        bms.Options.DrawRandom = [this](int32_t) { return ++drawsAsked, 1; };
+        drawsAsked = 0;
+        return LoadResultOf("#RANDOM 1\n" + nested + "#00111:01\n" + nested + "#00115:01\n" + atLimit + "#ENDRANDOM\n");
+    }();
+    ASSERT_TRUE(result.Loaded);
+    EXPECT_EQ(drawsAsked, 1);
+    EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 1}, {15, 128, 1}, {16, 128, 1}}));
+    ASSERT_EQ(result.DroppedCount, 1u);
+    EXPECT_EQ(result.Dropped[0].Line, static_cast<int32_t>(limit) + 1);
+    EXPECT_NE(result.Dropped[0].Reason.find(std::to_string(limit)), std::string::npos);
+}
+
 TEST(SeededDraw, IsReproducibleAndCoversOneToN) {
     engine::RandomDraw a = engine::SeededDraw(2026), b = engine::SeededDraw(2026), c = engine::SeededDraw(2027);
     std::vector<int32_t> fromA, fromB, fromC;
