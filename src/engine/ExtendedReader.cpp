@@ -41,6 +41,14 @@ int HexDigit(char c) {
     return digit < 16 ? digit : -1;
 }
 
+// A number of a line as the double it is kept in. One that does not fit a double (1e400) is
+// refused with the rest of its line; one too small for it (1e-400) becomes 0.
+double Number(std::string_view text) {
+    const double value = static_cast<double>(gui::StrToFloat(text));
+    if (!std::isfinite(value)) throw EExtendedChartError("浮動小数点オーバーフロー");
+    return value;
+}
+
 }  // namespace
 
 ExtendedReader::ExtendedReader(ReadingHost& host, TChartHeader& header, int32_t ticksPerMeasure, RandomDraw draw,
@@ -101,11 +109,11 @@ bool ExtendedReader::Definition(std::string_view line, std::string_view upper, s
     } else if (upper.starts_with("#BMP")) {
         if (host_.ShowsPictures()) host_.LoadPicture(definedSlot(4), encoding_.Cut(value(7), 100));
     } else if (upper.starts_with("#BPM") && keyword.size() > 4) {
-        const long double tempo = gui::StrToFloat(Trim(value(7)));
-        if (std::isfinite(tempo) && tempo > 0) placed_.tempoDefinitions[definedSlot(4)] = static_cast<double>(tempo);
+        const double tempo = Number(Trim(value(7)));
+        if (tempo > 0) placed_.tempoDefinitions[definedSlot(4)] = tempo;
     } else if (upper.starts_with("#STOP")) {
-        const long double length = gui::StrToFloat(Trim(value(8)));
-        if (std::isfinite(length) && length >= 0) placed_.stopDefinitions[definedSlot(5)] = static_cast<double>(length);
+        const double length = Number(Trim(value(8)));
+        if (length >= 0) placed_.stopDefinitions[definedSlot(5)] = length;
     } else if (keyword == "#LNOBJ") {
         if (argument.size() >= 2 && Slot(argument[0], argument[1]) > 0)
             placed_.longNoteEnds.insert(Slot(argument[0], argument[1]));
@@ -129,9 +137,9 @@ void ExtendedReader::ChannelLine(std::string_view line, std::string_view upper) 
     const std::string_view data = Trim(line.substr(7));
 
     if (a == '0' && b == '2') {
-        const long double length = gui::StrToFloat(data);
-        if (!std::isfinite(length) || length <= 0) throw EExtendedChartError("小節長が不正です");
-        placed_.measureLengths[static_cast<size_t>(measure)] = static_cast<double>(length);
+        const double length = Number(data);
+        if (length <= 0) throw EExtendedChartError("小節長が不正です");
+        placed_.measureLengths[static_cast<size_t>(measure)] = length;
         placed_.lastMeasure = std::max(placed_.lastMeasure, measure);
         return;
     }

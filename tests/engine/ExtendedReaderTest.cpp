@@ -371,10 +371,14 @@ TEST_F(ExtendedTest, AFourteenKeyChartUsesBothSidesAndBothKindsOfLongNote) {
 
 TEST_F(ExtendedTest, BrokenLinesAreSkippedAndImpossibleChartsFailTheLoad) {
     // Odd pairs, a letter where a number belongs, and control lines out of place.
+    // Numbers beyond a double's range, and one that becomes a measure of length 0.
     ASSERT_TRUE(LoadExtended("#ENDIF\n#ELSE\n#CASE 1\n#SKIP\n#ENDSW\n#ENDRANDOM\n#00111:01?!0\n#00102:-1\n"
-                             "#00102:abc\n#WAV0! x.wav\n#STOP01 -5\n#BPM01 0\n#00108:01\n#00109:01\n#IF 1\n"));
+                             "#00102:abc\n#WAV0! x.wav\n#STOP01 -5\n#BPM01 0\n#00108:01\n#00109:01\n"
+                             "#BPM02 1e400\n#STOP02 1e400\n#00002:1e400\n#00002:1e-400\n#00108:0202\n#00109:0002\n"
+                             "#IF 1\n"));
     EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 1}}));
     EXPECT_DOUBLE_EQ(bms.Chart().Time(0), 2000);
+    EXPECT_EQ(PositionAt(3000), 192);
     EXPECT_FALSE(LoadExtended("#BPM 0\n#00111:01\n"));
     EXPECT_FALSE(LoadExtended("#BPM 120\n#00102:1e9\n#99911:01\n"));
 }
