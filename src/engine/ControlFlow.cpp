@@ -60,6 +60,16 @@ void ControlFlow::PopTo(Block::Type type, bool inclusive) {
     if (inclusive) Pop();
 }
 
+int32_t ControlFlow::BlockValue(bool draws, std::string_view argument) {
+    const int32_t n = IntegerArgument(argument);
+    if (n < 1) return 0;
+    return draws ? draw_(n) : n;
+}
+
+bool ControlFlow::Matches(int32_t value, std::string_view argument) {
+    return value >= 1 && value == IntegerArgument(argument);
+}
+
 bool ControlFlow::TakeRandom(std::string_view keyword, std::string_view argument) {
     if (keyword == "#RANDOM" || keyword == "#SETRANDOM") {
         // A #RANDOM at the level of an open one (no #IF opened since) replaces its value.
@@ -69,8 +79,7 @@ bool ControlFlow::TakeRandom(std::string_view keyword, std::string_view argument
         }
         if (TooDeep()) return true;
         Block& block = blocks_.back();
-        const int32_t n = IntegerArgument(argument);
-        if (block.outerActive) block.value = keyword == "#RANDOM" ? draw_(n) : n;
+        if (block.outerActive) block.value = BlockValue(keyword == "#RANDOM", argument);
         return true;
     }
     if (keyword == "#ENDRANDOM") {
@@ -80,7 +89,7 @@ bool ControlFlow::TakeRandom(std::string_view keyword, std::string_view argument
     if (keyword == "#IF") {
         const Block* random = InnermostRandom();
         const bool outer = Active();
-        const bool taken = random != nullptr && random->value == IntegerArgument(argument);
+        const bool taken = random != nullptr && Matches(random->value, argument);
         Push({Block::If, outer, outer && taken, 0, taken});
         return true;
     }
@@ -88,7 +97,9 @@ bool ControlFlow::TakeRandom(std::string_view keyword, std::string_view argument
         if (blocks_.empty() || Top() != Block::If || TooDeep()) return true;
         const Block* random = InnermostRandom();
         Block& block = blocks_.back();
-        const bool matches = keyword == "#ELSE" || (random != nullptr && random->value == IntegerArgument(argument));
+        // Without a #RANDOM the #IF is never taken and #ELSE is; under one without a value, nothing is.
+        const bool matches = random == nullptr ? keyword == "#ELSE"
+                                               : random->value >= 1 && (keyword == "#ELSE" || Matches(random->value, argument));
         block.active = block.outerActive && !block.taken && matches;
         block.taken = block.taken || matches;
         return true;
@@ -104,8 +115,7 @@ bool ControlFlow::TakeSwitch(std::string_view keyword, std::string_view argument
     if (keyword == "#SWITCH" || keyword == "#SETSWITCH") {
         // A block past the depth limit draws nothing.
         const bool outer = Active() && blocks_.size() < kMaxDepth;
-        const int32_t n = IntegerArgument(argument);
-        Push({Block::Switch, outer, false, outer ? (keyword == "#SWITCH" ? draw_(n) : n) : 0});
+        Push({Block::Switch, outer, false, outer ? BlockValue(keyword == "#SWITCH", argument) : 0});
         return true;
     }
     if (keyword == "#CASE" || keyword == "#DEF" || keyword == "#SKIP") {
@@ -114,8 +124,8 @@ bool ControlFlow::TakeSwitch(std::string_view keyword, std::string_view argument
         Block& block = blocks_.back();
         // Once inside, execution falls through later cases until #SKIP.
         if (keyword == "#SKIP" && block.taken) block.skipped = true;
-        if (keyword == "#CASE" && block.value == IntegerArgument(argument)) block.taken = true;
-        if (keyword == "#DEF") block.taken = true;
+        if (keyword == "#CASE" && Matches(block.value, argument)) block.taken = true;
+        if (keyword == "#DEF" && block.value >= 1) block.taken = true;
         block.active = block.outerActive && block.taken && !block.skipped;
         return true;
     }

@@ -42,11 +42,16 @@ private:
         enum Type : uint8_t { Random, If, Switch } type;
         bool outerActive;      // whether the lines around the block count
         bool active;           // whether the lines inside it count now
-        int32_t value = 0;     // the drawn value of a #RANDOM or #SWITCH
+        int32_t value = 0;     // the value of a #RANDOM or #SWITCH (BlockValue)
         bool taken = false;    // an #IF branch or a #SWITCH case has been entered
         bool skipped = false;  // a #SWITCH that has met #SKIP after its case
     };
 
+    // The value of a #RANDOM or #SWITCH (drawn) or of a #SETRANDOM or #SETSWITCH (set): from 1
+    // up, or 0 when the argument is no count from 1 up; under 0 no branch and no case is taken.
+    int32_t BlockValue(bool draws, std::string_view argument);
+    // Whether an #IF, #ELSEIF or #CASE for `argument` is taken under the value `value`.
+    static bool Matches(int32_t value, std::string_view argument);
     bool TakeRandom(std::string_view keyword, std::string_view argument);
     bool TakeSwitch(std::string_view keyword, std::string_view argument);
     // Opens a block, past kMaxDepth only as its kind.

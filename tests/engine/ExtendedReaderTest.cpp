@@ -209,6 +209,18 @@ TEST_F(ExtendedTest, RandomTakesOneBranchPerDraw) {
     ASSERT_TRUE(LoadExtended("#SETRANDOM 2\n#00111:09\n#IF 2\n#00112:01\n#ENDIF\n#IF 1\n#00113:01\n#ENDIF\n"));
     EXPECT_EQ(drawsAsked, 0);
     EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 9}, {12, 128, 1}}));
+    // An argument that is no count from 1 up draws nothing, and the block takes no branch: not
+    // #IF 0, not an empty #IF, not #ELSE; no #CASE and not #DEF. Lines after it count.
+    for (const char* set : {"", "SET"})
+        for (const char* argument : {"", "abc", "0", "-2"}) {
+            const std::string blocks = std::string("#") + set + "RANDOM " + argument +
+                                       "\n#IF 0\n#00111:01\n#ENDIF\n#IF\n#00112:01\n#ELSE\n#00113:01\n#ENDIF\n"
+                                       "#ENDRANDOM\n#" + set + "SWITCH " + argument +
+                                       "\n#CASE 0\n#00114:01\n#CASE\n#00115:01\n#DEF\n#00116:01\n#ENDSW\n#00117:01\n";
+            ASSERT_TRUE(LoadExtended(blocks, {1, 1}));
+            EXPECT_EQ(drawsAsked, 0) << blocks;
+            EXPECT_EQ(Chart(), (std::vector<Triple>{{17, 128, 1}})) << blocks;
+        }
 }
 
 TEST_F(ExtendedTest, NestedRandomInsideASkippedBranchIsSkippedWholeAndDrawsNothing) {
