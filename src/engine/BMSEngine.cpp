@@ -168,17 +168,18 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     chart_ = Timeline();
     songCursor_ = Timeline::PositionCursor(&chart_);
 
-    std::string text;
+    // The lines are read straight from the file's bytes, without a copy: a chart may be large.
+    std::vector<uint8_t> bytes;
     try {
-        const std::vector<uint8_t> bytes = gui::bmp::ReadFileBytes(fileName);
-        text.assign(bytes.begin(), bytes.end());
+        bytes = gui::bmp::ReadFileBytes(fileName);
     } catch (const gui::Exception&) {
         media_.Stop();
         return Failed(std::move(host.result), LoadStep::File, UnreadableFile(fileName));
     }
-    if (const size_t end = text.find(kCtrlZ); end != std::string::npos) text.resize(end);
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (const size_t end = text.find(kCtrlZ); end != std::string_view::npos) text = text.substr(0, end);
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
-    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     // Decided once for the whole file.
     const ChartEncoding encoding{gui::DetectTextEncoding(text)};
     // The files a chart names are looked up in listings of its folders read once per load.
@@ -198,7 +199,7 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     try {
         for (size_t i = 0; i <= text.size(); ++i) {
             if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
-            if (i > start) reading->ReadLine(std::string_view(text).substr(start, i - start));
+            if (i > start) reading->ReadLine(text.substr(start, i - start));
             // CR LF ends one line.
             if (!(i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n')) ++host.line;
             start = i + 1;

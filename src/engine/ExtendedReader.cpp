@@ -59,6 +59,12 @@ Timeline ExtendedReader::Build() { return BuildExtendedTimeline(std::move(placed
 
 void ExtendedReader::ReadLine(std::string_view line) {
     try {
+        if (line.size() > kMaxLineLength) {
+            if (reportedLongLine_) return;
+            reportedLongLine_ = true;
+            throw EExtendedChartError(gui::Format("the line is %zu bytes long; lines longer than %zu bytes are skipped",
+                                                  line.size(), kMaxLineLength));
+        }
         Interpret(Trim(line));
     } catch (const gui::Exception& e) {
         // A failing line is abandoned; what it stored before the failure stays.
@@ -156,7 +162,7 @@ void ExtendedReader::ChannelLine(std::string_view line, std::string_view upper) 
     else if ((a == '5' || a == '6') && key) role = PlacedRole::LongNote, kind = (a - '4') * 10 + (b - '0');
     else return;  // pictures we do not show, invisible notes, mines and unknown channels
 
-    const int32_t slots = static_cast<int32_t>(std::min<size_t>(data.size() / 2, INT32_MAX));
+    const int32_t slots = static_cast<int32_t>(data.size() / 2);  // the line is at most kMaxLineLength long
     for (int32_t j = 0; j < slots; ++j) {
         const char high = data[2 * static_cast<size_t>(j)], low = data[2 * static_cast<size_t>(j) + 1];
         const int value = role == PlacedRole::HexTempo ? (HexDigit(high) < 0 || HexDigit(low) < 0
@@ -164,6 +170,12 @@ void ExtendedReader::ChannelLine(std::string_view line, std::string_view upper) 
                                                         : HexDigit(high) * 16 + HexDigit(low))
                                                  : Slot(high, low);
         if (value <= 0) continue;  // empty, or not a number in this base
+        if (placed_.objects.size() >= kMaxObjects) {
+            if (reportedManyObjects_) return;
+            reportedManyObjects_ = true;
+            throw EExtendedChartError(
+                gui::Format("the chart places more than %zu objects; the objects from here on are left out", kMaxObjects));
+        }
         const int32_t divisor = std::gcd(j, slots);
         placed_.objects.push_back({measure, j / divisor, slots / divisor, value,
                                    static_cast<uint32_t>(placed_.objects.size()), role, static_cast<uint8_t>(kind)});

@@ -285,6 +285,30 @@ TEST_F(ExtendedTest, BlocksPastTheDepthLimitAreSkippedWholeAndReportedOnce) {
     EXPECT_NE(result.Dropped[0].Reason.find(std::to_string(limit)), std::string::npos);
 }
 
+TEST_F(ExtendedTest, OverlongLinesAndObjectsPastTheLimitAreLeftOutAndReportedOnce) {
+    // Two lines over the length limit (one would place half a million notes), then background
+    // lines of 1001 objects each in 1000 measures: the millionth object is placed on line 1002.
+    const size_t limit = engine::ExtendedReader::kMaxLineLength;
+    std::string chart = "#00111:" + std::string(limit - 6, '1') + "\n#TITLE " + std::string(limit, 'x') + "\n";
+    std::string pairs;
+    for (int j = 0; j < 1001; ++j) pairs += "01";
+    char prefix[16];
+    for (int m = 0; m < 1000; ++m) {
+        std::snprintf(prefix, sizeof prefix, "#%03d01:", m);
+        chart += prefix + pairs + "\n";
+    }
+    bms.Options.Extended = true;
+    const engine::LoadResult result = LoadResultOf(chart);
+    ASSERT_TRUE(result.Loaded);
+    EXPECT_EQ(bms.Header().Title, "");
+    EXPECT_EQ(static_cast<size_t>(bms.Chart().Count()), engine::ExtendedReader::kMaxObjects + 1);  // and the end
+    EXPECT_EQ(Table().back(), (Triple{200, 1001 * 128, 120}));
+    ASSERT_EQ(result.DroppedCount, 2u);
+    EXPECT_EQ(result.Dropped[0].Line, 1);
+    EXPECT_EQ(result.Dropped[1].Line, 1002);
+    EXPECT_NE(result.Dropped[1].Reason.find("1000000 objects"), std::string::npos);
+}
+
 TEST(SeededDraw, IsReproducibleAndCoversOneToN) {
     engine::RandomDraw a = engine::SeededDraw(2026), b = engine::SeededDraw(2026), c = engine::SeededDraw(2027);
     std::vector<int32_t> fromA, fromB, fromC;
