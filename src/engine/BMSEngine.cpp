@@ -25,6 +25,8 @@
 #include "media/DXSounds.h"
 #include "media/MPlayer.h"
 #include "media/Movie.h"
+#include "media/Wave.h"
+#include "media/WaveCollection.h"
 
 namespace engine {
 namespace {
@@ -56,6 +58,19 @@ public:
     void Echo(const std::string& text) override { engine_.ConsoleLine(text, gui::clAqua); }
     void Drop(const std::string& reason) override { DropLine(line, reason); }
     void Progress() override { engine_.ReportLoadProgress(); }
+    double SoundLength(int slot) override {
+        const TMediaSlots& slots = engine_.Slots();
+        if (slot < 0 || slot >= slots.Count() || slots.SoundState[slot] < 0 || slots.Sounds[slot] == nullptr) return 0;
+        // The wave keeps its own rate; play speed changes the song's pace and the sound's alike.
+        const media::TWave& wave = slots.Sounds[slot]->Wave();
+        const media::TWaveFormatEx format = wave.Format();
+        const double bytesPerSecond = static_cast<double>(format.nBlockAlign) * format.nSamplesPerSec;
+        return bytesPerSecond > 0 ? static_cast<double>(wave.Size()) * 1000.0 / bytesPerSecond : 0;
+    }
+    double MovieLength(int slot) override {
+        const auto movie = engine_.Slots().BgaMovies.find(slot);
+        return movie != engine_.Slots().BgaMovies.end() ? movie->second->DurationMs() : 0;
+    }
 
     void DropLine(int32_t number, const std::string& reason) {
         if (result.Dropped.size() < LoadResult::kMaxDroppedLines) result.Dropped.push_back({number, reason});

@@ -55,7 +55,12 @@ ExtendedReader::ExtendedReader(ReadingHost& host, TChartHeader& header, int32_t 
                                ChartEncoding encoding)
     : host_(host), header_(header), ticksPerMeasure_(ticksPerMeasure), encoding_(encoding), flow_(std::move(draw)) {}
 
-Timeline ExtendedReader::Build() { return BuildExtendedTimeline(std::move(placed_), header_.Bpm, ticksPerMeasure_); }
+Timeline ExtendedReader::Build() {
+    return BuildExtendedTimeline(std::move(placed_), header_.Bpm, ticksPerMeasure_, [this](const TChartObject& object) {
+        return object.Kind == kBaseImage || object.Kind == kLayerImage ? host_.MovieLength(object.Value)
+                                                                       : host_.SoundLength(object.Value);
+    });
+}
 
 void ExtendedReader::ReadLine(std::string_view line) {
     try {

@@ -19,6 +19,8 @@ int Movie::Width() const { return playback_->Source().Info().width; }
 
 int Movie::Height() const { return playback_->Source().Info().height; }
 
+double Movie::DurationMs() const { return static_cast<double>(playback_->Source().Info().durationUs) / 1000.0; }
+
 void Movie::ShowOn(TDirectDrawSurface& surface, const gui::TRect& fit) { playback_->ShowOn(surface, fit); }
 
 void Movie::Restart() { playback_->Restart(); }

@@ -7,6 +7,7 @@
 
 #include "EngineFixture.h"
 #include "engine/ExtendedReader.h"
+#include "support/MovieFiles.h"
 
 namespace enginetest {
 namespace {
@@ -194,9 +195,9 @@ TEST_F(ExtendedTest, LongNotePairsStartWithASoundAndEndSilently) {
                              "#00152:0405\n#00113:0600ZZ00\n#00213:ZZ\n"));
     EXPECT_EQ(Chart(), (std::vector<Triple>{{12, 128, 4}, {13, 128, 6}, {11, 192, 1}, {11, 320, 3}}));
     EXPECT_TRUE(SameSchedule(Schedule(), {{2000, 6}, {2000, 4}, {3000, 1}, {5000, 3}}));
-    // The song lasts until after the last end, silent as it is.
+    // The song lasts a measure past the last end, silent as it is.
     ASSERT_TRUE(LoadExtended("#00151:01\n#00551:02\n"));
-    EXPECT_EQ(Table().back(), (Triple{200, 7 * 128, 120}));
+    EXPECT_EQ(Table().back(), (Triple{200, 6 * 128, 120}));
 }
 
 TEST_F(ExtendedTest, RandomTakesOneBranchPerDraw) {
@@ -302,11 +303,37 @@ TEST_F(ExtendedTest, OverlongLinesAndObjectsPastTheLimitAreLeftOutAndReportedOnc
     ASSERT_TRUE(result.Loaded);
     EXPECT_EQ(bms.Header().Title, "");
     EXPECT_EQ(static_cast<size_t>(bms.Chart().Count()), engine::ExtendedReader::kMaxObjects + 1);  // and the end
-    EXPECT_EQ(Table().back(), (Triple{200, 1001 * 128, 120}));
+    EXPECT_EQ(Table().back(), (Triple{200, 1000 * 128, 120}));
     ASSERT_EQ(result.DroppedCount, 2u);
     EXPECT_EQ(result.Dropped[0].Line, 1);
     EXPECT_EQ(result.Dropped[1].Line, 1002);
     EXPECT_NE(result.Dropped[1].Reason.find("1000000 objects"), std::string::npos);
+}
+
+TEST_F(ExtendedTest, TheSongEndsWhenItsLastSoundAndMovieEndNotAfterEmptyMeasures) {
+    // 120 BPM: a measure is 2000 ms (128 ticks). A 5 s background sound from measure 1 outlasts
+    // the last note (measure 2, 0.5 s); lines up to measure 933 only set measure lengths.
+    testsupport::WriteFile(dir / "long.wav", Wav(8000, std::vector<int16_t>(5 * 8000, 100)));
+    testsupport::WriteFile(dir / "short.wav", Wav(8000, std::vector<int16_t>(4000, 100)));
+    const std::string chart = "#BPM 120\n#WAV01 long.wav\n#WAV02 short.wav\n#00101:01\n#00211:02\n#50002:0.5\n"
+                              "#93302:0.75\n";
+    ASSERT_TRUE(LoadExtended(chart));
+    EXPECT_DOUBLE_EQ(bms.Chart().EndTime(), 7000);
+    EXPECT_EQ(bms.Chart().EndPosition(), 7 * 64);
+    EXPECT_EQ(Table().back(), (Triple{200, 7 * 64, 120}));
+
+    // A 10 s movie shown from measure 1 ends it at 12 s.
+    testsupport::WriteNumberedMovie(dir / "clip.avi", "mpeg4", 32, 24, 2, 20);
+    display.Initialize();
+    bms.Options.Extended = true;
+    ASSERT_TRUE(LoadResultOf(chart + "#BMP03 clip.avi\n#00104:03\n", 0).Loaded);
+    EXPECT_NEAR(bms.Chart().EndTime(), 12000, 1);
+
+    // The fixed dialect keeps its end marker after the measure-length lines, as it always has.
+    bms.Options.Extended = false;
+    ASSERT_TRUE(Load(chart));
+    EXPECT_EQ(Table().back(), (Triple{200, 119552, 120}));
+    EXPECT_EQ(bms.Chart().EndPosition(), 119552 + 256);
 }
 
 TEST(SeededDraw, IsReproducibleAndCoversOneToN) {
@@ -371,11 +398,11 @@ TEST_F(ExtendedTest, ASevenKeyChartAgreesWithTimesWorkedOutByHand) {
         if (inner == 3) expected.emplace_back(3000, 228);   // 6C at beat 8
         if (outer == 2) expected.emplace_back(3400, 229);   // 6D at beat 10
         EXPECT_TRUE(SameSchedule(Schedule(), expected)) << "seed " << seed;
-        // Beat 23 starts measure 6, two after the last one used (measure 2 has 3 beats); 150
+        // No sound is loaded: the song ends a measure after the last object (beat 18), at 150
         // BPM from beat 15 on.
-        EXPECT_EQ(Table().back(), (Triple{200, 23 * 32, 120}));
-        EXPECT_DOUBLE_EQ(bms.Chart().Time(bms.Chart().LastObject()), 4400 + 8 * 400);
-        EXPECT_EQ(bms.Chart().EndPosition(), 23 * 32 + 256);
+        EXPECT_EQ(Table().back(), (Triple{200, 22 * 32, 120}));
+        EXPECT_DOUBLE_EQ(bms.Chart().Time(bms.Chart().LastObject()), 4400 + 7 * 400);
+        EXPECT_EQ(bms.Chart().EndPosition(), 22 * 32);
         EXPECT_EQ(PositionAt(2500), 192);  // inside the stop at beat 6
         EXPECT_EQ(PositionAt(4400 + 400), 15 * 32 + 32);
     }
