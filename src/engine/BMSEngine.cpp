@@ -25,6 +25,8 @@
 #include "media/DXSounds.h"
 #include "media/MPlayer.h"
 #include "media/Movie.h"
+#include "media/Wave.h"
+#include "media/WaveCollection.h"
 
 namespace engine {
 namespace {
@@ -56,6 +58,19 @@ public:
     void Echo(const std::string& text) override { engine_.ConsoleLine(text, gui::clAqua); }
     void Drop(const std::string& reason) override { DropLine(line, reason); }
     void Progress() override { engine_.ReportLoadProgress(); }
+    double SoundLength(int slot) override {
+        const TMediaSlots& slots = engine_.Slots();
+        if (slot < 0 || slot >= slots.Count() || slots.SoundState[slot] < 0 || slots.Sounds[slot] == nullptr) return 0;
+        // The wave keeps its own rate; play speed changes the song's pace and the sound's alike.
+        const media::TWave& wave = slots.Sounds[slot]->Wave();
+        const media::TWaveFormatEx format = wave.Format();
+        const double bytesPerSecond = static_cast<double>(format.nBlockAlign) * format.nSamplesPerSec;
+        return bytesPerSecond > 0 ? static_cast<double>(wave.Size()) * 1000.0 / bytesPerSecond : 0;
+    }
+    double MovieLength(int slot) override {
+        const auto movie = engine_.Slots().BgaMovies.find(slot);
+        return movie != engine_.Slots().BgaMovies.end() ? movie->second->DurationMs() : 0;
+    }
 
     void DropLine(int32_t number, const std::string& reason) {
         if (result.Dropped.size() < LoadResult::kMaxDroppedLines) result.Dropped.push_back({number, reason});
@@ -171,17 +186,18 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     chart_ = Timeline();
     songCursor_ = Timeline::PositionCursor(&chart_);
 
-    std::string text;
+    // The lines are read straight from the file's bytes, without a copy: a chart may be large.
+    std::vector<uint8_t> bytes;
     try {
-        const std::vector<uint8_t> bytes = gui::bmp::ReadFileBytes(fileName);
-        text.assign(bytes.begin(), bytes.end());
+        bytes = gui::bmp::ReadFileBytes(fileName);
     } catch (const gui::Exception&) {
         media_.Stop();
         return Failed(std::move(host.result), LoadStep::File, UnreadableFile(fileName));
     }
-    if (const size_t end = text.find(kCtrlZ); end != std::string::npos) text.resize(end);
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (const size_t end = text.find(kCtrlZ); end != std::string_view::npos) text = text.substr(0, end);
     // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
-    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     // Decided once for the whole file.
     const ChartEncoding encoding{gui::DetectTextEncoding(text)};
     // The files a chart names are looked up in listings of its folders read once per load.
@@ -201,7 +217,7 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     try {
         for (size_t i = 0; i <= text.size(); ++i) {
             if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
-            if (i > start) reading->ReadLine(std::string_view(text).substr(start, i - start));
+            if (i > start) reading->ReadLine(text.substr(start, i - start));
             // CR LF ends one line.
             if (!(i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n')) ++host.line;
             start = i + 1;

@@ -29,52 +29,83 @@ bool ControlFlow::Take(std::string_view keyword, std::string_view argument) {
     return TakeRandom(keyword, argument) || TakeSwitch(keyword, argument);
 }
 
-ControlFlow::Block* ControlFlow::Innermost(Block::Type type) {
+void ControlFlow::Push(const Block& block) {
+    ++open_[block.type];
+    if (blocks_.size() < kMaxDepth)
+        blocks_.push_back(block);
+    else
+        deeper_.push_back(block.type);
+}
+
+void ControlFlow::Pop() {
+    if (!deeper_.empty()) {
+        --open_[deeper_.back()];
+        deeper_.pop_back();
+    } else {
+        --open_[blocks_.back().type];
+        blocks_.pop_back();
+    }
+}
+
+const ControlFlow::Block* ControlFlow::InnermostRandom() const {
     for (auto it = blocks_.rbegin(); it != blocks_.rend(); ++it)
-        if (it->type == type) return &*it;
+        if (it->type == Block::Random) return &*it;
     return nullptr;
 }
 
-void ControlFlow::PopThrough(Block::Type type) {
-    if (Innermost(type) == nullptr) return;
-    while (blocks_.back().type != type) blocks_.pop_back();
-    blocks_.pop_back();
+void ControlFlow::PopTo(Block::Type type, bool inclusive) {
+    if (!Open(type)) return;
+    // Each block is closed once: the work of all closes together is that of the opens.
+    while (Top() != type) Pop();
+    if (inclusive) Pop();
+}
+
+int32_t ControlFlow::BlockValue(bool draws, std::string_view argument) {
+    const int32_t n = IntegerArgument(argument);
+    if (n < 1) return 0;
+    return draws ? draw_(n) : n;
+}
+
+bool ControlFlow::Matches(int32_t value, std::string_view argument) {
+    return value >= 1 && value == IntegerArgument(argument);
 }
 
 bool ControlFlow::TakeRandom(std::string_view keyword, std::string_view argument) {
     if (keyword == "#RANDOM" || keyword == "#SETRANDOM") {
         // A #RANDOM at the level of an open one (no #IF opened since) replaces its value.
-        if (blocks_.empty() || blocks_.back().type != Block::Random) {
+        if (blocks_.empty() || Top() != Block::Random) {
             const bool active = Active();
-            blocks_.push_back({Block::Random, active, active});
+            Push({Block::Random, active, active});
         }
+        if (TooDeep()) return true;
         Block& block = blocks_.back();
-        const int32_t n = IntegerArgument(argument);
-        if (block.outerActive) block.value = keyword == "#RANDOM" ? draw_(n) : n;
+        if (block.outerActive) block.value = BlockValue(keyword == "#RANDOM", argument);
         return true;
     }
     if (keyword == "#ENDRANDOM") {
-        PopThrough(Block::Random);
+        PopTo(Block::Random, true);
         return true;
     }
     if (keyword == "#IF") {
-        const Block* random = Innermost(Block::Random);
+        const Block* random = InnermostRandom();
         const bool outer = Active();
-        const bool taken = random != nullptr && random->value == IntegerArgument(argument);
-        blocks_.push_back({Block::If, outer, outer && taken, 0, taken});
+        const bool taken = random != nullptr && Matches(random->value, argument);
+        Push({Block::If, outer, outer && taken, 0, taken});
         return true;
     }
     if (keyword == "#ELSEIF" || keyword == "#ELSE") {
-        if (blocks_.empty() || blocks_.back().type != Block::If) return true;
-        const Block* random = Innermost(Block::Random);
+        if (blocks_.empty() || Top() != Block::If || TooDeep()) return true;
+        const Block* random = InnermostRandom();
         Block& block = blocks_.back();
-        const bool matches = keyword == "#ELSE" || (random != nullptr && random->value == IntegerArgument(argument));
+        // Without a #RANDOM the #IF is never taken and #ELSE is; under one without a value, nothing is.
+        const bool matches = random == nullptr ? keyword == "#ELSE"
+                                               : random->value >= 1 && (keyword == "#ELSE" || Matches(random->value, argument));
         block.active = block.outerActive && !block.taken && matches;
         block.taken = block.taken || matches;
         return true;
     }
     if (keyword == "#ENDIF" || (keyword == "#END" && gui::UpperCase(argument) == "IF")) {
-        PopThrough(Block::If);
+        PopTo(Block::If, true);
         return true;
     }
     return false;
@@ -82,24 +113,24 @@ bool ControlFlow::TakeRandom(std::string_view keyword, std::string_view argument
 
 bool ControlFlow::TakeSwitch(std::string_view keyword, std::string_view argument) {
     if (keyword == "#SWITCH" || keyword == "#SETSWITCH") {
-        const bool outer = Active();
-        const int32_t n = IntegerArgument(argument);
-        blocks_.push_back({Block::Switch, outer, false, outer ? (keyword == "#SWITCH" ? draw_(n) : n) : 0});
+        // A block past the depth limit draws nothing.
+        const bool outer = Active() && blocks_.size() < kMaxDepth;
+        Push({Block::Switch, outer, false, outer ? BlockValue(keyword == "#SWITCH", argument) : 0});
         return true;
     }
     if (keyword == "#CASE" || keyword == "#DEF" || keyword == "#SKIP") {
-        if (Innermost(Block::Switch) == nullptr) return true;
-        while (blocks_.back().type != Block::Switch) blocks_.pop_back();
+        PopTo(Block::Switch, false);
+        if (!Open(Block::Switch) || TooDeep()) return true;
         Block& block = blocks_.back();
         // Once inside, execution falls through later cases until #SKIP.
         if (keyword == "#SKIP" && block.taken) block.skipped = true;
-        if (keyword == "#CASE" && block.value == IntegerArgument(argument)) block.taken = true;
-        if (keyword == "#DEF") block.taken = true;
+        if (keyword == "#CASE" && Matches(block.value, argument)) block.taken = true;
+        if (keyword == "#DEF" && block.value >= 1) block.taken = true;
         block.active = block.outerActive && block.taken && !block.skipped;
         return true;
     }
     if (keyword == "#ENDSW") {
-        PopThrough(Block::Switch);
+        PopTo(Block::Switch, true);
         return true;
     }
     return false;

@@ -41,16 +41,35 @@ int HexDigit(char c) {
     return digit < 16 ? digit : -1;
 }
 
+// A number of a line as the double it is kept in. One that does not fit a double (1e400) is
+// refused with the rest of its line; one too small for it (1e-400) becomes 0.
+double Number(std::string_view text) {
+    const double value = static_cast<double>(gui::StrToFloat(text));
+    if (!std::isfinite(value)) throw EExtendedChartError("浮動小数点オーバーフロー");
+    return value;
+}
+
 }  // namespace
 
 ExtendedReader::ExtendedReader(ReadingHost& host, TChartHeader& header, int32_t ticksPerMeasure, RandomDraw draw,
                                ChartEncoding encoding)
     : host_(host), header_(header), ticksPerMeasure_(ticksPerMeasure), encoding_(encoding), flow_(std::move(draw)) {}
 
-Timeline ExtendedReader::Build() { return BuildExtendedTimeline(std::move(placed_), header_.Bpm, ticksPerMeasure_); }
+Timeline ExtendedReader::Build() {
+    return BuildExtendedTimeline(std::move(placed_), header_.Bpm, ticksPerMeasure_, [this](const TChartObject& object) {
+        return object.Kind == kBaseImage || object.Kind == kLayerImage ? host_.MovieLength(object.Value)
+                                                                       : host_.SoundLength(object.Value);
+    });
+}
 
 void ExtendedReader::ReadLine(std::string_view line) {
     try {
+        if (line.size() > kMaxLineLength) {
+            if (reportedLongLine_) return;
+            reportedLongLine_ = true;
+            throw EExtendedChartError(gui::Format("the line is %zu bytes long; lines longer than %zu bytes are skipped",
+                                                  line.size(), kMaxLineLength));
+        }
         Interpret(Trim(line));
     } catch (const gui::Exception& e) {
         // A failing line is abandoned; what it stored before the failure stays.
@@ -72,7 +91,16 @@ void ExtendedReader::Interpret(std::string_view line) {
     const size_t keywordEnd = std::min(upper.find_first_of(kBlanks), upper.size());
     const std::string_view keyword = std::string_view(upper).substr(0, keywordEnd);
     const std::string_view argument = Trim(line.substr(keywordEnd));
-    if (flow_.Take(keyword, argument) || !flow_.Active()) return;
+    if (flow_.Take(keyword, argument)) {
+        if (flow_.TooDeep() && !reportedTooDeep_) {
+            reportedTooDeep_ = true;
+            throw EExtendedChartError(gui::Format(
+                "#RANDOM, #IF and #SWITCH blocks nest deeper than %zu levels; the blocks deeper than that are skipped",
+                ControlFlow::kMaxDepth));
+        }
+        return;
+    }
+    if (!flow_.Active()) return;
     if (Definition(line, upper, keyword, argument)) return;
     if (!ReadHeaderLine(line, upper, header_, host_, encoding_)) ChannelLine(line, upper);
 }
@@ -92,11 +120,11 @@ bool ExtendedReader::Definition(std::string_view line, std::string_view upper, s
     } else if (upper.starts_with("#BMP")) {
         if (host_.ShowsPictures()) host_.LoadPicture(definedSlot(4), encoding_.Cut(value(7), 100));
     } else if (upper.starts_with("#BPM") && keyword.size() > 4) {
-        const long double tempo = gui::StrToFloat(Trim(value(7)));
-        if (std::isfinite(tempo) && tempo > 0) placed_.tempoDefinitions[definedSlot(4)] = static_cast<double>(tempo);
+        const double tempo = Number(Trim(value(7)));
+        if (tempo > 0) placed_.tempoDefinitions[definedSlot(4)] = tempo;
     } else if (upper.starts_with("#STOP")) {
-        const long double length = gui::StrToFloat(Trim(value(8)));
-        if (std::isfinite(length) && length >= 0) placed_.stopDefinitions[definedSlot(5)] = static_cast<double>(length);
+        const double length = Number(Trim(value(8)));
+        if (length >= 0) placed_.stopDefinitions[definedSlot(5)] = length;
     } else if (keyword == "#LNOBJ") {
         if (argument.size() >= 2 && Slot(argument[0], argument[1]) > 0)
             placed_.longNoteEnds.insert(Slot(argument[0], argument[1]));
@@ -120,9 +148,9 @@ void ExtendedReader::ChannelLine(std::string_view line, std::string_view upper) 
     const std::string_view data = Trim(line.substr(7));
 
     if (a == '0' && b == '2') {
-        const long double length = gui::StrToFloat(data);
-        if (!std::isfinite(length) || length <= 0) throw EExtendedChartError("小節長が不正です");
-        placed_.measureLengths[static_cast<size_t>(measure)] = static_cast<double>(length);
+        const double length = Number(data);
+        if (length <= 0) throw EExtendedChartError("小節長が不正です");
+        placed_.measureLengths[static_cast<size_t>(measure)] = length;
         placed_.lastMeasure = std::max(placed_.lastMeasure, measure);
         return;
     }
@@ -139,7 +167,7 @@ void ExtendedReader::ChannelLine(std::string_view line, std::string_view upper) 
     else if ((a == '5' || a == '6') && key) role = PlacedRole::LongNote, kind = (a - '4') * 10 + (b - '0');
     else return;  // pictures we do not show, invisible notes, mines and unknown channels
 
-    const int32_t slots = static_cast<int32_t>(std::min<size_t>(data.size() / 2, INT32_MAX));
+    const int32_t slots = static_cast<int32_t>(data.size() / 2);  // the line is at most kMaxLineLength long
     for (int32_t j = 0; j < slots; ++j) {
         const char high = data[2 * static_cast<size_t>(j)], low = data[2 * static_cast<size_t>(j) + 1];
         const int value = role == PlacedRole::HexTempo ? (HexDigit(high) < 0 || HexDigit(low) < 0
@@ -147,6 +175,12 @@ void ExtendedReader::ChannelLine(std::string_view line, std::string_view upper) 
                                                         : HexDigit(high) * 16 + HexDigit(low))
                                                  : Slot(high, low);
         if (value <= 0) continue;  // empty, or not a number in this base
+        if (placed_.objects.size() >= kMaxObjects) {
+            if (reportedManyObjects_) return;
+            reportedManyObjects_ = true;
+            throw EExtendedChartError(
+                gui::Format("the chart places more than %zu objects; the objects from here on are left out", kMaxObjects));
+        }
         const int32_t divisor = std::gcd(j, slots);
         placed_.objects.push_back({measure, j / divisor, slots / divisor, value,
                                    static_cast<uint32_t>(placed_.objects.size()), role, static_cast<uint8_t>(kind)});

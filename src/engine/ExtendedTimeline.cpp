@@ -1,6 +1,7 @@
 #include "engine/ExtendedTimeline.h"
 
 #include <algorithm>
+#include <cmath>
 #include <span>
 
 #include "engine/TimingChecks.h"
@@ -67,8 +68,8 @@ public:
         : chart_(chart), ticksPerMeasure_(ticksPerMeasure), bpm_(bpm), bpmAtStart_(bpm) {
         table_.reserve(objects + 1);
         times_.reserve(objects + 1);
-        // Measure starts in beats, up to the end marker two measures after the last one used.
-        endMeasure_ = std::max(chart.lastMeasure, 0) + 2;
+        // Measure starts in beats, up to the last measure used.
+        endMeasure_ = std::max(chart.lastMeasure, 0) + 1;
         measureStart_.assign(static_cast<size_t>(endMeasure_) + 1, 0);
         for (int32_t m = 0; m < endMeasure_; ++m)
             measureStart_[static_cast<size_t>(m) + 1] =
@@ -82,6 +83,7 @@ public:
         beat_ = beat;
         const long double position = beat * TicksPerBeat();
         const long double stop = ChangeTempo(here, position);
+        lastPlace_ = position;
         Sound(here, TickAt(position, here.front().measure));
         if (stop > 0) {
             // n of 192 parts of a 4/4 measure, at the tempo now in force.
@@ -91,23 +93,30 @@ public:
         }
     }
 
-    // The end marker two measures after the last one used, and the timeline.
-    Timeline End() {
-        const long double endBeat = measureStart_[static_cast<size_t>(endMeasure_)];
-        const long double endTime = time_ + (endBeat - beat_) * 60000.0L / bpm_;
-        const int32_t endTick = TickAt(endBeat * TicksPerBeat(), endMeasure_);
-        table_.push_back({kTempoChange, endTick, 120, true});
-        times_.push_back(static_cast<double>(endTime));
-
+    // The end marker where the song ends (see BuildExtendedTimeline), and the timeline.
+    Timeline End(const MediaLength& length) {
         ExactTempoMap map(points_, Pace(bpmAtStart_), Pace(bpm_));
+        double musicEnd = 0;
+        if (length)
+            for (size_t i = 0; i < table_.size(); ++i) {
+                const double lasts = length(table_[i]);
+                if (std::isfinite(lasts) && lasts > 0) musicEnd = std::max(musicEnd, times_[i] + lasts);
+            }
+        size_t segment = 0;
+        const long double endPosition =
+            std::max(std::ceil(static_cast<long double>(map.PositionAt(musicEnd, segment))), lastPlace_ + ticksPerMeasure_);
+        const int32_t endTick = TickAt(endPosition, endMeasure_);
+        const double endTime = map.TimeAt(endTick);
+        table_.push_back({kTempoChange, endTick, 120, true});
+        times_.push_back(endTime);
+
         // The map in whole numbers, for those who print it: every exact point and the end marker.
         std::vector<TTempoPoint> rounded;
         for (const TExactPoint& point : map.Points())
             rounded.push_back({MillisecondsAt(point.Time), RoundToInt32(point.Position)});
         if (endTime > map.Points().back().Time) rounded.push_back({MillisecondsAt(endTime), endTick});
-        const int32_t endPosition = TickAt(static_cast<long double>(endTick) + 2.0L * ticksPerMeasure_, endMeasure_ + 2);
         return Timeline::OnExactMap(std::move(table_), std::move(times_), std::move(map), std::move(rounded),
-                                    ticksPerMeasure_, endPosition);
+                                    ticksPerMeasure_, endTick);
     }
 
 private:
@@ -164,6 +173,8 @@ private:
     long double beat_ = 0;
     long double bpm_;
     long double bpmAtStart_;
+    // The position of the last place walked.
+    long double lastPlace_ = 0;
     std::array<bool, 30> longNoteOpen_{};
     std::vector<TExactPoint> points_{{0, 0}};
     std::vector<TChartObject> table_;
@@ -172,7 +183,7 @@ private:
 
 }  // namespace
 
-Timeline BuildExtendedTimeline(PlacedChart chart, double bpm, int32_t ticksPerMeasure) {
+Timeline BuildExtendedTimeline(PlacedChart chart, double bpm, int32_t ticksPerMeasure, const MediaLength& length) {
     CheckTimingBasis(ticksPerMeasure, bpm);
     const std::vector<PlacedObject> kept = KeptInPlaceOrder(std::move(chart.objects));
     Walk walk(chart, bpm, ticksPerMeasure, kept.size());
@@ -182,7 +193,7 @@ Timeline BuildExtendedTimeline(PlacedChart chart, double bpm, int32_t ticksPerMe
         walk.Place(std::span(kept).subspan(i, end - i));
         i = end;
     }
-    return walk.End();
+    return walk.End(length);
 }
 
 }  // namespace engine

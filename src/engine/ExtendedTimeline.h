@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
@@ -42,8 +43,13 @@ struct PlacedChart {
     int32_t lastMeasure = -1;
 };
 
-// The timeline of `chart` starting at the header tempo `bpm`. Raises ETimeTableError when the
-// chart cannot be timed.
-Timeline BuildExtendedTimeline(PlacedChart chart, double bpm, int32_t ticksPerMeasure);
+// How long the sound or movie of an object of the table lasts, in milliseconds of song time.
+using MediaLength = std::function<double(const TChartObject&)>;
+
+// The timeline of `chart` starting at the header tempo `bpm`. The song ends when the last sound
+// (by `length`) has finished and the last movie has stopped, and no sooner than a measure after
+// the last object placed, so that the last arrows pass; measures that hold nothing do not make
+// it longer. Raises ETimeTableError when the chart cannot be timed.
+Timeline BuildExtendedTimeline(PlacedChart chart, double bpm, int32_t ticksPerMeasure, const MediaLength& length = {});
 
 }  // namespace engine

@@ -35,5 +35,7 @@ void ReadingHost::OpenMidi(const std::filesystem::path&) {}
 void ReadingHost::Echo(const std::string&) {}
 void ReadingHost::Drop(const std::string&) {}
 void ReadingHost::Progress() {}
+double ReadingHost::SoundLength(int) { return 0; }
+double ReadingHost::MovieLength(int) { return 0; }
 
 }  // namespace engine

@@ -68,6 +68,10 @@ public:
     virtual void Drop(const std::string& reason);
     // Called now and then during long steps; raises to abandon the load.
     virtual void Progress();
+    // How long the sound in `slot` lasts, or the movie in picture slot `slot` runs, in
+    // milliseconds of song time once the files are loaded; 0 when there is none or it is unknown.
+    virtual double SoundLength(int slot);
+    virtual double MovieLength(int slot);
 };
 
 // One reading of a chart: its lines in file order, then the timeline.

@@ -26,6 +26,8 @@ int Movie::Width() const { return backend_->Width(); }
 
 int Movie::Height() const { return backend_->Height(); }
 
+double Movie::DurationMs() const { return backend_->DurationMs(); }
+
 void Movie::ShowOn(TDirectDrawSurface& surface, const gui::TRect& fit) { backend_->ShowOn(surface, fit); }
 
 void Movie::Restart() { backend_->Restart(); }

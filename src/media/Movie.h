@@ -37,6 +37,8 @@ public:
     // The size of the movie's pictures, which the fit rectangle is computed from.
     int Width() const;
     int Height() const;
+    // How long the movie runs, in milliseconds; 0 when its file does not tell.
+    double DurationMs() const;
 
     // Puts the pictures into `surface` (a 320×240 slot surface, which must outlive the movie),
     // placed at `fit` like a chart picture, and shows the first one. Call once, before the rest.

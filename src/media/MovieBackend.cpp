@@ -20,6 +20,7 @@ public:
 
     int Width() const override { return playback_->Source().Info().width; }
     int Height() const override { return playback_->Source().Info().height; }
+    double DurationMs() const override { return static_cast<double>(playback_->Source().Info().durationUs) / 1000.0; }
     void ShowOn(TDirectDrawSurface& surface, const gui::TRect& fit) override { playback_->ShowOn(surface, fit); }
     void Restart() override { playback_->Restart(); }
     void Show(double elapsedMs) override { playback_->Show(elapsedMs); }

@@ -18,13 +18,15 @@ public:
     virtual ~MovieBackend() = default;
     virtual int Width() const = 0;
     virtual int Height() const = 0;
+    // The file's own duration; 0 when it states none.
+    virtual double DurationMs() const = 0;
     virtual void ShowOn(TDirectDrawSurface& surface, const gui::TRect& fit) = 0;
     virtual void Restart() = 0;
     virtual void Show(double elapsedMs) = 0;
 };
 
 struct MovieModule {
-    static constexpr unsigned kVersion = 1;
+    static constexpr unsigned kVersion = 2;
     // Raises EMovieError when the file is no movie we play.
     std::unique_ptr<MovieBackend> (*open)(const std::string& path, Movie::Timing timing);
     Movie::Counts (*current)();

@@ -159,6 +159,10 @@ void MovieDecoder::Open(const std::string& path, const MovieInfo* known) {
                                       first_->height, static_cast<long long>(kMaxMoviePixels)));
     info_.width = first_->width;
     info_.height = first_->height;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        info_.durationUs = av_rescale_q(stream->duration, stream->time_base, AV_TIME_BASE_Q);
+    else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0)
+        info_.durationUs = format_->duration;
 }
 
 void MovieDecoder::Close() {

@@ -34,6 +34,8 @@ struct MovieInfo {
     // The first timestamp of the stream's pictures, from which their times count, once one was seen.
     bool timed = false;
     int64_t firstTs = 0;
+    // How long the movie runs, in microseconds, as its container tells; 0 when it does not.
+    int64_t durationUs = 0;
 };
 
 class MovieDecoder {

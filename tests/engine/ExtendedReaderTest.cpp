@@ -7,6 +7,7 @@
 
 #include "EngineFixture.h"
 #include "engine/ExtendedReader.h"
+#include "support/MovieFiles.h"
 
 namespace enginetest {
 namespace {
@@ -194,9 +195,9 @@ TEST_F(ExtendedTest, LongNotePairsStartWithASoundAndEndSilently) {
                              "#00152:0405\n#00113:0600ZZ00\n#00213:ZZ\n"));
     EXPECT_EQ(Chart(), (std::vector<Triple>{{12, 128, 4}, {13, 128, 6}, {11, 192, 1}, {11, 320, 3}}));
     EXPECT_TRUE(SameSchedule(Schedule(), {{2000, 6}, {2000, 4}, {3000, 1}, {5000, 3}}));
-    // The song lasts until after the last end, silent as it is.
+    // The song lasts a measure past the last end, silent as it is.
     ASSERT_TRUE(LoadExtended("#00151:01\n#00551:02\n"));
-    EXPECT_EQ(Table().back(), (Triple{200, 7 * 128, 120}));
+    EXPECT_EQ(Table().back(), (Triple{200, 6 * 128, 120}));
 }
 
 TEST_F(ExtendedTest, RandomTakesOneBranchPerDraw) {
@@ -209,6 +210,18 @@ TEST_F(ExtendedTest, RandomTakesOneBranchPerDraw) {
     ASSERT_TRUE(LoadExtended("#SETRANDOM 2\n#00111:09\n#IF 2\n#00112:01\n#ENDIF\n#IF 1\n#00113:01\n#ENDIF\n"));
     EXPECT_EQ(drawsAsked, 0);
     EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 9}, {12, 128, 1}}));
+    // An argument that is no count from 1 up draws nothing, and the block takes no branch: not
+    // #IF 0, not an empty #IF, not #ELSE; no #CASE and not #DEF. Lines after it count.
+    for (const char* set : {"", "SET"})
+        for (const char* argument : {"", "abc", "0", "-2"}) {
+            const std::string blocks = std::string("#") + set + "RANDOM " + argument +
+                                       "\n#IF 0\n#00111:01\n#ENDIF\n#IF\n#00112:01\n#ELSE\n#00113:01\n#ENDIF\n"
+                                       "#ENDRANDOM\n#" + set + "SWITCH " + argument +
+                                       "\n#CASE 0\n#00114:01\n#CASE\n#00115:01\n#DEF\n#00116:01\n#ENDSW\n#00117:01\n";
+            ASSERT_TRUE(LoadExtended(blocks, {1, 1}));
+            EXPECT_EQ(drawsAsked, 0) << blocks;
+            EXPECT_EQ(Chart(), (std::vector<Triple>{{17, 128, 1}})) << blocks;
+        }
 }
 
 TEST_F(ExtendedTest, NestedRandomInsideASkippedBranchIsSkippedWholeAndDrawsNothing) {
@@ -243,6 +256,84 @@ TEST_F(ExtendedTest, SwitchFallsThroughUntilSkipAndTakesDefWhenNoCaseMatches) {
     ASSERT_TRUE(LoadExtended("#SETSWITCH 4\n" + cases));
     EXPECT_EQ(drawsAsked, 0);
     EXPECT_EQ(Chart(), (std::vector<Triple>{{13, 128, 4}, {14, 128, 5}}));
+}
+
+TEST_F(ExtendedTest, BlocksPastTheDepthLimitAreSkippedWholeAndReportedOnce) {
+    // Two runs of #IF nested past the limit, each holding a note; the lines after each run's
+    // #ENDIFs count again. A #SWITCH and a #RANDOM past the limit draw nothing, and their ends
+    // close them, not a kept block.
+    const size_t limit = engine::ControlFlow::kMaxDepth;
+    std::string nested;
+    for (size_t i = 0; i < limit + 5; ++i) nested += "#IF 1\n";
+    nested += "#SWITCH 2\n#CASE 1\n#00112:01\n#ENDSW\n#RANDOM 2\n#IF 1\n#00113:01\n#ENDRANDOM\n#00114:01\n";
+    for (size_t i = 0; i < limit + 5; ++i) nested += "#ENDIF\n";
+    // Right at the limit (the #RANDOM is the first level) the innermost block still counts.
+    std::string atLimit;
+    for (size_t i = 1; i < limit; ++i) atLimit += "#IF 1\n";
+    atLimit += "#00116:01\n";
+    for (size_t i = 1; i < limit; ++i) atLimit += "#ENDIF\n";
+    const engine::LoadResult result = [&] {
+        bms.Options.Extended = true;
+        bms.Options.DrawRandom = [this](int32_t) { return ++drawsAsked, 1; };
+        drawsAsked = 0;
+        return LoadResultOf("#RANDOM 1\n" + nested + "#00111:01\n" + nested + "#00115:01\n" + atLimit + "#ENDRANDOM\n");
+    }();
+    ASSERT_TRUE(result.Loaded);
+    EXPECT_EQ(drawsAsked, 1);
+    EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 1}, {15, 128, 1}, {16, 128, 1}}));
+    ASSERT_EQ(result.DroppedCount, 1u);
+    EXPECT_EQ(result.Dropped[0].Line, static_cast<int32_t>(limit) + 1);
+    EXPECT_NE(result.Dropped[0].Reason.find(std::to_string(limit)), std::string::npos);
+}
+
+TEST_F(ExtendedTest, OverlongLinesAndObjectsPastTheLimitAreLeftOutAndReportedOnce) {
+    // Two lines over the length limit (one would place half a million notes), then background
+    // lines of 1001 objects each in 1000 measures: the millionth object is placed on line 1002.
+    const size_t limit = engine::ExtendedReader::kMaxLineLength;
+    std::string chart = "#00111:" + std::string(limit - 6, '1') + "\n#TITLE " + std::string(limit, 'x') + "\n";
+    std::string pairs;
+    for (int j = 0; j < 1001; ++j) pairs += "01";
+    char prefix[16];
+    for (int m = 0; m < 1000; ++m) {
+        std::snprintf(prefix, sizeof prefix, "#%03d01:", m);
+        chart += prefix + pairs + "\n";
+    }
+    bms.Options.Extended = true;
+    const engine::LoadResult result = LoadResultOf(chart);
+    ASSERT_TRUE(result.Loaded);
+    EXPECT_EQ(bms.Header().Title, "");
+    EXPECT_EQ(static_cast<size_t>(bms.Chart().Count()), engine::ExtendedReader::kMaxObjects + 1);  // and the end
+    EXPECT_EQ(Table().back(), (Triple{200, 1000 * 128, 120}));
+    ASSERT_EQ(result.DroppedCount, 2u);
+    EXPECT_EQ(result.Dropped[0].Line, 1);
+    EXPECT_EQ(result.Dropped[1].Line, 1002);
+    EXPECT_NE(result.Dropped[1].Reason.find("1000000 objects"), std::string::npos);
+}
+
+TEST_F(ExtendedTest, TheSongEndsWhenItsLastSoundAndMovieEndNotAfterEmptyMeasures) {
+    // 120 BPM: a measure is 2000 ms (128 ticks). A 5 s background sound from measure 1 outlasts
+    // the last note (measure 2, 0.5 s); lines up to measure 933 only set measure lengths.
+    testsupport::WriteFile(dir / "long.wav", Wav(8000, std::vector<int16_t>(5 * 8000, 100)));
+    testsupport::WriteFile(dir / "short.wav", Wav(8000, std::vector<int16_t>(4000, 100)));
+    const std::string chart = "#BPM 120\n#WAV01 long.wav\n#WAV02 short.wav\n#00101:01\n#00211:02\n#50002:0.5\n"
+                              "#93302:0.75\n";
+    ASSERT_TRUE(LoadExtended(chart));
+    EXPECT_DOUBLE_EQ(bms.Chart().EndTime(), 7000);
+    EXPECT_EQ(bms.Chart().EndPosition(), 7 * 64);
+    EXPECT_EQ(Table().back(), (Triple{200, 7 * 64, 120}));
+
+    // A 10 s movie shown from measure 1 ends it at 12 s.
+    testsupport::WriteNumberedMovie(dir / "clip.avi", "mpeg4", 32, 24, 2, 20);
+    display.Initialize();
+    bms.Options.Extended = true;
+    ASSERT_TRUE(LoadResultOf(chart + "#BMP03 clip.avi\n#00104:03\n", 0).Loaded);
+    EXPECT_NEAR(bms.Chart().EndTime(), 12000, 1);
+
+    // The fixed dialect keeps its end marker after the measure-length lines, as it always has.
+    bms.Options.Extended = false;
+    ASSERT_TRUE(Load(chart));
+    EXPECT_EQ(Table().back(), (Triple{200, 119552, 120}));
+    EXPECT_EQ(bms.Chart().EndPosition(), 119552 + 256);
 }
 
 TEST(SeededDraw, IsReproducibleAndCoversOneToN) {
@@ -307,11 +398,11 @@ TEST_F(ExtendedTest, ASevenKeyChartAgreesWithTimesWorkedOutByHand) {
         if (inner == 3) expected.emplace_back(3000, 228);   // 6C at beat 8
         if (outer == 2) expected.emplace_back(3400, 229);   // 6D at beat 10
         EXPECT_TRUE(SameSchedule(Schedule(), expected)) << "seed " << seed;
-        // Beat 23 starts measure 6, two after the last one used (measure 2 has 3 beats); 150
+        // No sound is loaded: the song ends a measure after the last object (beat 18), at 150
         // BPM from beat 15 on.
-        EXPECT_EQ(Table().back(), (Triple{200, 23 * 32, 120}));
-        EXPECT_DOUBLE_EQ(bms.Chart().Time(bms.Chart().LastObject()), 4400 + 8 * 400);
-        EXPECT_EQ(bms.Chart().EndPosition(), 23 * 32 + 256);
+        EXPECT_EQ(Table().back(), (Triple{200, 22 * 32, 120}));
+        EXPECT_DOUBLE_EQ(bms.Chart().Time(bms.Chart().LastObject()), 4400 + 7 * 400);
+        EXPECT_EQ(bms.Chart().EndPosition(), 22 * 32);
         EXPECT_EQ(PositionAt(2500), 192);  // inside the stop at beat 6
         EXPECT_EQ(PositionAt(4400 + 400), 15 * 32 + 32);
     }
@@ -343,10 +434,14 @@ TEST_F(ExtendedTest, AFourteenKeyChartUsesBothSidesAndBothKindsOfLongNote) {
 
 TEST_F(ExtendedTest, BrokenLinesAreSkippedAndImpossibleChartsFailTheLoad) {
     // Odd pairs, a letter where a number belongs, and control lines out of place.
+    // Numbers beyond a double's range, and one that becomes a measure of length 0.
     ASSERT_TRUE(LoadExtended("#ENDIF\n#ELSE\n#CASE 1\n#SKIP\n#ENDSW\n#ENDRANDOM\n#00111:01?!0\n#00102:-1\n"
-                             "#00102:abc\n#WAV0! x.wav\n#STOP01 -5\n#BPM01 0\n#00108:01\n#00109:01\n#IF 1\n"));
+                             "#00102:abc\n#WAV0! x.wav\n#STOP01 -5\n#BPM01 0\n#00108:01\n#00109:01\n"
+                             "#BPM02 1e400\n#STOP02 1e400\n#00002:1e400\n#00002:1e-400\n#00108:0202\n#00109:0002\n"
+                             "#IF 1\n"));
     EXPECT_EQ(Chart(), (std::vector<Triple>{{11, 128, 1}}));
     EXPECT_DOUBLE_EQ(bms.Chart().Time(0), 2000);
+    EXPECT_EQ(PositionAt(3000), 192);
     EXPECT_FALSE(LoadExtended("#BPM 0\n#00111:01\n"));
     EXPECT_FALSE(LoadExtended("#BPM 120\n#00102:1e9\n#99911:01\n"));
 }

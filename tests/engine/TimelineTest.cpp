@@ -16,10 +16,11 @@ TEST_F(TimelineTest, TimeAtPositionEndTimeAndSeekingByTimeInBothReadings) {
         std::vector<std::pair<double, double>> timeAt;  // position, song time
         double endTime;
     } cases[] = {
-        // 120 BPM (500 ms a beat of 32 ticks); a stop of one beat at tick 64.
+        // 120 BPM (500 ms a beat of 32 ticks); a stop of one beat at tick 64. Without sounds the
+        // song ends a measure after the last object.
         {true, "#BPM 120\n#STOP01 48\n#00011:01\n#00009:0001\n#00111:01\n",
          {{-32, -500}, {0, 0}, {64, 1000}, {80, 1750}, {128, 2500}, {384, 6500}},
-         6500 + 8 * 500},
+         2500 + 4 * 500},
         // 120 BPM, 240 from measure 1 (250 ms a beat); the rounded map's lines.
         {false, "#BPM 120\n#00103:F0\n#00211:01\n", {{-32, -500}, {0, 0}, {128, 2000}, {160, 2250}, {512, 5000}},
          5000 + 8 * 250},

@@ -91,7 +91,8 @@ TEST(GlimstepInfo, ExtendedAddsTheScheduleAndTheArrowsWithExactTimes) {
     testsupport::TempDir dir;
     // 120 BPM. A key on channel 18 shares beat 2 with a one-beat stop (500 ms); the turntable
     // and a long note start at beat 4, the long note's end at beat 6 is silent. The base and
-    // layer pictures are objects, but neither sounds nor draws an arrow.
+    // layer pictures are objects, but neither sounds nor draws an arrow. Without sound files the
+    // song ends a measure after the long note's end.
     testsupport::WriteFile(dir / "a.bms",
                            "#BPM 120\r\n#STOP01 48\r\n#00011:01\r\n#00018:0001\r\n#00009:0001\r\n#00116:0A\r\n"
                            "#00151:0B0C\r\n#00004:0002\r\n#00107:03\r\n");
@@ -101,8 +102,8 @@ TEST(GlimstepInfo, ExtendedAddsTheScheduleAndTheArrowsWithExactTimes) {
               "{\"loaded\":true,\"title\":\"\",\"artist\":\"\",\"genre\":\"\",\"chartType\":\"\",\"bpm\":120.0,"
               "\"playLevel\":2,\"rank\":0,\"total\":200,\"volWav\":0,\"playerMode\":1,\"midiFile\":\"\",\"sounds\":[],"
               "\"soundFiles\":{},"
-              "\"objects\":[[11,0,1],[18,64,1],[104,64,2],[16,128,10],[11,128,11],[105,128,3],[200,384,120]],"
-              "\"tempoMap\":[[0,0],[1000,64],[1500,64],[6500,384]],\"endPosition\":640,"
+              "\"objects\":[[11,0,1],[18,64,1],[104,64,2],[16,128,10],[11,128,11],[105,128,3],[200,320,120]],"
+              "\"tempoMap\":[[0,0],[1000,64],[1500,64],[5500,320]],\"endPosition\":320,"
               "\"schedule\":[[0.000,1],[1000.000,1],[2500.000,10],[2500.000,11]],"
               "\"lanes\":[[0.000,0],[2500.000,3],[2500.000,0]]}\n");
     // Without the option the same chart reads as the fixed dialect: no schedule.
