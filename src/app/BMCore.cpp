@@ -11,6 +11,7 @@
 #include "gui/FormFonts.h"
 #include "gui/MessageBox.h"
 #include "play/PlaySteps.h"
+#include "play/TapoModule.h"
 
 namespace app {
 
@@ -136,10 +137,14 @@ void Tmain::RunStep() {
         case 900: SettingsStep(); break;
         case 999: FinalStep(); break;
         default:
-            if (play::IsPlayStep(Step)) play::RunPlayStep(Step, App(), DXD, *Engine, commandLine_.Chart.value(), ExitMessage);
+            if (play::IsPlayStep(Step))
+                play::RunPlayStep(Step, App(), DXD, *Engine, commandLine_.Chart.value(), ExitMessage,
+                                  CurrentPlaySettings(), Step == play::kStepPlay ? play::ReadFrameInput(DXInput1, DXTimer1) : play::FrameInput{});
             break;
     }
 }
+
+play::PlaySettings Tmain::CurrentPlaySettings() const { return PlaySettingsOf(settingsDialog_->Settings()); }
 
 void Tmain::StartUpStep() {
     Repaint();

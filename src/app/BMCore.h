@@ -15,6 +15,7 @@
 #include "media/DXDraws.h"
 #include "media/DXInput.h"
 #include "media/DXSounds.h"
+#include "play/PlaySettings.h"
 
 namespace engine {
 class TBMS;
@@ -78,6 +79,8 @@ private:
     void SettingsStep();
     void FinalStep();
     void PaintTitlePanel();
+    // The play settings as the settings dialog's controls hold them at the moment of a call.
+    play::PlaySettings CurrentPlaySettings() const;
 
     TCommandLine commandLine_;
     TF_Set* settingsDialog_ = nullptr;

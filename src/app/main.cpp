@@ -14,7 +14,6 @@
 #include "gui/MessageBox.h"
 #include "gui/QuitRequest.h"
 #include "play/DM.h"
-#include "play/TapoModule.h"
 
 namespace {
 
@@ -38,8 +37,6 @@ int Run(int argc, char** argv) {
     play::CreateDM();
     auto settings = std::make_unique<app::TF_Set>(application, *mainForm->SettingsFile);
     mainForm->SetSettingsDialog(settings.get());
-    play::Bind({&settings->RadioGroup2, &settings->RadioGroup4, &settings->CheckBox1, &settings->CheckBox2,
-                &mainForm->DXTimer1, &mainForm->DXInput1});
 
     mainForm->Show();
     application.Run();

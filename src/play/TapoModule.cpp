@@ -8,10 +8,6 @@
 #include <optional>
 #include <vector>
 
-// Controls.h comes before anything that brings in gui::Bounds() from Graphics.h: its struct
-// of the same name must be declared first.
-#include "gui/Controls.h"
-
 #include "engine/BMSEngine.h"
 #include "gui/Clock.h"
 #include "gui/Exception.h"
@@ -36,7 +32,6 @@ constexpr int32_t kHitWindow = 8;
 constexpr uint32_t kPauseAfterLoadMs = 1000;
 constexpr uint32_t kPauseSliceMs = 10;
 
-TPlayBindings bindings;
 TPlayState state;
 // The sprite sheet's surface object; its pixels belong to the display's DirectDraw.
 std::unique_ptr<media::TDirectDrawSurface> arrowSheetOwner;
@@ -50,8 +45,7 @@ std::map<int32_t, double> movieStarts;
 class FramePace {
 public:
     void Reset() { *this = FramePace(); }
-    double AheadMs(double nominalMs) {
-        const uint32_t now = gui::Clock::Now();
+    double AheadMs(double nominalMs, uint32_t now) {
         if (started_) {
             const double gap = static_cast<double>(now - last_);
             if (gap <= kMaxFrameGapMs) current_ = std::max(current_, gap);
@@ -136,8 +130,6 @@ std::string Hex8(int32_t value) {
     return text;
 }
 
-bool BoxChecked(const gui::TCheckBox* box) { return box != nullptr && box->Checked(); }
-
 media::TDirectDrawSurface* LoadedImage(engine::TBMS& engine, int32_t index) {
     if (index < 0 || static_cast<size_t>(index) >= engine.Slots().BgaLoaded.size() || !engine.Slots().BgaLoaded[static_cast<size_t>(index)])
         return nullptr;
@@ -145,10 +137,9 @@ media::TDirectDrawSurface* LoadedImage(engine::TBMS& engine, int32_t index) {
 }
 
 // The Show Params line; the ticker keeps the lines of the frames before.
-void TickParameters(engine::TBMS& engine, int32_t p) {
-    if (!BoxChecked(bindings.ShowParams)) return;
-    const int32_t frameRate = bindings.Timer != nullptr ? bindings.Timer->FrameRate() : 0;
-    engine.TickerLine(ParameterLine(p, frameRate, state.LastSoundObject, engine.Chart().LastObject(), state.BaseImage,
+void TickParameters(engine::TBMS& engine, int32_t p, const PlaySettings& settings, const FrameInput& input) {
+    if (!settings.ShowParams) return;
+    engine.TickerLine(ParameterLine(p, input.FrameRate, state.LastSoundObject, engine.Chart().LastObject(), state.BaseImage,
                                     state.LayerImage, state.FrameNumber),
                       gui::RGB(0, 255, 0));
 }
@@ -175,7 +166,8 @@ void ShowMovies(engine::TBMS& engine) {
     }
 }
 
-void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& layout, int32_t p) {
+void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& layout, int32_t p,
+                    const PlaySettings& settings, const FrameInput& input) {
     media::TDirectDrawSurface& surface = *dxd.Surface();
     if (engine.Slots().HasBga) {
         surface.Fill(surface.DeviceColor(gui::clBlack));
@@ -188,7 +180,7 @@ void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& lay
     if (media::TDirectDrawSurface* layer = LoadedImage(engine, state.LayerImage))
         surface.FastBlit(0, 0, screen, media::DDBLTFAST_SRCCOLORKEY, layer);
 
-    TickParameters(engine, p);
+    TickParameters(engine, p, settings, input);
 
     const bool bright = PhaseOf(p) == 0;
     for (int k = 0; k < 4; ++k)
@@ -223,8 +215,8 @@ void DrawArrow(media::TDirectDrawSurface& surface, int x, int64_t y, const gui::
 // place them (one frame and one device block ahead), so that each starts on its exact sample,
 // and in any case those of the objects reached (only these without a mixer clock). Each object
 // goes once, in table order.
-void ScheduleSounds(engine::TBMS& engine, int32_t p) {
-    const double horizon = engine.SoundHorizon(framePace.AheadMs(bindings.FramePeriodMs));
+void ScheduleSounds(engine::TBMS& engine, int32_t p, const PlaySettings& settings, const FrameInput& input) {
+    const double horizon = engine.SoundHorizon(framePace.AheadMs(settings.FramePeriodMs, input.NowMs));
     const engine::Timeline& chart = engine.Chart();
     for (int32_t i; (i = state.SoundCursor.Next(p, horizon)) >= 0;) {
         const engine::TChartObject& object = chart[i];
@@ -254,7 +246,8 @@ int32_t TriggerObjects(engine::TBMS& engine, int32_t p) {
 }
 
 // Steps 4 to 11 of a frame; exceptions pass to the caller's guard.
-bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
+bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, const PlaySettings& settings, const FrameInput& input,
+              bool spacePressed) {
     const bool drawing = engine.BgaDisplayMode < 2;
     if (drawing && !dxd.ReadyToDraw()) return false;
 
@@ -263,18 +256,18 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
     const int phase = PhaseOf(p);
     const bool over = chart.EndPosition() < p;
     const Layout layout = LayoutFor(engine.Header().PlayerMode);
-    const bool picture = drawing && (bindings.DrawPicture == nullptr || *bindings.DrawPicture);
+    const bool picture = drawing && input.DrawPicture;
     if (picture) {
         ShowMovies(engine);
-        DrawBackground(dxd, engine, layout, p);
+        DrawBackground(dxd, engine, layout, p, settings, input);
     } else if (drawing) {
-        TickParameters(engine, p);
+        TickParameters(engine, p, settings, input);
     }
 
-    ScheduleSounds(engine, p);
+    ScheduleSounds(engine, p, settings, input);
     const int32_t triggeredUpTo = TriggerObjects(engine, p);
 
-    const bool hidden = BoxChecked(bindings.Hidden);
+    const bool hidden = settings.Hidden;
     media::TDirectDrawSurface* surface = dxd.Surface();
     const std::span<const engine::TChartObject> objects = chart.Objects();
     for (int32_t i = std::max<int32_t>(state.ScanCursor.Index(), 0); i < static_cast<int32_t>(objects.size()); ++i) {
@@ -302,12 +295,10 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
 
 }  // namespace
 
-void Bind(const TPlayBindings& newBindings) { bindings = newBindings; }
-const TPlayBindings& Bindings() { return bindings; }
 TPlayState& State() { return state; }
 
-bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TBMS& engine,
-                  const std::string& fileName) {
+bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TBMS& engine, const std::string& fileName,
+                  const PlaySettings& settings) {
     TDM& dm = Dm();
     state.TriggeredUpTo = -9999;
     dm.SpaceDown = false;
@@ -319,20 +310,18 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
 
     const bool drawing = engine.BgaDisplayMode < 2;
     if (drawing) {
-        const int colorMode = bindings.ColorMode != nullptr ? bindings.ColorMode->ItemIndex() : -1;
-        if (colorMode == 0) {
+        if (settings.ColorMode == 0) {
             dxd.Display().SetBitCount(8);
             dxd.ColorTable() = dm.DXDIB1.DIB().ColorTable();
-        } else if (colorMode == 1) {
+        } else if (settings.ColorMode == 1) {
             dxd.Display().SetBitCount(16);
         }
         dxd.Display().SetWidth(kScreenWidth);
         dxd.Display().SetHeight(kScreenHeight);
-        const int displayMode = bindings.DisplayMode != nullptr ? bindings.DisplayMode->ItemIndex() : -1;
         media::TDXDrawOptions options = dxd.Options();
-        if (displayMode == 0) {
+        if (settings.DisplayMode == 0) {
             options.Include(media::doFullScreen);
-        } else if (displayMode == 1) {
+        } else if (settings.DisplayMode == 1) {
             options.Exclude(media::doFullScreen);
         }
         dxd.SetOptions(options);
@@ -364,19 +353,23 @@ bool BeforePlay(media::TDXDraw&, engine::TBMS&) { return true; }
 
 bool AfterPlay() { return true; }
 
-bool PlayFrame(media::TDXDraw& dxd, engine::TBMS& engine) {
+FrameInput ReadFrameInput(media::TDXInput& input, const media::TCustomDXTimer& timer) {
+    input.Update();
+    FrameInput frame;
+    frame.NowMs = gui::Clock::Now();
+    frame.SpaceDown = input.Keys(kSpaceKey);
+    frame.FrameRate = timer.FrameRate();
+    return frame;
+}
+
+bool PlayFrame(media::TDXDraw& dxd, engine::TBMS& engine, const PlaySettings& settings, const FrameInput& input) {
     TDM& dm = Dm();
     ++state.FrameNumber;
     dm.SpaceWasDown = dm.SpaceDown;
-    if (bindings.Input != nullptr) {
-        bindings.Input->Update();
-        dm.SpaceDown = bindings.Input->Keys(kSpaceKey);
-    } else {
-        dm.SpaceDown = false;
-    }
+    dm.SpaceDown = input.SpaceDown;
     const bool spacePressed = dm.SpaceDown && !dm.SpaceWasDown;
     try {
-        return RunFrame(dxd, engine, spacePressed);
+        return RunFrame(dxd, engine, settings, input, spacePressed);
     } catch (const gui::Exception&) {
         return true;
     }

@@ -50,8 +50,6 @@ struct Sequencer : ::testing::Test {
         play::CreateDM();
         settings = std::make_unique<app::TF_Set>(application, *form->SettingsFile);
         form->SetSettingsDialog(settings.get());
-        play::Bind({&settings->RadioGroup2, &settings->RadioGroup4, &settings->CheckBox1, &settings->CheckBox2,
-                    &form->DXTimer1, &form->DXInput1});
     }
     void Tick(uint32_t ms = 100) {
         Clock::Advance(ms);

@@ -43,7 +43,7 @@ protected:
         std::vector<int16_t> block(2 * (target - sound.Mixer().FramesRendered()));
         sound.Render(block.data(), static_cast<int>(block.size() / 2));
         heard.insert(heard.end(), block.begin(), block.end());
-        return play::PlayFrame(display, *bms);
+        return play::PlayFrame(display, *bms, settings, play::ReadFrameInput(input, timer));
     }
     // The first frame heard.
     size_t Onset() const {
@@ -240,7 +240,7 @@ TEST_F(StateTest, AfterTheDisplayLosesItsPictureTheSheetStillDraws) {
 
 TEST_F(StateTest, AFailureInsideTheFrameEndsPlayWithoutAFlip) {
     ASSERT_TRUE(Load("#00111:01\n"));
-    showParams.SetChecked(true);
+    settings.ShowParams = true;
     bms->MessageSurface->SetLost(true);  // the ticker's canvas refuses to draw
     const int flips = display.FlipCount();
     EXPECT_TRUE(Frame(0));
@@ -285,7 +285,7 @@ TEST_F(StateTest, SetupPicksTheModeFromTheSettingsAndPausesASecond) {
 TEST_F(StateTest, AChartThatCannotBeLoadedReturnsFalseWithoutThePause) {
     bms = std::make_unique<engine::TBMS>(&display, &sound);
     const uint32_t before = gui::Clock::Now();
-    EXPECT_FALSE(play::SetupAndLoad(app, display, *bms, (dir / "absent.bms").string()));
+    EXPECT_FALSE(play::SetupAndLoad(app, display, *bms, (dir / "absent.bms").string(), settings));
     EXPECT_LT(gui::Clock::Now() - before, 1000u);
     EXPECT_TRUE(display.Initialized());
 }

@@ -27,7 +27,6 @@
 #include "gui/Application.h"
 #include "gui/BmpEncode.h"
 #include "gui/Clock.h"
-#include "gui/Controls.h"
 #include "gui/Convert.h"
 #include "gui/Exception.h"
 #include "gui/IniFile.h"
@@ -275,10 +274,7 @@ public:
           dxd_(nullptr),
           sound_(nullptr),
           timer_(application_),
-          colorMode_("", {std::begin(app::kColorItems), std::end(app::kColorItems)}, {}, settings.Color),
-          displayMode_("", {std::begin(app::kModeItems), std::end(app::kModeItems)}, {}, settings.Mode),
-          showParams_("", {}),
-          hidden_("", {}) {
+          playSettings_(app::PlaySettingsOf(settings)) {
         // As the main form sets its components up.
         dxd_.SetSurfaceWidth(320);
         dxd_.SetSurfaceHeight(240);
@@ -292,18 +288,14 @@ public:
         sound_.Initialize();
         // The mix is rendered in step with the virtual frames: its frames are the song clock.
         sound_.Mixer().SetOfflineClock(true);
-        showParams_.SetChecked(settings.ShowParams);
-        hidden_.SetChecked(settings.Hidden);
+        playSettings_.FramePeriodMs = 1000.0 / options.fps;
         play::CreateDM();
-        play::Bind({&colorMode_, &displayMode_, &showParams_, &hidden_, &timer_, nullptr, 1000.0 / options.fps,
-                    &drawPicture_});
         timer_.SetActiveOnly(false);
         timer_.SetInterval(1);
         timer_.OnTimer = [this](media::TCustomDXTimer&, int) { Tick(); };
     }
 
     ~Renderer() {
-        play::Bind({});
         engine_.reset();
         play::DestroyDM();
     }
@@ -421,7 +413,11 @@ private:
     void Tick() {
         played_ = step_ == play::kStepPlay;
         try {
-            play::RunPlayStep(step_, application_, dxd_, *engine_, options_.chart, exitMessage_);
+            play::FrameInput input;
+            input.NowMs = gui::Clock::Now();
+            input.FrameRate = timer_.FrameRate();
+            input.DrawPicture = drawPicture_;
+            play::RunPlayStep(step_, application_, dxd_, *engine_, options_.chart, exitMessage_, playSettings_, input);
         } catch (const gui::Exception&) {
             exitMessage_ = "ステップ" + std::to_string(step_) + "において異常あり";
             step_ = play::kStepEnd;
@@ -467,10 +463,7 @@ private:
     media::TDXDraw dxd_;
     media::TDXSound sound_;
     media::TDXTimer timer_;
-    gui::TRadioGroup colorMode_;
-    gui::TRadioGroup displayMode_;
-    gui::TCheckBox showParams_;
-    gui::TCheckBox hidden_;
+    play::PlaySettings playSettings_;
     std::unique_ptr<engine::TBMS> engine_;
     int32_t step_ = 0;
     bool played_ = false;
