@@ -26,14 +26,24 @@ namespace app {
 class TF_Set;
 
 // The command line after the program name. Options come first ("--" ends them); the first other
-// argument is the chart, and anything after it is ignored. An argument that is no option of
-// ours counts as the chart, as it always did.
+// argument is the chart. After the chart only the editors' options -P, -N and -S count, and
+// anything else is ignored as it always was. An argument before the chart that starts with "-"
+// and is no option of ours is an error.
 struct TCommandLine {
     bool Help = false;
     bool Version = false;
     bool Extended = false;
+    // -P: play as an editor's viewer (the extended reading, one player at a time).
+    bool Preview = false;
+    // -S: stop the viewer that plays, if any.
+    bool Stop = false;
+    // -N: the measure play starts from, 0 (the start) to kMaxStartMeasure.
+    int32_t StartMeasure = 0;
     std::optional<std::string> Chart;  // none: the settings dialog
+    // Why the command line makes no sense (the first reason), empty when it does.
+    std::string Error;
 };
+constexpr int32_t kMaxStartMeasure = 999;
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // What --help and --version print.
@@ -90,5 +100,10 @@ private:
 // The extension of `path` as the sequencer compares it: from the last dot after the last "\",
 // "/" or drive colon, the dot included; empty when there is none.
 std::string ChartExtension(const std::string& path);
+// Whether `path` names a chart by its extension, in any letter case: .bms, .bme, .bml or .pms.
+bool IsChartName(const std::string& path);
+// Whether a chart so named is always read in the extended reading: .bme, .bml and .pms are,
+// being names the fixed dialect's player never took.
+bool IsExtendedChartName(const std::string& path);
 
 }  // namespace app

@@ -52,10 +52,16 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
     gui::InstallQuitSignals();
     const app::TCommandLine commandLine = app::ParseCommandLine({argv + std::min(argc, 1), argv + argc});
+    if (!commandLine.Error.empty()) {
+        std::fprintf(stderr, "glimstep: %s (see glimstep --help)\n", commandLine.Error.c_str());
+        return 2;
+    }
     if (commandLine.Help || commandLine.Version) {
         std::fputs(commandLine.Help ? app::kUsage : app::kVersionText, stdout);
         return 0;
     }
+    // No viewer plays: nothing to stop.
+    if (commandLine.Stop) return 0;
     int status = 1;
     try {
         status = Run(argc, argv);

@@ -60,7 +60,8 @@ constexpr const char* kUsage =
     "  --frame-every N    write only every Nth frame (default 1)\n"
     "  --settings FILE    take speed, BGA mode, fit mode, Hidden, ShowParams and the\n"
     "                     extended reading ([Chart] Extended) from FILE\n"
-    "  --extended         read the chart in the extended dialect (every channel)\n"
+    "  --extended         read the chart in the extended dialect (every channel); .bme, .bml\n"
+    "                     and .pms charts always are\n"
     "  --seed N           seed for the #RANDOM and #SWITCH draws of the extended reading\n"
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n";
@@ -305,7 +306,7 @@ public:
         const auto wallStart = std::chrono::steady_clock::now();
         ProgressBar progress(isatty(STDERR_FILENO) != 0, options_.video.has_value());
 
-        if (gui::UpperCase(app::ChartExtension(options_.chart)) != ".BMS") return app::Tmain::kNotAChartMessage;
+        if (!app::IsChartName(options_.chart)) return app::Tmain::kNotAChartMessage;
         exitMessage_ = app::Tmain::kDefaultExitMessage;
         engine_ = std::make_unique<engine::TBMS>(&dxd_, &sound_);
         try {
@@ -314,7 +315,7 @@ public:
             return "ステップ0において異常あり";
         }
         if (options_.speed) engine_->PlaySpeed = *options_.speed;
-        engine_->Options.Extended = options_.extended;
+        engine_->Options.Extended = options_.extended || app::IsExtendedChartName(options_.chart);
         if (options_.seed) engine_->Options.DrawRandom = engine::SeededDraw(*options_.seed);
         // Most of the work is the MIDI synthesiser's: it renders on every core, in long blocks.
         const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
