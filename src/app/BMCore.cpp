@@ -189,7 +189,11 @@ void Tmain::RunStep() {
     }
 }
 
-play::PlaySettings Tmain::CurrentPlaySettings() const { return PlaySettingsOf(settingsDialog_->Settings()); }
+play::PlaySettings Tmain::CurrentPlaySettings() const {
+    play::PlaySettings settings = PlaySettingsOf(settingsDialog_->Settings());
+    settings.StartMeasure = commandLine_.StartMeasure;
+    return settings;
+}
 
 void Tmain::StartUpStep() {
     Repaint();

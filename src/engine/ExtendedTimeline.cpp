@@ -106,8 +106,12 @@ public:
             rounded.push_back({MillisecondsAt(point.Time), RoundToInt32(point.Position)});
         if (endTime > map.Points().back().Time) rounded.push_back({MillisecondsAt(endTime), endTick});
         const int32_t endPosition = TickAt(static_cast<long double>(endTick) + 2.0L * ticksPerMeasure_, endMeasure_ + 2);
-        return Timeline::OnExactMap(std::move(table_), std::move(times_), std::move(map), std::move(rounded),
-                                    ticksPerMeasure_, endPosition);
+        Timeline timeline = Timeline::OnExactMap(std::move(table_), std::move(times_), std::move(map),
+                                                 std::move(rounded), ticksPerMeasure_, endPosition);
+        std::vector<double> starts;
+        for (const long double beat : measureStart_) starts.push_back(static_cast<double>(beat * TicksPerBeat()));
+        timeline.SetMeasureStarts(std::move(starts));
+        return timeline;
     }
 
 private:

@@ -5,9 +5,11 @@
 
 namespace engine {
 
-void SongClock::Start(const Sources& now, uint32_t leadInMs) {
-    clockBase_ = now.systemMs + leadInMs;
-    if (now.device) originFrame_ = now.device->playingFrame + leadInMs / 1000.0 * now.device->rate;
+void SongClock::Start(const Sources& now, uint32_t leadInMs, double skipMs) {
+    clockBase_ = now.systemMs + leadInMs - static_cast<uint32_t>(std::llround(skipMs));
+    if (now.device)
+        originFrame_ = now.device->playingFrame + leadInMs / 1000.0 * now.device->rate -
+                       std::round(skipMs / 1000.0 * now.device->rate);
 }
 
 double SongClock::RealMs(const Sources& now) {

@@ -36,8 +36,10 @@ public:
 
     static constexpr uint32_t kLeadInMs = 2000;
 
-    // Song time 0 comes `leadInMs` of real time after `now`.
-    void Start(const Sources& now, uint32_t leadInMs = kLeadInMs);
+    // Song time 0 comes `leadInMs` of real time after `now`; with `skipMs`, the song begins that
+    // far in (real milliseconds, a whole number of mixer frames on the mixer's clock): what comes
+    // after the lead-in is the song from there on.
+    void Start(const Sources& now, uint32_t leadInMs = kLeadInMs, double skipMs = 0);
     // Real milliseconds since song time 0 (before play speed). Reading the track's position
     // also moves the other sources onto its timeline, ready for when it ends.
     double RealMs(const Sources& now);

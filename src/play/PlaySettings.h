@@ -16,6 +16,8 @@ struct PlaySettings {
     // Real time from one play frame to the next, at least: how far ahead sounds go to the mixer
     // (longer gaps between the frames of the last second or two count instead).
     double FramePeriodMs = 1000.0 / 60;
+    // The measure play starts from (0, the start), after the usual lead-in.
+    int32_t StartMeasure = 0;
 };
 
 struct FrameInput {

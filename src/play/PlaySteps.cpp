@@ -28,7 +28,8 @@ void RunPlayStep(int32_t& step, gui::Application& application, media::TDXDraw& d
             break;
         case kStepStart:
             step = kStepPlay;
-            if (!engine.Header().MidiFileName.empty()) engine.MediaPlayer->Play();
+            // The backing track cannot join part-way: a play from a measure goes without it.
+            if (!engine.Header().MidiFileName.empty() && engine.StartTime() == 0) engine.MediaPlayer->Play();
             engine.StartClock();
             break;
         case kStepPlay:

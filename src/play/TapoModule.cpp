@@ -211,6 +211,20 @@ void DrawArrow(media::TDirectDrawSurface& surface, int x, int64_t y, const gui::
     surface.DrawBlended(gui::Rect(x, yi, x + kCellSize, yi + kCellSize), cell, state.ArrowSheet, true, alpha);
 }
 
+// Play from a measure: the last sound of each slot before the start (a later one of the same slot
+// would have cut it) goes to the mixer with its own time, so that one still sounding at the start
+// is heard from there on, from the point it has reached.
+void CarryOverSounds(engine::TBMS& engine) {
+    const engine::Timeline& chart = engine.Chart();
+    std::map<int32_t, int32_t> lastOfSlot;
+    for (int32_t i = 0; i < state.StartIndex; ++i)
+        if (chart[i].Kind < 100) lastOfSlot[chart[i].Value] = i;
+    std::vector<int32_t> carried;
+    for (const auto& [slot, index] : lastOfSlot) carried.push_back(index);
+    std::sort(carried.begin(), carried.end());
+    for (const int32_t index : carried) engine.PlaySound(chart[index].Value, chart.Time(index));
+}
+
 // Hands the mixer, with their times, the sounds that must start before the next frame could
 // place them (one frame and one device block ahead), so that each starts on its exact sample,
 // and in any case those of the objects reached (only these without a mixer clock). Each object
@@ -218,6 +232,10 @@ void DrawArrow(media::TDirectDrawSurface& surface, int x, int64_t y, const gui::
 void ScheduleSounds(engine::TBMS& engine, int32_t p, const PlaySettings& settings, const FrameInput& input) {
     const double horizon = engine.SoundHorizon(framePace.AheadMs(settings.FramePeriodMs, input.NowMs));
     const engine::Timeline& chart = engine.Chart();
+    if (state.CarryOverPending) {
+        state.CarryOverPending = false;
+        CarryOverSounds(engine);
+    }
     for (int32_t i; (i = state.SoundCursor.Next(p, horizon)) >= 0;) {
         const engine::TChartObject& object = chart[i];
         if (object.Kind < 100) engine.PlaySound(object.Value, chart.Time(i));
@@ -293,6 +311,34 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, const PlaySettings& set
     return over;
 }
 
+// Sets play up to begin at measure `measure`: the engine's clock starts there, the sound and
+// trigger cursors wait at its first object, and the base and layer pictures last selected before
+// it are in place (a movie shown from where it has got to).
+void StartFromMeasure(engine::TBMS& engine, int32_t measure) {
+    const engine::Timeline& chart = engine.Chart();
+    const double position = chart.MeasureStart(measure);
+    if (position > chart.EndPosition()) {
+        state.StartPastEnd = true;
+        return;
+    }
+    engine.SetStartTime(chart.TimeAt(position));
+    state.StartIndex = chart.FirstAt(position);
+    state.SoundCursor.Seek(state.StartIndex);
+    state.TriggerCursor.Seek(state.StartIndex);
+    state.CarryOverPending = true;
+    int32_t base = -1, layer = -1;
+    for (int32_t i = 0; i < state.StartIndex; ++i) {
+        if (chart[i].Kind == engine::kBaseImage) base = i;
+        if (chart[i].Kind == engine::kLayerImage) layer = i;
+        if (chart[i].Kind < 100) state.LastSoundObject = i;
+    }
+    for (const int32_t index : {base, layer}) {
+        if (index < 0) continue;
+        (chart[index].Kind == engine::kBaseImage ? state.BaseImage : state.LayerImage) = chart[index].Value;
+        StartMovie(engine, chart[index].Value, index);
+    }
+}
+
 }  // namespace
 
 TPlayState& State() { return state; }
@@ -331,6 +377,8 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
 
     if (!engine.LoadChart(fileName, kTicksPerMeasure)) return false;
     state.SoundCursor = state.TriggerCursor = state.ScanCursor = engine::Timeline::Cursor(engine.Chart());
+    state.StartIndex = 0;
+    state.CarryOverPending = state.StartPastEnd = false;
 
     if (drawing) {
         arrowSheetOwner = std::make_unique<media::TDirectDrawSurface>(dxd.DirectDraw());
@@ -340,6 +388,7 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
     }
     state.BaseImage = -1;
     state.LayerImage = -1;
+    if (settings.StartMeasure > 0) StartFromMeasure(engine, settings.StartMeasure);
     // The pause keeps the window answering as the load did: Esc, the close box and a quit end it.
     const uint32_t pauseStart = gui::GetTickCount();
     for (uint32_t paused = 0; paused < kPauseAfterLoadMs; paused = gui::GetTickCount() - pauseStart) {
@@ -368,6 +417,7 @@ bool PlayFrame(media::TDXDraw& dxd, engine::TBMS& engine, const PlaySettings& se
     dm.SpaceWasDown = dm.SpaceDown;
     dm.SpaceDown = input.SpaceDown;
     const bool spacePressed = dm.SpaceDown && !dm.SpaceWasDown;
+    if (state.StartPastEnd) return true;
     try {
         return RunFrame(dxd, engine, settings, input, spacePressed);
     } catch (const gui::Exception&) {

@@ -37,12 +37,19 @@ struct TPlayState {
     engine::Timeline::Cursor SoundCursor;
     engine::Timeline::Cursor TriggerCursor;
     engine::Timeline::Cursor ScanCursor;
+    // Play from a measure: the first object of that measure, whether the sounds of the objects
+    // before it still wait to be started part-way (on the first frame, once the clock runs), and
+    // whether the measure lies past the end of the chart (play is over at once).
+    int32_t StartIndex = 0;
+    bool CarryOverPending = false;
+    bool StartPastEnd = false;
 };
 TPlayState& State();
 
 // Step 20: resets the play state, sets up the display (unless playback only) in the colour and
 // display modes of `settings`, loads the chart, puts the sprite sheet on a surface and pauses a
-// second. False when the chart cannot be loaded.
+// second. With a start measure, play is set to begin where it begins: the pictures selected
+// before it are shown, nothing before it is triggered. False when the chart cannot be loaded.
 bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TBMS& engine, const std::string& fileName,
                   const PlaySettings& settings);
 // Step 30 and step 50 hooks; both report readiness.

@@ -143,6 +143,24 @@ TEST_F(StateTest, AFrameThatJumpsAheadTriggersEverythingPassed) {
     EXPECT_EQ(play::State().TriggeredUpTo, 256);
 }
 
+TEST_F(StateTest, FromAMeasureThePicturesSelectedBeforeItShowAndNothingBeforeItTriggers) {
+    settings.StartMeasure = 3;
+    ASSERT_TRUE(Load("#00111:01\n#00204:01\n#00207:02\n#00304:03\n#00311:01\n"));
+    EXPECT_EQ(play::State().BaseImage, 1);
+    EXPECT_EQ(play::State().LayerImage, 2);
+    Frame(383);
+    EXPECT_EQ(play::State().TriggeredUpTo, -9999);
+    Frame(384);
+    EXPECT_EQ(play::State().BaseImage, 3);
+    EXPECT_EQ(play::State().LastSoundObject, IndexOf(11, 384));
+    EXPECT_EQ(play::State().TriggeredUpTo, 384);
+
+    // Past the end (two measures after the last one used) play is over on the first frame.
+    settings.StartMeasure = 6;
+    ASSERT_TRUE(Load("#00111:01\n"));
+    EXPECT_TRUE(Frame(-1000));
+}
+
 TEST_F(StateTest, ScanIndexMovesPastArrowsThatLeftTheTopAndNeverBack) {
     ASSERT_TRUE(Load("#00111:01\n#00213:01\n"));
     const int32_t first = IndexOf(11, 128);

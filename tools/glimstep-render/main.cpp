@@ -47,11 +47,13 @@ constexpr int kRate = 44100;
 constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFu - 64;
 constexpr int kSynthBlockFrames = 2048;
 constexpr const char* kUsage =
-    "usage: glimstep-render CHART -o OUT [--scale N] [--quality N] [--fps N] [--speed PERCENT]\n"
+    "usage: glimstep-render CHART -o OUT [-N MEASURE] [--scale N] [--quality N] [--fps N] [--speed PERCENT]\n"
     "                       [--frames DIR] [--frame-every N] [--settings settings.ini] [--extended] [--seed N]\n"
     "Plays CHART offline into OUT: by its extension, .wav for the sound (44.1 kHz 16-bit stereo),\n"
     ".mp4 (H.264, AAC), .webm (VP9, Opus) or .mkv (H.264, FLAC) for a video of the play; with\n"
     "--frames, also the 320x240 frames into DIR as BMP pictures.\n"
+    "  -N MEASURE         start from measure MEASURE (0 to 999) after the lead-in, as the\n"
+    "                     player's -N does; also -NMEASURE\n"
     "  --scale N          video: each pixel becomes N x N pixels, 1 to 6 (default 3: 960x720)\n"
     "  --quality N        video: 1 (smallest file) to 5 (best picture and sound), default 3\n"
     "  --fps N            virtual frame rate, and the video's (default 60)\n"
@@ -73,6 +75,7 @@ struct Options {
     std::optional<int> scale;
     std::optional<int> quality;
     int fps = 60;
+    int startMeasure = 0;
     std::optional<int> speed;
     std::string framesDir;
     int frameEvery = 1;
@@ -111,7 +114,12 @@ Options ParseArguments(const std::vector<std::string>& args) {
             value = arg.substr(arg.find('=') + 1);
             arg = arg.substr(0, arg.find('='));
         }
-        const bool takesValue = arg == "-o" || arg == "--fps" || arg == "--speed" || arg == "--frames" ||
+        // -N takes its measure joined (-N12) or apart (-N 12), as the player does.
+        if (arg.size() > 2 && arg.rfind("-N", 0) == 0) {
+            value = arg.substr(2);
+            arg = "-N";
+        }
+        const bool takesValue = arg == "-o" || arg == "-N" || arg == "--fps" || arg == "--speed" || arg == "--frames" ||
                                 arg == "--frame-every" || arg == "--settings" || arg == "--seed" ||
                                 arg == "--scale" || arg == "--quality";
         if (takesValue && !value) {
@@ -119,6 +127,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
             value = args[++i];
         }
         if (arg == "-o") o.out = *value;
+        else if (arg == "-N") o.startMeasure = ParseNumber(arg, *value, 0, app::kMaxStartMeasure);
         else if (arg == "--scale") o.scale = ParseNumber(arg, *value, 1, 6);
         else if (arg == "--quality") o.quality = ParseNumber(arg, *value, media::kMinQuality, media::kMaxQuality);
         else if (arg == "--fps") o.fps = ParseNumber(arg, *value, 1, 1000);
@@ -290,6 +299,7 @@ public:
         // The mix is rendered in step with the virtual frames: its frames are the song clock.
         sound_.Mixer().SetOfflineClock(true);
         playSettings_.FramePeriodMs = 1000.0 / options.fps;
+        playSettings_.StartMeasure = options.startMeasure;
         play::CreateDM();
         timer_.SetActiveOnly(false);
         timer_.SetInterval(1);
@@ -350,7 +360,7 @@ public:
                            (!options_.framesDir.empty() && play::State().FrameNumber % options_.frameEvery == 0);
             timer_.IdleStep();
             if (stepBefore == play::kStepLoad && step_ == play::kStepBeforePlay) {
-                songEndMs = engine_->Chart().EndTime();
+                songEndMs = engine_->Chart().EndTime() - engine_->StartTime();
                 // Refused before hours of sound are rendered only to be thrown away.
                 const double seconds = 3.0 + songEndMs / engine_->PlaySpeed / 10.0;
                 if (!sink.IsVideo() && seconds * kRate * 4 > kMaxWavDataBytes) return TooLong(seconds);
@@ -389,7 +399,8 @@ public:
         output.Commit();
 
         summary.wavSeconds = static_cast<double>(rendered_) / kRate;
-        summary.songStartSeconds = songStart ? static_cast<double>(*songStart) / kRate : 0;
+        // A play from past the end is over before its lead-in.
+        summary.songStartSeconds = songStart ? static_cast<double>(std::min(*songStart, rendered_)) / kRate : 0;
         CountObjects(summary);
         summary.frames = play::State().FrameNumber;
         summary.wallSeconds = Seconds(wallStart);
