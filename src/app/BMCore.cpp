@@ -2,6 +2,9 @@
 
 #include <imgui.h>
 
+#include <cstdio>
+#include <filesystem>
+
 #include "app/ScreenSettings.h"
 #include "app/Setting.h"
 #include "engine/BMSEngine.h"
@@ -92,6 +95,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             line.Chart = arg;
         }
     }
+    if (line.Preview && !line.Stop && !line.Chart) fail("-P needs a chart");
     return line;
 }
 
@@ -166,6 +170,11 @@ void Tmain::FormKeyDown(int key) {
 }
 
 void Tmain::DXTimer1Timer(int) {
+    PollViewer();
+    if (pendingRequest_) {
+        TakeViewerRequest();
+        return;
+    }
     try {
         RunStep();
     } catch (const gui::Exception&) {
@@ -174,6 +183,42 @@ void Tmain::DXTimer1Timer(int) {
         // Step 900 has switched the timer off already: the final step runs at once.
         if (!DXTimer1.Enabled()) FinalStep();
     }
+    // A request that came during a load has abandoned it.
+    if (pendingRequest_) TakeViewerRequest();
+}
+
+void Tmain::PollViewer() {
+    if (viewer_ == nullptr) return;
+    if (std::optional<ViewerRequest> request = viewer_->Poll()) pendingRequest_ = std::move(request);
+}
+
+void Tmain::TakeViewerRequest() {
+    const ViewerRequest request = std::move(*pendingRequest_);
+    pendingRequest_.reset();
+    if (request.What == ViewerRequest::Kind::Stop) {
+        Engine.reset();
+        App().ShowCursor(true);
+        Close();
+        return;
+    }
+    // The editor may have rewritten or removed its preview file since it started the launch.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(request.Chart, ec)) {
+        std::fprintf(stderr, "glimstep: the chart %s is not there; playing on\n", request.Chart.c_str());
+        return;
+    }
+    std::fprintf(stderr, "glimstep: playing %s from measure %d\n", request.Chart.c_str(),
+                 static_cast<int>(request.StartMeasure));
+    // The engine's sounds and MIDI player stop with it; the next start-up step makes a new one.
+    Engine.reset();
+    commandLine_.Chart = request.Chart;
+    commandLine_.StartMeasure = request.StartMeasure;
+    commandLine_.Extended = request.Extended;
+    commandLine_.Preview = true;
+    ExitMessage = kDefaultExitMessage;
+    Step = 0;
+    StartTick = gui::GetTickCount();
+    DXTimer1.SetEnabled(true);
 }
 
 void Tmain::RunStep() {
@@ -215,7 +260,8 @@ void Tmain::StartUpStep() {
     // as during play.
     Engine->Options.OnProgress = [this] {
         App().DispatchEvents();
-        return !Closed() && !App().Terminated();
+        PollViewer();
+        return !Closed() && !App().Terminated() && !pendingRequest_;
     };
     if (settings.RadioGroup3.ItemIndex() == 2) {
         SetClientSize(200, 0);

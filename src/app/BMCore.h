@@ -15,6 +15,7 @@
 #include "media/DXDraws.h"
 #include "media/DXInput.h"
 #include "media/DXSounds.h"
+#include "app/ViewerLink.h"
 #include "play/PlaySettings.h"
 
 namespace engine {
@@ -63,6 +64,9 @@ public:
 
     // Gives the sequencer the settings dialog, created after this form.
     void SetSettingsDialog(TF_Set* dialog) { settingsDialog_ = dialog; }
+    // Makes this form the editors' viewer: the requests of later -P and -S launches come in
+    // through `listener` (a new chart plays at once in this window; stop closes it).
+    void SetViewerListener(std::unique_ptr<ViewerListener> listener) { viewer_ = std::move(listener); }
     // True when the run ended with a failure message (the program's exit status is then 1).
     bool Failed() const { return failed_; }
 
@@ -91,10 +95,16 @@ private:
     void PaintTitlePanel();
     // The play settings as the settings dialog's controls hold them at the moment of a call.
     play::PlaySettings CurrentPlaySettings() const;
+    // Takes the latest request waiting on the viewer socket, if any, into pendingRequest_.
+    void PollViewer();
+    // Stops and closes, or stops and starts over with the chart of the pending request.
+    void TakeViewerRequest();
 
     TCommandLine commandLine_;
     TF_Set* settingsDialog_ = nullptr;
     bool failed_ = false;
+    std::unique_ptr<ViewerListener> viewer_;
+    std::optional<ViewerRequest> pendingRequest_;
 };
 
 // The extension of `path` as the sequencer compares it: from the last dot after the last "\",
