@@ -316,7 +316,10 @@ void TBMS::PlaySound(int index, double songTime) {
             return static_cast<int64_t>(std::llround(std::clamp(clock_.FrameAt(time, PlaySpeed, mixer->Rate()), -1e18, 1e18)));
         };
         const int64_t at = frameOf(songTime);
-        const int64_t start = beforeStart ? std::max(frameOf(startTime_), at) : at;
+        // One carried over from before the start joins where the mixer is when the start has
+        // passed already (a backing track starts the song at once, before the first frame).
+        const int64_t start = beforeStart ? std::max({frameOf(startTime_), at, static_cast<int64_t>(mixer->FramesRendered())})
+                                          : at;
         const auto frame = static_cast<uint64_t>(std::max<int64_t>(start, 0));
         item.StopAt(frame);
         item.PlayAt(frame, static_cast<uint64_t>(std::max<int64_t>(frame, at) - at));

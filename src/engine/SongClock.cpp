@@ -20,7 +20,7 @@ double SongClock::RealMs(const Sources& now) {
         clockBase_ = now.systemMs - static_cast<uint32_t>(position);
         if (now.device) {
             const int64_t start = now.midi->startFrame;
-            originFrame_ = start >= 0 ? static_cast<double>(start)
+            originFrame_ = start != Midi::kUnknownFrame ? static_cast<double>(start)
                                       : now.device->playingFrame - position * (now.device->rate / 1000.0);
         }
         return position;

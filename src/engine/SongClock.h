@@ -17,8 +17,10 @@ public:
     // The backing track while it plays.
     struct Midi {
         int32_t positionMs = 0;
-        // The mixer's output frame at which the track started, -1 when unknown.
-        int64_t startFrame = -1;
+        static constexpr int64_t kUnknownFrame = INT64_MIN;
+        // The mixer's output frame at which the track started (before the first, negative, for a
+        // track started part-way), kUnknownFrame when unknown.
+        int64_t startFrame = kUnknownFrame;
     };
     // The mixer while its output is the song clock.
     struct Device {

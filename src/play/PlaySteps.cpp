@@ -28,8 +28,11 @@ void RunPlayStep(int32_t& step, gui::Application& application, media::TDXDraw& d
             break;
         case kStepStart:
             step = kStepPlay;
-            // The backing track cannot join part-way: a play from a measure goes without it.
-            if (!engine.Header().MidiFileName.empty() && engine.StartTime() == 0) engine.MediaPlayer->Play();
+            if (!engine.Header().MidiFileName.empty()) {
+                // A play from a measure starts the backing track there too.
+                engine.MediaPlayer->SetStartPosition(engine.StartTime());
+                engine.MediaPlayer->Play();
+            }
             engine.StartClock();
             break;
         case kStepPlay:
