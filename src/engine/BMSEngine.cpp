@@ -322,7 +322,7 @@ void TBMS::PlaySound(int index, double songTime) {
                                           : at;
         const auto frame = static_cast<uint64_t>(std::max<int64_t>(start, 0));
         item.StopAt(frame);
-        item.PlayAt(frame, static_cast<uint64_t>(std::max<int64_t>(frame, at) - at));
+        item.PlayAt(frame, beforeStart ? static_cast<uint64_t>(std::max<int64_t>(frame, at) - at) : 0);
     } catch (const std::exception&) {
         // Sound failures never stop play.
     }

@@ -214,7 +214,7 @@ TEST_F(Sequencer, AnUnwritableSettingsFileEndsStep900WithItsMessage) {
     EXPECT_TRUE(form->Closed());
 }
 
-TEST(CommandLine, OptionsComeBeforeTheChartAndAnythingElseIsTheChartAsBefore) {
+TEST(CommandLine, OptionsComeBeforeTheChartTheEditorsOnesAnywhereAndUnknownOnesAreErrors) {
     using Args = std::vector<std::string>;
     EXPECT_FALSE(app::ParseCommandLine({}).Chart);
     app::TCommandLine line = app::ParseCommandLine(Args{"--extended", "song.bms", "more"});
