@@ -5,8 +5,6 @@
 // - BM_MoviePlayFrame: play frames against the real clock, as fast as they come, with the worker
 //   decoding alongside; movie:0 is the same chart with a picture instead. Its counters give the
 //   frame rate kept and the share of the movie's pictures that were shown when due.
-#include "gui/Controls.h"
-
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -90,17 +88,12 @@ void BM_MoviePlayFrame(benchmark::State& st) {
     gui::Clock::UseSystem();
     play::CreateDM();
     gui::Application app;
-    gui::TRadioGroup colorMode{"", {"256色", "65536色"}, {}, 1};
-    gui::TRadioGroup displayMode{"", {"全画面", "ウインドウ"}, {}, 1};
-    gui::TCheckBox paramsBox{"", {}};
-    gui::TCheckBox hiddenBox{"", {}};
-    play::Bind({&colorMode, &displayMode, &paramsBox, &hiddenBox, nullptr, nullptr});
+    const play::PlaySettings settings{1, 1};
     media::TDXDraw display(nullptr);
     media::TDXSound sound(nullptr);
     engine::TBMS bms(&display, &sound);
-    if (!play::SetupAndLoad(app, display, bms, (Folder() / "song.bms").string())) {
+    if (!play::SetupAndLoad(app, display, bms, (Folder() / "song.bms").string(), settings)) {
         st.SkipWithError("chart not loaded");
-        play::Bind({});
         return;
     }
     // Song time 0 (where the movie starts) now rather than after the lead-in.
@@ -110,7 +103,9 @@ void BM_MoviePlayFrame(benchmark::State& st) {
     int64_t changes = 0;
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : st) {
-        play::PlayFrame(display, bms);
+        play::FrameInput input;
+        input.NowMs = gui::Clock::Now();
+        play::PlayFrame(display, bms, settings, input);
         const uint32_t code = slot.Pixel(160, 10);
         if (code != lastCode) ++changes;
         lastCode = code;
@@ -118,7 +113,6 @@ void BM_MoviePlayFrame(benchmark::State& st) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     st.counters["frames_per_second"] = static_cast<double>(st.iterations()) / seconds;
     if (withMovie) st.counters["pictures_shown_percent"] = 100.0 * static_cast<double>(changes) / (seconds * 25);
-    play::Bind({});
 }
 
 BENCHMARK(BM_MoviePicture)->ArgName("eightbit")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

@@ -3,8 +3,6 @@
 // for each pixel format of the back surface. A variant adds the Show Params line.
 // BM_PlayFrameChart compares a frame of the demo chart with one of a chart of 1,000,000 objects
 // (written channel by channel, nearly all of them background sounds), in a window.
-#include "gui/Controls.h"
-
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -48,20 +46,17 @@ void RunFrames(benchmark::State& st, const std::filesystem::path& file, int scre
     gui::Clock::UseManual(100000);
     play::CreateDM();
     gui::Application app;
-    gui::TRadioGroup colorMode{"", {"256色", "65536色"}, {}, screen == 2 ? 0 : 1};
-    gui::TRadioGroup displayMode{"", {"全画面", "ウインドウ"}, {}, screen == 0 ? 1 : 0};
-    gui::TCheckBox paramsBox{"", {}};
-    gui::TCheckBox hiddenBox{"", {}};
-    paramsBox.SetChecked(showParams);
-    hiddenBox.SetChecked(true);
-    play::Bind({&colorMode, &displayMode, &paramsBox, &hiddenBox, nullptr, nullptr});
+    play::PlaySettings settings;
+    settings.ColorMode = screen == 2 ? 0 : 1;
+    settings.DisplayMode = screen == 0 ? 1 : 0;
+    settings.ShowParams = showParams;
+    settings.Hidden = true;
 
     media::TDXDraw display(nullptr);
     media::TDXSound sound(nullptr);
     engine::TBMS bms(&display, &sound);
-    if (!play::SetupAndLoad(app, display, bms, file.string())) {
+    if (!play::SetupAndLoad(app, display, bms, file.string(), settings)) {
         st.SkipWithError("chart not loaded");
-        play::Bind({});
         gui::Clock::UseSystem();
         return;
     }
@@ -79,7 +74,9 @@ void RunFrames(benchmark::State& st, const std::filesystem::path& file, int scre
             st.ResumeTiming();
         }
         gui::Clock::Set(bms.Clock().ClockBase() + static_cast<uint32_t>(p));
-        benchmark::DoNotOptimize(play::PlayFrame(display, bms));
+        play::FrameInput input;
+        input.NowMs = gui::Clock::Now();
+        benchmark::DoNotOptimize(play::PlayFrame(display, bms, settings, input));
         ++p;
     }
     for (const engine::TChartObject& o : bms.Chart().Objects()) {
@@ -88,7 +85,6 @@ void RunFrames(benchmark::State& st, const std::filesystem::path& file, int scre
     }
     st.counters["arrows_on_screen"] = arrows;
     st.counters["objects"] = bms.Chart().Count();
-    play::Bind({});
     gui::Clock::UseSystem();
 }
 

@@ -2,6 +2,9 @@
 
 #include <imgui.h>
 
+#include <cstdio>
+#include <filesystem>
+
 #include "app/ScreenSettings.h"
 #include "app/Setting.h"
 #include "engine/BMSEngine.h"
@@ -11,6 +14,7 @@
 #include "gui/FormFonts.h"
 #include "gui/MessageBox.h"
 #include "play/PlaySteps.h"
+#include "play/TapoModule.h"
 
 namespace app {
 
@@ -21,31 +25,77 @@ std::string ChartExtension(const std::string& path) {
     return path.substr(dot);
 }
 
+bool IsChartName(const std::string& path) {
+    return gui::UpperCase(ChartExtension(path)) == ".BMS" || IsExtendedChartName(path);
+}
+
+bool IsExtendedChartName(const std::string& path) {
+    const std::string extension = gui::UpperCase(ChartExtension(path));
+    return extension == ".BME" || extension == ".BML" || extension == ".PMS";
+}
+
 const char* const kUsage =
-    "usage: glimstep [--extended] [--] [CHART.bms]\n"
-    "Plays a BMS chart as a four-arrow dance-step chart; without a chart, opens the settings dialog.\n"
+    "usage: glimstep [--extended] [-P] [-N MEASURE] [--] [CHART]\n"
+    "       glimstep -S\n"
+    "Plays a BMS chart (.bms, .bme, .bml or .pms) as a four-arrow dance-step chart; without a chart,\n"
+    "opens the settings dialog.\n"
     "  --extended   read the chart in the extended dialect: sounds on every channel, long notes,\n"
-    "               base-36 slots, #BPMxx and #STOPxx, #RANDOM blocks (settings.ini: [Chart] Extended=1)\n"
+    "               base-36 slots, #BPMxx and #STOPxx, #RANDOM blocks (settings.ini: [Chart] Extended=1);\n"
+    "               .bme, .bml and .pms charts are always read so\n"
+    "  -P           play as a chart editor's viewer: in the extended dialect, and in the window of the\n"
+    "               viewer already playing, if any (it stops and plays this chart instead)\n"
+    "  -N MEASURE   start from measure MEASURE, 0 (the start) to 999; also -NMEASURE\n"
+    "  -S           stop the viewer that is playing and close it\n"
     "  --help       print this help and exit\n"
     "  --version    print the version and exit\n";
 const char* const kVersionText = "glimstep " GLIMSTEP_VERSION "\n";
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     TCommandLine line;
+    const auto fail = [&line](std::string error) {
+        if (line.Error.empty()) line.Error = std::move(error);
+    };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "--extended") {
+        const bool beforeChart = !line.Chart;
+        if (arg == "-P") {
+            line.Preview = true;
+        } else if (arg == "-S") {
+            line.Stop = true;
+        } else if (arg.starts_with("-N")) {
+            std::string value = arg.substr(2);
+            if (value.empty()) {
+                if (i + 1 >= args.size()) {
+                    fail("-N needs a measure (0 to 999)");
+                    continue;
+                }
+                value = args[++i];
+            }
+            uint64_t measure = 0;
+            if (value.find_first_not_of("0123456789") != std::string::npos || !gui::TryStrToUInt64(value, measure) ||
+                measure > static_cast<uint64_t>(kMaxStartMeasure)) {
+                fail("-N wants a measure from 0 to 999, not \"" + value + "\"");
+            } else {
+                line.StartMeasure = static_cast<int32_t>(measure);
+            }
+        } else if (!beforeChart) {
+            continue;
+        } else if (arg == "--extended") {
             line.Extended = true;
         } else if (arg == "--help") {
             line.Help = true;
         } else if (arg == "--version") {
             line.Version = true;
-        } else {
-            const size_t chart = arg == "--" ? i + 1 : i;
-            if (chart < args.size()) line.Chart = args[chart];
+        } else if (arg == "--") {
+            if (i + 1 < args.size()) line.Chart = args[i + 1];
             break;
+        } else if (arg.starts_with("-")) {
+            fail("unknown option " + arg);
+        } else {
+            line.Chart = arg;
         }
     }
+    if (line.Preview && !line.Stop && !line.Chart) fail("-P needs a chart");
     return line;
 }
 
@@ -120,6 +170,11 @@ void Tmain::FormKeyDown(int key) {
 }
 
 void Tmain::DXTimer1Timer(int) {
+    PollViewer();
+    if (pendingRequest_) {
+        TakeViewerRequest();
+        return;
+    }
     try {
         RunStep();
     } catch (const gui::Exception&) {
@@ -128,6 +183,42 @@ void Tmain::DXTimer1Timer(int) {
         // Step 900 has switched the timer off already: the final step runs at once.
         if (!DXTimer1.Enabled()) FinalStep();
     }
+    // A request that came during a load has abandoned it.
+    if (pendingRequest_) TakeViewerRequest();
+}
+
+void Tmain::PollViewer() {
+    if (viewer_ == nullptr) return;
+    if (std::optional<ViewerRequest> request = viewer_->Poll()) pendingRequest_ = std::move(request);
+}
+
+void Tmain::TakeViewerRequest() {
+    const ViewerRequest request = std::move(*pendingRequest_);
+    pendingRequest_.reset();
+    if (request.What == ViewerRequest::Kind::Stop) {
+        Engine.reset();
+        App().ShowCursor(true);
+        Close();
+        return;
+    }
+    // The editor may have rewritten or removed its preview file since it started the launch.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(request.Chart, ec)) {
+        std::fprintf(stderr, "glimstep: the chart %s is not there; playing on\n", request.Chart.c_str());
+        return;
+    }
+    std::fprintf(stderr, "glimstep: playing %s from measure %d\n", request.Chart.c_str(),
+                 static_cast<int>(request.StartMeasure));
+    // The engine's sounds and MIDI player stop with it; the next start-up step makes a new one.
+    Engine.reset();
+    commandLine_.Chart = request.Chart;
+    commandLine_.StartMeasure = request.StartMeasure;
+    commandLine_.Extended = request.Extended;
+    commandLine_.Preview = true;
+    ExitMessage = kDefaultExitMessage;
+    Step = 0;
+    StartTick = gui::GetTickCount();
+    DXTimer1.SetEnabled(true);
 }
 
 void Tmain::RunStep() {
@@ -136,9 +227,17 @@ void Tmain::RunStep() {
         case 900: SettingsStep(); break;
         case 999: FinalStep(); break;
         default:
-            if (play::IsPlayStep(Step)) play::RunPlayStep(Step, App(), DXD, *Engine, commandLine_.Chart.value(), ExitMessage);
+            if (play::IsPlayStep(Step))
+                play::RunPlayStep(Step, App(), DXD, *Engine, commandLine_.Chart.value(), ExitMessage,
+                                  CurrentPlaySettings(), Step == play::kStepPlay ? play::ReadFrameInput(DXInput1, DXTimer1) : play::FrameInput{});
             break;
     }
+}
+
+play::PlaySettings Tmain::CurrentPlaySettings() const {
+    play::PlaySettings settings = PlaySettingsOf(settingsDialog_->Settings());
+    settings.StartMeasure = commandLine_.StartMeasure;
+    return settings;
 }
 
 void Tmain::StartUpStep() {
@@ -148,7 +247,7 @@ void Tmain::StartUpStep() {
         Step = 900;
         return;
     }
-    if (gui::UpperCase(ChartExtension(*commandLine_.Chart)) != ".BMS") {
+    if (!IsChartName(*commandLine_.Chart)) {
         ExitMessage = kNotAChartMessage;
         Step = 999;
         return;
@@ -161,7 +260,8 @@ void Tmain::StartUpStep() {
     // as during play.
     Engine->Options.OnProgress = [this] {
         App().DispatchEvents();
-        return !Closed() && !App().Terminated();
+        PollViewer();
+        return !Closed() && !App().Terminated() && !pendingRequest_;
     };
     if (settings.RadioGroup3.ItemIndex() == 2) {
         SetClientSize(200, 0);
@@ -170,7 +270,8 @@ void Tmain::StartUpStep() {
     }
     if (settings.RadioGroup4.ItemIndex() == 0 && settings.RadioGroup3.ItemIndex() < 2) App().ShowCursor(false);
     ApplyToEngine(settings.Settings(), *Engine);
-    Engine->Options.Extended = commandLine_.Extended || ReadExtendedReading(*SettingsFile);
+    Engine->Options.Extended = commandLine_.Extended || commandLine_.Preview ||
+                               IsExtendedChartName(*commandLine_.Chart) || ReadExtendedReading(*SettingsFile);
     Step = play::kStepLoad;
 }
 

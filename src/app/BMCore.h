@@ -15,6 +15,8 @@
 #include "media/DXDraws.h"
 #include "media/DXInput.h"
 #include "media/DXSounds.h"
+#include "app/ViewerLink.h"
+#include "play/PlaySettings.h"
 
 namespace engine {
 class TBMS;
@@ -25,14 +27,24 @@ namespace app {
 class TF_Set;
 
 // The command line after the program name. Options come first ("--" ends them); the first other
-// argument is the chart, and anything after it is ignored. An argument that is no option of
-// ours counts as the chart, as it always did.
+// argument is the chart. After the chart only the editors' options -P, -N and -S count, and
+// anything else is ignored as it always was. An argument before the chart that starts with "-"
+// and is no option of ours is an error.
 struct TCommandLine {
     bool Help = false;
     bool Version = false;
     bool Extended = false;
+    // -P: play as an editor's viewer (the extended reading, one player at a time).
+    bool Preview = false;
+    // -S: stop the viewer that plays, if any.
+    bool Stop = false;
+    // -N: the measure play starts from, 0 (the start) to kMaxStartMeasure.
+    int32_t StartMeasure = 0;
     std::optional<std::string> Chart;  // none: the settings dialog
+    // Why the command line makes no sense (the first reason), empty when it does.
+    std::string Error;
 };
+constexpr int32_t kMaxStartMeasure = 999;
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // What --help and --version print.
@@ -52,6 +64,9 @@ public:
 
     // Gives the sequencer the settings dialog, created after this form.
     void SetSettingsDialog(TF_Set* dialog) { settingsDialog_ = dialog; }
+    // Makes this form the editors' viewer: the requests of later -P and -S launches come in
+    // through `listener` (a new chart plays at once in this window; stop closes it).
+    void SetViewerListener(std::unique_ptr<ViewerListener> listener) { viewer_ = std::move(listener); }
     // True when the run ended with a failure message (the program's exit status is then 1).
     bool Failed() const { return failed_; }
 
@@ -78,14 +93,27 @@ private:
     void SettingsStep();
     void FinalStep();
     void PaintTitlePanel();
+    // The play settings as the settings dialog's controls hold them at the moment of a call.
+    play::PlaySettings CurrentPlaySettings() const;
+    // Takes the latest request waiting on the viewer socket, if any, into pendingRequest_.
+    void PollViewer();
+    // Stops and closes, or stops and starts over with the chart of the pending request.
+    void TakeViewerRequest();
 
     TCommandLine commandLine_;
     TF_Set* settingsDialog_ = nullptr;
     bool failed_ = false;
+    std::unique_ptr<ViewerListener> viewer_;
+    std::optional<ViewerRequest> pendingRequest_;
 };
 
 // The extension of `path` as the sequencer compares it: from the last dot after the last "\",
 // "/" or drive colon, the dot included; empty when there is none.
 std::string ChartExtension(const std::string& path);
+// Whether `path` names a chart by its extension, in any letter case: .bms, .bme, .bml or .pms.
+bool IsChartName(const std::string& path);
+// Whether a chart so named is always read in the extended reading: .bme, .bml and .pms are,
+// being names the fixed dialect's player never took.
+bool IsExtendedChartName(const std::string& path);
 
 }  // namespace app

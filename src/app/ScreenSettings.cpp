@@ -53,6 +53,15 @@ int32_t PlaySpeedPercent(int playSpeedIndex) {
     return static_cast<int32_t>(gui::RoundHalfEven(gui::StrToFloat(text) * 100));
 }
 
+play::PlaySettings PlaySettingsOf(const TScreenSettings& settings) {
+    play::PlaySettings play;
+    play.ColorMode = settings.Color;
+    play.DisplayMode = settings.Mode;
+    play.ShowParams = settings.ShowParams;
+    play.Hidden = settings.Hidden;
+    return play;
+}
+
 void ApplyToEngine(const TScreenSettings& settings, engine::TBMS& engine) {
     engine.BgaDisplayMode = settings.ShowBGA;
     engine.BgaFitMode = settings.BGAProt;

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 
+#include "play/PlaySettings.h"
+
 namespace gui {
 class TIniFile;
 }
@@ -53,6 +55,9 @@ int32_t PlaySpeedPercent(int playSpeedIndex);
 // dialog neither shows nor writes it, and keeps it as it keeps every other key of the file.
 constexpr const char* kChartSection = "Chart";
 bool ReadExtendedReading(const gui::TIniFile& file);
+
+// What the play screen takes of them: the colour and display modes, Show Params and Hidden.
+play::PlaySettings PlaySettingsOf(const TScreenSettings& settings);
 
 // What step 0 hands the engine: BGA display and fit modes and the play speed.
 void ApplyToEngine(const TScreenSettings& settings, engine::TBMS& engine);

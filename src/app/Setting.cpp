@@ -1,6 +1,5 @@
 #include "app/Setting.h"
 
-#include <SDL.h>
 #include <imgui.h>
 
 #include <cerrno>
@@ -89,7 +88,7 @@ TScreenSettings TF_Set::Settings() const {
 
 void TF_Set::SBSPChange() { Label1.caption = std::to_string(SBSP.Position()); }
 
-void TF_Set::Button3Click() { SDL_OpenURL(kHomePage); }
+void TF_Set::Button3Click() { gui::OpenUrl(kHomePage); }
 
 void TF_Set::SaveTo(gui::TIniFile& settingsFile) const { WriteScreenSettings(settingsFile, Settings()); }
 

@@ -185,6 +185,7 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     header_ = std::move(header);
     chart_ = Timeline();
     songCursor_ = Timeline::PositionCursor(&chart_);
+    startTime_ = 0;
 
     // The lines are read straight from the file's bytes, without a copy: a chart may be large.
     std::vector<uint8_t> bytes;
@@ -292,7 +293,19 @@ SongClock::Sources TBMS::ClockSources() const {
     return now;
 }
 
-void TBMS::StartClock(uint32_t leadInMs) { clock_.Start({std::nullopt, ClockDevice(), gui::GetTickCount()}, leadInMs); }
+void TBMS::StartClock(uint32_t leadInMs) {
+    const double skipMs = PlaySpeed > 0 ? startTime_ * 100 / PlaySpeed : 0;
+    clock_.Start({std::nullopt, ClockDevice(), gui::GetTickCount()}, leadInMs, skipMs);
+}
+
+void TBMS::SetStartTime(double songTime) {
+    startTime_ = std::isfinite(songTime) && songTime > 0 ? songTime : 0;
+    // The fixed dialect's position moves on one tempo point per reading: it is walked up to where
+    // the lead-in begins rather than over the first frames of play.
+    const double leadIn = PlaySpeed > 0 ? SongClock::kLeadInMs * PlaySpeed / 100.0 : 0;
+    const auto time = static_cast<int32_t>(std::clamp(startTime_ - leadIn, 0.0, double{INT32_MAX}));
+    for (size_t n = 0; n <= chart_.TempoMap().size(); ++n) songCursor_.PositionAt(time);
+}
 
 int32_t TBMS::SongTime() { return clock_.SongTime(ClockSources(), PlaySpeed); }
 
@@ -308,15 +321,27 @@ void TBMS::PlaySound(int index, double songTime) {
     media::TWaveCollectionItem& item = *slots.Sounds[index];
     try {
         media::Mixer* mixer = ClockMixer();
+        const bool beforeStart = songTime < startTime_;
         if (mixer == nullptr || !(PlaySpeed > 0) || !std::isfinite(songTime)) {
+            // Without a clock for the exact sample, a sound from before the start is left out.
+            if (beforeStart) return;
             item.Stop();
             item.Play(false);
             return;
         }
-        const double frame = clock_.FrameAt(songTime, PlaySpeed, mixer->Rate());
-        const uint64_t at = frame > 0 ? static_cast<uint64_t>(std::llround(std::min(frame, 1e18))) : 0;
-        item.StopAt(at);
-        item.PlayAt(at);
+        // Whole output frames; one before the mixer's first frame (a sound from long before the
+        // start) counts from where it lies.
+        const auto frameOf = [&](double time) {
+            return static_cast<int64_t>(std::llround(std::clamp(clock_.FrameAt(time, PlaySpeed, mixer->Rate()), -1e18, 1e18)));
+        };
+        const int64_t at = frameOf(songTime);
+        // One carried over from before the start joins where the mixer is when the start has
+        // passed already (a backing track starts the song at once, before the first frame).
+        const int64_t start = beforeStart ? std::max({frameOf(startTime_), at, static_cast<int64_t>(mixer->FramesRendered())})
+                                          : at;
+        const auto frame = static_cast<uint64_t>(std::max<int64_t>(start, 0));
+        item.StopAt(frame);
+        item.PlayAt(frame, beforeStart ? static_cast<uint64_t>(std::max<int64_t>(frame, at) - at) : 0);
     } catch (const std::exception&) {
         // Sound failures never stop play.
     }

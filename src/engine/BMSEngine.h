@@ -60,8 +60,13 @@ public:
     // The chart path exactly as passed to LoadChart; its folder is the base of the names in it.
     const std::string& ChartFileName() const { return chartFileName_; }
 
-    // Song time 0 comes 2000 ms (`leadInMs`) after the call, on the song clock (SongClock).
+    // Song time 0 comes 2000 ms (`leadInMs`) after the call, on the song clock (SongClock); after
+    // SetStartTime, the start time comes then instead.
     void StartClock(uint32_t leadInMs = SongClock::kLeadInMs);
+    // Play begins at song time `songTime` (0, the start, after a load): the clock starts there,
+    // and a sound placed before it starts at the start, from the point it would have reached.
+    void SetStartTime(double songTime);
+    double StartTime() const { return startTime_; }
     const SongClock& Clock() const { return clock_; }
     int32_t SongTime();
     // The song position now, through the timeline's tempo line.
@@ -121,6 +126,7 @@ private:
     // (a line's guard would otherwise swallow the request).
     bool loadAbandoned_ = false;
     SongClock clock_;
+    double startTime_ = 0;
 };
 
 }  // namespace engine

@@ -115,8 +115,12 @@ public:
         for (const TExactPoint& point : map.Points())
             rounded.push_back({MillisecondsAt(point.Time), RoundToInt32(point.Position)});
         if (endTime > map.Points().back().Time) rounded.push_back({MillisecondsAt(endTime), endTick});
-        return Timeline::OnExactMap(std::move(table_), std::move(times_), std::move(map), std::move(rounded),
-                                    ticksPerMeasure_, endTick);
+        Timeline timeline = Timeline::OnExactMap(std::move(table_), std::move(times_), std::move(map),
+                                                 std::move(rounded), ticksPerMeasure_, endTick);
+        std::vector<double> starts;
+        for (const long double beat : measureStart_) starts.push_back(static_cast<double>(beat * TicksPerBeat()));
+        timeline.SetMeasureStarts(std::move(starts));
+        return timeline;
     }
 
 private:

@@ -5,9 +5,11 @@
 
 namespace engine {
 
-void SongClock::Start(const Sources& now, uint32_t leadInMs) {
-    clockBase_ = now.systemMs + leadInMs;
-    if (now.device) originFrame_ = now.device->playingFrame + leadInMs / 1000.0 * now.device->rate;
+void SongClock::Start(const Sources& now, uint32_t leadInMs, double skipMs) {
+    clockBase_ = now.systemMs + leadInMs - static_cast<uint32_t>(std::llround(skipMs));
+    if (now.device)
+        originFrame_ = now.device->playingFrame + leadInMs / 1000.0 * now.device->rate -
+                       std::round(skipMs / 1000.0 * now.device->rate);
 }
 
 double SongClock::RealMs(const Sources& now) {
@@ -18,7 +20,7 @@ double SongClock::RealMs(const Sources& now) {
         clockBase_ = now.systemMs - static_cast<uint32_t>(position);
         if (now.device) {
             const int64_t start = now.midi->startFrame;
-            originFrame_ = start >= 0 ? static_cast<double>(start)
+            originFrame_ = start != Midi::kUnknownFrame ? static_cast<double>(start)
                                       : now.device->playingFrame - position * (now.device->rate / 1000.0);
         }
         return position;

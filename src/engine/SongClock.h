@@ -17,8 +17,10 @@ public:
     // The backing track while it plays.
     struct Midi {
         int32_t positionMs = 0;
-        // The mixer's output frame at which the track started, -1 when unknown.
-        int64_t startFrame = -1;
+        static constexpr int64_t kUnknownFrame = INT64_MIN;
+        // The mixer's output frame at which the track started (before the first, negative, for a
+        // track started part-way), kUnknownFrame when unknown.
+        int64_t startFrame = kUnknownFrame;
     };
     // The mixer while its output is the song clock.
     struct Device {
@@ -36,8 +38,10 @@ public:
 
     static constexpr uint32_t kLeadInMs = 2000;
 
-    // Song time 0 comes `leadInMs` of real time after `now`.
-    void Start(const Sources& now, uint32_t leadInMs = kLeadInMs);
+    // Song time 0 comes `leadInMs` of real time after `now`; with `skipMs`, the song begins that
+    // far in (real milliseconds, a whole number of mixer frames on the mixer's clock): what comes
+    // after the lead-in is the song from there on.
+    void Start(const Sources& now, uint32_t leadInMs = kLeadInMs, double skipMs = 0);
     // Real milliseconds since song time 0 (before play speed). Reading the track's position
     // also moves the other sources onto its timeline, ready for when it ends.
     double RealMs(const Sources& now);

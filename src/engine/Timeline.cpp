@@ -1,6 +1,7 @@
 #include "engine/Timeline.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "engine/TimingChecks.h"
 
@@ -48,6 +49,34 @@ double Timeline::TimeAt(double position) const {
 const std::vector<TTempoPoint>& Timeline::TempoMap() const {
     if (const auto* rounded = std::get_if<RoundedTempoMap>(&line_)) return rounded->Points();
     return exactTempoMap_;
+}
+
+double Timeline::MeasureStart(int32_t measure) const {
+    measure = std::max(measure, 0);
+    if (!measureStarts_.empty()) {
+        const size_t last = measureStarts_.size() - 1;
+        if (static_cast<size_t>(measure) <= last) return measureStarts_[static_cast<size_t>(measure)];
+        return measureStarts_[last] + static_cast<double>(static_cast<size_t>(measure) - last) * ticksPerMeasure_;
+    }
+    // A measure-length record lies where its measure begins; the format rounds each shortened
+    // or stretched measure to whole ticks once.
+    int64_t start = 0;
+    size_t i = 0;
+    for (int32_t m = 0; m < measure; ++m) {
+        while (i < objects_.size() && objects_[i].Position < start) ++i;
+        long double ratio = 1;
+        for (size_t j = i; j < objects_.size() && objects_[j].Position == start; ++j)
+            if (objects_[j].Kind == kMeasureLength) ratio *= objects_[j].Value / 1000.0L;
+        start += std::llround(static_cast<long double>(ticksPerMeasure_) * ratio);
+    }
+    return static_cast<double>(start);
+}
+
+int32_t Timeline::FirstAt(double position) const {
+    const auto first = std::partition_point(objects_.begin(), objects_.end(), [position](const TChartObject& object) {
+        return object.Position < position;
+    });
+    return static_cast<int32_t>(first - objects_.begin());
 }
 
 int32_t Timeline::PositionCursor::PositionAt(int32_t songTime) {

@@ -62,6 +62,14 @@ public:
     double TimeAt(double position) const;
     // The tempo map in whole milliseconds and ticks; point 0 is (0, 0).
     const std::vector<TTempoPoint>& TempoMap() const;
+    // The position at which measure `measure` (0 or more) begins, after the lengths of the
+    // measures before it; measures past those the reading recorded are of plain length.
+    double MeasureStart(int32_t measure) const;
+    // The extended reading records where its measures begin; the fixed dialect's table carries
+    // its measure lengths as objects instead.
+    void SetMeasureStarts(std::vector<double> starts) { measureStarts_ = std::move(starts); }
+    // The index of the first object at `position` or later (Count() when there is none).
+    int32_t FirstAt(double position) const;
 
     // The song position at each clock value, as play reads it frame by frame: on the rounded map
     // the segment moves on at most one point per reading, as the format's clock does; on an exact
@@ -107,6 +115,7 @@ private:
     std::variant<RoundedTempoMap, ExactTempoMap> line_;
     // The exact map in whole numbers; the rounded map has its own.
     std::vector<TTempoPoint> exactTempoMap_;
+    std::vector<double> measureStarts_;
     int32_t ticksPerMeasure_ = 0;
     int32_t endPosition_ = 0;
 };

@@ -290,4 +290,6 @@ int Application::ShowCursor(bool show) {
     return cursorCount_;
 }
 
+bool OpenUrl(const std::string& url) { return SDL_OpenURL(url.c_str()) == 0; }
+
 }  // namespace gui

@@ -99,4 +99,7 @@ private:
     Form* mainForm_ = nullptr;
 };
 
+// Opens `url` in the desktop's web browser; false when none could be started.
+bool OpenUrl(const std::string& url);
+
 }  // namespace gui

@@ -184,6 +184,7 @@ void TMediaPlayer::Open() {
     EnsureSynth();
     fileBytes_ = std::move(bytes);
     lengthMs_ = info.lengthMs;
+    fileInfo_ = std::move(info);
     if (!NewPlayer()) {
         fileBytes_.clear();
         error_ = -1;
@@ -203,6 +204,7 @@ void TMediaPlayer::Close() {
     deviceId_ = 0;
     fileBytes_.clear();
     lengthMs_ = 0.0;
+    fileInfo_ = MidiFileInfo{};
     selfClocked_ = false;
     framesPlayed_.store(0);
     aheadFrames_ = aheadUsed_ = 0;
@@ -232,6 +234,14 @@ void TMediaPlayer::Play() {
     framesPlayed_.store(0);
     prerollFrames_ = prerollUsed_ = 0;
     aheadFrames_ = aheadUsed_ = 0;
+    if (startMs_ > 0) {
+        // Asked before the player runs (it reads the file on its first run and only then knows
+        // its length), it gets there at once, replaying the events before but no notes. The
+        // frames of the part left out count as played, so that Position tells song time.
+        const uint64_t tick = fileInfo_.TickAt(startMs_);
+        if (synth_->SeekSequence(static_cast<int>(std::min<uint64_t>(tick, INT32_MAX))))
+            framesPlayed_.store(static_cast<uint64_t>(std::llround(startMs_ / speed_ * Rate() / 1000.0)));
+    }
     synth_->PlaySequence();
     ApplySpeed();
     if (sound_ != nullptr && sound_->Initialized()) {
@@ -247,7 +257,7 @@ void TMediaPlayer::Play() {
     } else {
         selfClocked_ = true;
         clockStartMs_ = gui::Clock::Now();
-        clockStartFrames_ = 0;
+        clockStartFrames_ = framesPlayed_.load();
     }
 }
 

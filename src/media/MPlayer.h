@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gui/Exception.h"
+#include "media/MidiFile.h"
 #include "media/Mixer.h"
 #include "media/MidiSynth.h"
 
@@ -73,6 +74,9 @@ public:
     // Plays from the current position (from the start after the end, with AutoRewind) and
     // returns at once. Raises "MCI デバイスがありません" when nothing is open.
     void Play();
+    // Where a Play that starts the sequence over begins: `ms` into it as the file times it (before
+    // the speed), for a song that starts part-way. Position then counts from the sequence's start.
+    void SetStartPosition(double ms) { startMs_ = ms > 0 ? ms : 0; }
     void SetTimeFormat(int format);
     int TimeFormat() const { return timeFormat_; }
 
@@ -81,8 +85,9 @@ public:
     // the mixer's playing frame, so that it keeps the key sounds' timeline.
     int Position();
     // The mixer's output frame that carries the start of the sequence, while it plays through
-    // the mixer; -1 otherwise (or when the start lies before the mixer's first frame).
-    int64_t OutputStartFrame() const { return attached_ && outputStartFrame_ >= 0 ? outputStartFrame_ : -1; }
+    // the mixer (negative when the start lies before the mixer's first frame); kNoFrame otherwise.
+    static constexpr int64_t kNoFrame = INT64_MIN;
+    int64_t OutputStartFrame() const { return attached_ ? outputStartFrame_ : kNoFrame; }
     int Length() const;
     // Plays the sequence `factor` times as fast and as high, as the key sounds play at the
     // chart's play speed, so that both stay on one timeline. Position keeps counting
@@ -144,6 +149,9 @@ private:
 
     std::vector<uint8_t> fileBytes_;
     double lengthMs_ = 0.0;
+    // The open file's tempo changes, to find the tick a start part-way begins at.
+    MidiFileInfo fileInfo_;
+    double startMs_ = 0.0;
     double speed_ = 1.0;
     bool opened_ = false;
     uint16_t deviceId_ = 0;

@@ -135,15 +135,25 @@ MidiFileProblem ParseMidiFile(const uint8_t* data, size_t size, MidiFileInfo& in
     double ms = 0.0;
     uint64_t tick = 0;
     uint32_t tempo = 500000;
+    info.tempoPoints.push_back({0, 0.0, tempo});
     for (const auto& [at, value] : tempos) {
         if (at >= info.lengthTicks) break;
         ms += static_cast<double>(at - tick) * tempo / (1000.0 * division);
         tick = at;
         tempo = value;
+        info.tempoPoints.push_back({tick, ms, tempo});
     }
     ms += static_cast<double>(info.lengthTicks - tick) * tempo / (1000.0 * division);
     info.lengthMs = ms;
     return MidiFileProblem::None;
+}
+
+uint64_t MidiFileInfo::TickAt(double ms) const {
+    if (!(ms > 0) || tempoPoints.empty() || division <= 0) return 0;
+    auto point = std::upper_bound(tempoPoints.begin(), tempoPoints.end(), ms,
+                                  [](double t, const TempoPoint& p) { return t < p.ms; });
+    --point;
+    return point->tick + static_cast<uint64_t>((ms - point->ms) * 1000.0 * division / point->tempo);
 }
 
 }  // namespace media

@@ -63,6 +63,8 @@ public:
         if (player_ != nullptr) fluid_player_play(player_);
     }
 
+    bool SeekSequence(int tick) override { return player_ != nullptr && fluid_player_seek(player_, tick) == FLUID_OK; }
+
     void SetTempo(double factor) override {
         if (player_ != nullptr) fluid_player_set_tempo(player_, FLUID_PLAYER_TEMPO_INTERNAL, factor);
     }

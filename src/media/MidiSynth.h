@@ -24,6 +24,8 @@ public:
     virtual void DeleteSequence() = 0;
     virtual Sequence SequenceState() const = 0;
     virtual void PlaySequence() = 0;
+    // Moves the sequence to `tick` before it plays; false when the player refuses.
+    virtual bool SeekSequence(int tick) = 0;
     // Plays the sequence `factor` times as fast as its file says.
     virtual void SetTempo(double factor) = 0;
     // Moves every key of every channel by `cents`; 0 leaves the tuning as the SoundFont has it.
@@ -36,7 +38,7 @@ public:
 };
 
 struct MidiSynthModule {
-    static constexpr unsigned kVersion = 1;
+    static constexpr unsigned kVersion = 2;
     // A synthesiser at `rate` Hz with `gain`, rendering its voices on `threads` threads, whose
     // sequence player keeps the synthesiser's channel settings when it starts; null when
     // FluidSynth cannot make one.

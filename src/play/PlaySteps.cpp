@@ -12,10 +12,11 @@ bool IsPlayStep(int32_t step) {
 }
 
 void RunPlayStep(int32_t& step, gui::Application& application, media::TDXDraw& dxd, engine::TBMS& engine,
-                 const std::string& fileName, std::string& exitMessage) {
+                 const std::string& fileName, std::string& exitMessage, const PlaySettings& settings,
+                 const FrameInput& input) {
     switch (step) {
         case kStepLoad:
-            if (SetupAndLoad(application, dxd, engine, fileName)) {
+            if (SetupAndLoad(application, dxd, engine, fileName, settings)) {
                 step = kStepBeforePlay;
                 engine.StartClock();
             } else {
@@ -27,11 +28,15 @@ void RunPlayStep(int32_t& step, gui::Application& application, media::TDXDraw& d
             break;
         case kStepStart:
             step = kStepPlay;
-            if (!engine.Header().MidiFileName.empty()) engine.MediaPlayer->Play();
+            if (!engine.Header().MidiFileName.empty()) {
+                // A play from a measure starts the backing track there too.
+                engine.MediaPlayer->SetStartPosition(engine.StartTime());
+                engine.MediaPlayer->Play();
+            }
             engine.StartClock();
             break;
         case kStepPlay:
-            if (PlayFrame(dxd, engine)) step = kStepAfterPlay;
+            if (PlayFrame(dxd, engine, settings, input)) step = kStepAfterPlay;
             break;
         case kStepAfterPlay:
             exitMessage = AfterPlay() ? "" : "あれれ？";

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "play/PlaySettings.h"
+
 namespace gui {
 class Application;
 }
@@ -30,8 +32,10 @@ bool IsPlayStep(int32_t step);
 // cannot be loaded goes to kStepEnd leaving `exitMessage` as it was; the end of play sets it to
 // "" (or "あれれ？" when AfterPlay is not ready). Exceptions pass to the caller with `step` as it
 // stood when they were raised: the start step has moved on to kStepPlay before it starts the
-// MIDI, so a failure there counts as the play step's.
+// MIDI, so a failure there counts as the play step's. The load reads `settings`, the play frame
+// `settings` and `input`.
 void RunPlayStep(int32_t& step, gui::Application& application, media::TDXDraw& dxd, engine::TBMS& engine,
-                    const std::string& fileName, std::string& exitMessage);
+                 const std::string& fileName, std::string& exitMessage, const PlaySettings& settings,
+                 const FrameInput& input);
 
 }  // namespace play

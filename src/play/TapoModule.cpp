@@ -8,10 +8,6 @@
 #include <optional>
 #include <vector>
 
-// Controls.h comes before anything that brings in gui::Bounds() from Graphics.h: its struct
-// of the same name must be declared first.
-#include "gui/Controls.h"
-
 #include "engine/BMSEngine.h"
 #include "gui/Clock.h"
 #include "gui/Exception.h"
@@ -36,7 +32,6 @@ constexpr int32_t kHitWindow = 8;
 constexpr uint32_t kPauseAfterLoadMs = 1000;
 constexpr uint32_t kPauseSliceMs = 10;
 
-TPlayBindings bindings;
 TPlayState state;
 // The sprite sheet's surface object; its pixels belong to the display's DirectDraw.
 std::unique_ptr<media::TDirectDrawSurface> arrowSheetOwner;
@@ -50,8 +45,7 @@ std::map<int32_t, double> movieStarts;
 class FramePace {
 public:
     void Reset() { *this = FramePace(); }
-    double AheadMs(double nominalMs) {
-        const uint32_t now = gui::Clock::Now();
+    double AheadMs(double nominalMs, uint32_t now) {
         if (started_) {
             const double gap = static_cast<double>(now - last_);
             if (gap <= kMaxFrameGapMs) current_ = std::max(current_, gap);
@@ -136,8 +130,6 @@ std::string Hex8(int32_t value) {
     return text;
 }
 
-bool BoxChecked(const gui::TCheckBox* box) { return box != nullptr && box->Checked(); }
-
 media::TDirectDrawSurface* LoadedImage(engine::TBMS& engine, int32_t index) {
     if (index < 0 || static_cast<size_t>(index) >= engine.Slots().BgaLoaded.size() || !engine.Slots().BgaLoaded[static_cast<size_t>(index)])
         return nullptr;
@@ -145,10 +137,9 @@ media::TDirectDrawSurface* LoadedImage(engine::TBMS& engine, int32_t index) {
 }
 
 // The Show Params line; the ticker keeps the lines of the frames before.
-void TickParameters(engine::TBMS& engine, int32_t p) {
-    if (!BoxChecked(bindings.ShowParams)) return;
-    const int32_t frameRate = bindings.Timer != nullptr ? bindings.Timer->FrameRate() : 0;
-    engine.TickerLine(ParameterLine(p, frameRate, state.LastSoundObject, engine.Chart().LastObject(), state.BaseImage,
+void TickParameters(engine::TBMS& engine, int32_t p, const PlaySettings& settings, const FrameInput& input) {
+    if (!settings.ShowParams) return;
+    engine.TickerLine(ParameterLine(p, input.FrameRate, state.LastSoundObject, engine.Chart().LastObject(), state.BaseImage,
                                     state.LayerImage, state.FrameNumber),
                       gui::RGB(0, 255, 0));
 }
@@ -175,7 +166,8 @@ void ShowMovies(engine::TBMS& engine) {
     }
 }
 
-void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& layout, int32_t p) {
+void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& layout, int32_t p,
+                    const PlaySettings& settings, const FrameInput& input) {
     media::TDirectDrawSurface& surface = *dxd.Surface();
     if (engine.Slots().HasBga) {
         surface.Fill(surface.DeviceColor(gui::clBlack));
@@ -188,7 +180,7 @@ void DrawBackground(media::TDXDraw& dxd, engine::TBMS& engine, const Layout& lay
     if (media::TDirectDrawSurface* layer = LoadedImage(engine, state.LayerImage))
         surface.FastBlit(0, 0, screen, media::DDBLTFAST_SRCCOLORKEY, layer);
 
-    TickParameters(engine, p);
+    TickParameters(engine, p, settings, input);
 
     const bool bright = PhaseOf(p) == 0;
     for (int k = 0; k < 4; ++k)
@@ -219,13 +211,31 @@ void DrawArrow(media::TDirectDrawSurface& surface, int x, int64_t y, const gui::
     surface.DrawBlended(gui::Rect(x, yi, x + kCellSize, yi + kCellSize), cell, state.ArrowSheet, true, alpha);
 }
 
+// Play from a measure: the last sound of each slot before the start (a later one of the same slot
+// would have cut it) goes to the mixer with its own time, so that one still sounding at the start
+// is heard from there on, from the point it has reached.
+void CarryOverSounds(engine::TBMS& engine) {
+    const engine::Timeline& chart = engine.Chart();
+    std::map<int32_t, int32_t> lastOfSlot;
+    for (int32_t i = 0; i < state.StartIndex; ++i)
+        if (chart[i].Kind < 100) lastOfSlot[chart[i].Value] = i;
+    std::vector<int32_t> carried;
+    for (const auto& [slot, index] : lastOfSlot) carried.push_back(index);
+    std::sort(carried.begin(), carried.end());
+    for (const int32_t index : carried) engine.PlaySound(chart[index].Value, chart.Time(index));
+}
+
 // Hands the mixer, with their times, the sounds that must start before the next frame could
 // place them (one frame and one device block ahead), so that each starts on its exact sample,
 // and in any case those of the objects reached (only these without a mixer clock). Each object
 // goes once, in table order.
-void ScheduleSounds(engine::TBMS& engine, int32_t p) {
-    const double horizon = engine.SoundHorizon(framePace.AheadMs(bindings.FramePeriodMs));
+void ScheduleSounds(engine::TBMS& engine, int32_t p, const PlaySettings& settings, const FrameInput& input) {
+    const double horizon = engine.SoundHorizon(framePace.AheadMs(settings.FramePeriodMs, input.NowMs));
     const engine::Timeline& chart = engine.Chart();
+    if (state.CarryOverPending) {
+        state.CarryOverPending = false;
+        CarryOverSounds(engine);
+    }
     for (int32_t i; (i = state.SoundCursor.Next(p, horizon)) >= 0;) {
         const engine::TChartObject& object = chart[i];
         if (object.Kind < 100) engine.PlaySound(object.Value, chart.Time(i));
@@ -254,7 +264,8 @@ int32_t TriggerObjects(engine::TBMS& engine, int32_t p) {
 }
 
 // Steps 4 to 11 of a frame; exceptions pass to the caller's guard.
-bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
+bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, const PlaySettings& settings, const FrameInput& input,
+              bool spacePressed) {
     const bool drawing = engine.BgaDisplayMode < 2;
     if (drawing && !dxd.ReadyToDraw()) return false;
 
@@ -263,18 +274,18 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
     const int phase = PhaseOf(p);
     const bool over = chart.EndPosition() < p;
     const Layout layout = LayoutFor(engine.Header().PlayerMode);
-    const bool picture = drawing && (bindings.DrawPicture == nullptr || *bindings.DrawPicture);
+    const bool picture = drawing && input.DrawPicture;
     if (picture) {
         ShowMovies(engine);
-        DrawBackground(dxd, engine, layout, p);
+        DrawBackground(dxd, engine, layout, p, settings, input);
     } else if (drawing) {
-        TickParameters(engine, p);
+        TickParameters(engine, p, settings, input);
     }
 
-    ScheduleSounds(engine, p);
+    ScheduleSounds(engine, p, settings, input);
     const int32_t triggeredUpTo = TriggerObjects(engine, p);
 
-    const bool hidden = BoxChecked(bindings.Hidden);
+    const bool hidden = settings.Hidden;
     media::TDirectDrawSurface* surface = dxd.Surface();
     const std::span<const engine::TChartObject> objects = chart.Objects();
     for (int32_t i = std::max<int32_t>(state.ScanCursor.Index(), 0); i < static_cast<int32_t>(objects.size()); ++i) {
@@ -300,14 +311,40 @@ bool RunFrame(media::TDXDraw& dxd, engine::TBMS& engine, bool spacePressed) {
     return over;
 }
 
+// Sets play up to begin at measure `measure`: the engine's clock starts there, the sound and
+// trigger cursors wait at its first object, and the base and layer pictures last selected before
+// it are in place (a movie shown from where it has got to).
+void StartFromMeasure(engine::TBMS& engine, int32_t measure) {
+    const engine::Timeline& chart = engine.Chart();
+    const double position = chart.MeasureStart(measure);
+    if (position > chart.EndPosition()) {
+        state.StartPastEnd = true;
+        return;
+    }
+    engine.SetStartTime(chart.TimeAt(position));
+    state.StartIndex = chart.FirstAt(position);
+    state.SoundCursor.Seek(state.StartIndex);
+    state.TriggerCursor.Seek(state.StartIndex);
+    state.CarryOverPending = true;
+    int32_t base = -1, layer = -1;
+    for (int32_t i = 0; i < state.StartIndex; ++i) {
+        if (chart[i].Kind == engine::kBaseImage) base = i;
+        if (chart[i].Kind == engine::kLayerImage) layer = i;
+        if (chart[i].Kind < 100) state.LastSoundObject = i;
+    }
+    for (const int32_t index : {base, layer}) {
+        if (index < 0) continue;
+        (chart[index].Kind == engine::kBaseImage ? state.BaseImage : state.LayerImage) = chart[index].Value;
+        StartMovie(engine, chart[index].Value, index);
+    }
+}
+
 }  // namespace
 
-void Bind(const TPlayBindings& newBindings) { bindings = newBindings; }
-const TPlayBindings& Bindings() { return bindings; }
 TPlayState& State() { return state; }
 
-bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TBMS& engine,
-                  const std::string& fileName) {
+bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TBMS& engine, const std::string& fileName,
+                  const PlaySettings& settings) {
     TDM& dm = Dm();
     state.TriggeredUpTo = -9999;
     dm.SpaceDown = false;
@@ -319,20 +356,18 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
 
     const bool drawing = engine.BgaDisplayMode < 2;
     if (drawing) {
-        const int colorMode = bindings.ColorMode != nullptr ? bindings.ColorMode->ItemIndex() : -1;
-        if (colorMode == 0) {
+        if (settings.ColorMode == 0) {
             dxd.Display().SetBitCount(8);
             dxd.ColorTable() = dm.DXDIB1.DIB().ColorTable();
-        } else if (colorMode == 1) {
+        } else if (settings.ColorMode == 1) {
             dxd.Display().SetBitCount(16);
         }
         dxd.Display().SetWidth(kScreenWidth);
         dxd.Display().SetHeight(kScreenHeight);
-        const int displayMode = bindings.DisplayMode != nullptr ? bindings.DisplayMode->ItemIndex() : -1;
         media::TDXDrawOptions options = dxd.Options();
-        if (displayMode == 0) {
+        if (settings.DisplayMode == 0) {
             options.Include(media::doFullScreen);
-        } else if (displayMode == 1) {
+        } else if (settings.DisplayMode == 1) {
             options.Exclude(media::doFullScreen);
         }
         dxd.SetOptions(options);
@@ -342,6 +377,8 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
 
     if (!engine.LoadChart(fileName, kTicksPerMeasure)) return false;
     state.SoundCursor = state.TriggerCursor = state.ScanCursor = engine::Timeline::Cursor(engine.Chart());
+    state.StartIndex = 0;
+    state.CarryOverPending = state.StartPastEnd = false;
 
     if (drawing) {
         arrowSheetOwner = std::make_unique<media::TDirectDrawSurface>(dxd.DirectDraw());
@@ -351,6 +388,7 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
     }
     state.BaseImage = -1;
     state.LayerImage = -1;
+    if (settings.StartMeasure > 0) StartFromMeasure(engine, settings.StartMeasure);
     // The pause keeps the window answering as the load did: Esc, the close box and a quit end it.
     const uint32_t pauseStart = gui::GetTickCount();
     for (uint32_t paused = 0; paused < kPauseAfterLoadMs; paused = gui::GetTickCount() - pauseStart) {
@@ -364,19 +402,24 @@ bool BeforePlay(media::TDXDraw&, engine::TBMS&) { return true; }
 
 bool AfterPlay() { return true; }
 
-bool PlayFrame(media::TDXDraw& dxd, engine::TBMS& engine) {
+FrameInput ReadFrameInput(media::TDXInput& input, const media::TCustomDXTimer& timer) {
+    input.Update();
+    FrameInput frame;
+    frame.NowMs = gui::Clock::Now();
+    frame.SpaceDown = input.Keys(kSpaceKey);
+    frame.FrameRate = timer.FrameRate();
+    return frame;
+}
+
+bool PlayFrame(media::TDXDraw& dxd, engine::TBMS& engine, const PlaySettings& settings, const FrameInput& input) {
     TDM& dm = Dm();
     ++state.FrameNumber;
     dm.SpaceWasDown = dm.SpaceDown;
-    if (bindings.Input != nullptr) {
-        bindings.Input->Update();
-        dm.SpaceDown = bindings.Input->Keys(kSpaceKey);
-    } else {
-        dm.SpaceDown = false;
-    }
+    dm.SpaceDown = input.SpaceDown;
     const bool spacePressed = dm.SpaceDown && !dm.SpaceWasDown;
+    if (state.StartPastEnd) return true;
     try {
-        return RunFrame(dxd, engine, spacePressed);
+        return RunFrame(dxd, engine, settings, input, spacePressed);
     } catch (const gui::Exception&) {
         return true;
     }

@@ -6,12 +6,11 @@
 #include <string>
 
 #include "engine/Timeline.h"
+#include "play/PlaySettings.h"
 
 namespace gui {
 struct TRect;
 class Application;
-class TRadioGroup;
-class TCheckBox;
 }  // namespace gui
 namespace media {
 class TDXDraw;
@@ -24,26 +23,6 @@ class TBMS;
 }  // namespace engine
 
 namespace play {
-
-// The live settings and components that the play screen reads at the moment of each call:
-// the settings dialog's controls and the main form's timer and input component.
-struct TPlayBindings {
-    const gui::TRadioGroup* ColorMode = nullptr;    // 0 = 256 colours, 1 = 65536 colours
-    const gui::TRadioGroup* DisplayMode = nullptr;  // 0 = full screen, 1 = window
-    const gui::TCheckBox* ShowParams = nullptr;
-    const gui::TCheckBox* Hidden = nullptr;
-    const media::TCustomDXTimer* Timer = nullptr;
-    media::TDXInput* Input = nullptr;
-    // Real time from one play frame to the next, at least: how far ahead sounds go to the mixer
-    // (longer gaps between the frames of the last second or two count instead).
-    double FramePeriodMs = 1000.0 / 60;
-    // Read in every frame when set: false leaves out the frame's picture (its triggering, hits
-    // and ticker line stay), for an offline renderer that keeps only some frames.
-    const bool* DrawPicture = nullptr;
-};
-
-void Bind(const TPlayBindings& bindings);
-const TPlayBindings& Bindings();
 
 // Module state, one of each for the whole run.
 struct TPlayState {
@@ -58,17 +37,30 @@ struct TPlayState {
     engine::Timeline::Cursor SoundCursor;
     engine::Timeline::Cursor TriggerCursor;
     engine::Timeline::Cursor ScanCursor;
+    // Play from a measure: the first object of that measure, whether the sounds of the objects
+    // before it still wait to be started part-way (on the first frame, once the clock runs), and
+    // whether the measure lies past the end of the chart (play is over at once).
+    int32_t StartIndex = 0;
+    bool CarryOverPending = false;
+    bool StartPastEnd = false;
 };
 TPlayState& State();
 
-// Step 20: resets the play state, sets up the display (unless playback only), loads the chart,
-// puts the sprite sheet on a surface and pauses a second. False when the chart cannot be loaded.
-bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TBMS& engine, const std::string& fileName);
+// Step 20: resets the play state, sets up the display (unless playback only) in the colour and
+// display modes of `settings`, loads the chart, puts the sprite sheet on a surface and pauses a
+// second. With a start measure, play is set to begin where it begins: the pictures selected
+// before it are shown, nothing before it is triggered. False when the chart cannot be loaded.
+bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TBMS& engine, const std::string& fileName,
+                  const PlaySettings& settings);
 // Step 30 and step 50 hooks; both report readiness.
 bool BeforePlay(media::TDXDraw& dxd, engine::TBMS& engine);
 bool AfterPlay();
-// Step 40: one frame of play. True when play is over.
-bool PlayFrame(media::TDXDraw& dxd, engine::TBMS& engine);
+// A frame's input as the program reads it now: the clock, Space on `input` (updated first), the
+// frame rate of `timer`.
+FrameInput ReadFrameInput(media::TDXInput& input, const media::TCustomDXTimer& timer);
+// Step 40: one frame of play with the settings and the input of this frame. True when play is
+// over.
+bool PlayFrame(media::TDXDraw& dxd, engine::TBMS& engine, const PlaySettings& settings, const FrameInput& input);
 
 // FastBlit of `srcRect` to (x, y) with the destination clipped to the 320×240 screen; a
 // rectangle clipped to nothing draws nothing.

@@ -50,8 +50,6 @@ struct Sequencer : ::testing::Test {
         play::CreateDM();
         settings = std::make_unique<app::TF_Set>(application, *form->SettingsFile);
         form->SetSettingsDialog(settings.get());
-        play::Bind({&settings->RadioGroup2, &settings->RadioGroup4, &settings->CheckBox1, &settings->CheckBox2,
-                    &form->DXTimer1, &form->DXInput1});
     }
     void Tick(uint32_t ms = 100) {
         Clock::Advance(ms);
@@ -72,7 +70,7 @@ TEST_F(Sequencer, WaitsMoreThan20msThenOpensTheSettingsWithoutAChart) {
 }
 
 TEST_F(Sequencer, RefusesFilesThatAreNotBmsCharts) {
-    for (const char* name : {"notes.txt", "song.bme", "song"}) {
+    for (const char* name : {"notes.txt", "song.bmx", "song"}) {
         Start({name, "ignored.bms"});
         Tick();
         EXPECT_EQ(form->Step, 999) << name;
@@ -216,7 +214,7 @@ TEST_F(Sequencer, AnUnwritableSettingsFileEndsStep900WithItsMessage) {
     EXPECT_TRUE(form->Closed());
 }
 
-TEST(CommandLine, OptionsComeBeforeTheChartAndAnythingElseIsTheChartAsBefore) {
+TEST(CommandLine, OptionsComeBeforeTheChartTheEditorsOnesAnywhereAndUnknownOnesAreErrors) {
     using Args = std::vector<std::string>;
     EXPECT_FALSE(app::ParseCommandLine({}).Chart);
     app::TCommandLine line = app::ParseCommandLine(Args{"--extended", "song.bms", "more"});
@@ -230,14 +228,43 @@ TEST(CommandLine, OptionsComeBeforeTheChartAndAnythingElseIsTheChartAsBefore) {
     EXPECT_FALSE(line.Extended);
     EXPECT_EQ(line.Chart, "--extended");
     EXPECT_FALSE(app::ParseCommandLine(Args{"--extended", "--"}).Chart);
-    // An option we do not know is the chart, which the sequencer then refuses as it always did.
-    EXPECT_EQ(app::ParseCommandLine(Args{"-x", "song.bms"}).Chart, "-x");
     EXPECT_TRUE(app::ParseCommandLine(Args{"--help", "song.bms"}).Help);
     EXPECT_TRUE(app::ParseCommandLine(Args{"--extended", "--version"}).Version);
     EXPECT_FALSE(app::ParseCommandLine(Args{"song.bms", "--help"}).Help);
+    EXPECT_EQ(app::ParseCommandLine(Args{"song.bms", "-x"}).Error, "");
+
+    // The editors' options, before or after the chart; the measure joined or apart.
+    struct Case {
+        Args args;
+        bool preview, stop;
+        int32_t measure;
+        const char* chart;
+    };
+    for (const Case& c : {Case{{"-P", "-N0", "song.bme"}, true, false, 0, "song.bme"},
+                          Case{{"-P", "-N", "12", "song.bms"}, true, false, 12, "song.bms"},
+                          Case{{"song.bml", "-N999", "-P"}, true, false, 999, "song.bml"},
+                          Case{{"-N007", "--", "-P.bms"}, false, false, 7, "-P.bms"},
+                          Case{{"-S"}, false, true, 0, nullptr}}) {
+        line = app::ParseCommandLine(c.args);
+        EXPECT_EQ(line.Error, "") << c.args[0];
+        EXPECT_EQ(line.Preview, c.preview) << c.args[0];
+        EXPECT_EQ(line.Stop, c.stop) << c.args[0];
+        EXPECT_EQ(line.StartMeasure, c.measure) << c.args[0];
+        EXPECT_EQ(line.Chart, c.chart ? std::optional<std::string>(c.chart) : std::nullopt) << c.args[0];
+    }
+    // Options we do not know and measures out of range are errors that name them.
+    for (const auto& [args, error] : std::vector<std::pair<Args, std::string>>{
+             {{"-x", "song.bms"}, "unknown option -x"},
+             {{"--extnded", "song.bms"}, "unknown option --extnded"},
+             {{"-P", "-N1000", "song.bms"}, "-N wants a measure from 0 to 999, not \"1000\""},
+             {{"-N", "-1", "song.bms"}, "-N wants a measure from 0 to 999, not \"-1\""},
+             {{"song.bms", "-N+5"}, "-N wants a measure from 0 to 999, not \"+5\""},
+             {{"-P", "-N"}, "-N needs a measure (0 to 999)"}})
+        EXPECT_EQ(app::ParseCommandLine(args).Error, error) << args[0];
 }
 
 TEST_F(Sequencer, TheExtendedReadingComesFromTheOptionOrTheSettingsFile) {
+    using Args = std::vector<std::string>;
     const std::string chart = (dir / "a.bms").string();
     Start({chart});
     Tick();
@@ -257,4 +284,13 @@ TEST_F(Sequencer, TheExtendedReadingComesFromTheOptionOrTheSettingsFile) {
     Start({"--extended", "notes.txt"});
     Tick();
     EXPECT_EQ(form->ExitMessage, "BMSファイルをドロップしてね（汗）");
+
+    // An editor's viewer, and the names the fixed dialect never took, read extended.
+    for (const Args& args : {Args{"-P", chart}, Args{(dir / "a.BME").string()}, Args{(dir / "a.bml").string()},
+                             Args{(dir / "a.Pms").string()}}) {
+        Start(args);
+        Tick();
+        ASSERT_NE(form->Engine, nullptr) << args.back();
+        EXPECT_TRUE(form->Engine->Options.Extended) << args.back();
+    }
 }

@@ -18,17 +18,18 @@ TEST(SongClock, WhenTheMidiEndsEarlyTheSongGoesOnFromWhereTheTrackLeftOff) {
     SongClock system;
     system.Start({std::nullopt, std::nullopt, 1000});
     EXPECT_EQ(system.RealMs({std::nullopt, std::nullopt, 2900}), -100);
-    EXPECT_EQ(system.RealMs({SongClock::Midi{500, -1}, std::nullopt, 3600}), 500);
+    EXPECT_EQ(system.RealMs({SongClock::Midi{500, SongClock::Midi::kUnknownFrame}, std::nullopt, 3600}), 500);
     EXPECT_EQ(system.RealMs({std::nullopt, std::nullopt, 3700}), 600);
 
     // On the device: the track started on output frame 2100, or (unknown) where its position
     // puts it at the last reading.
-    for (const int64_t startFrame : {int64_t{2100}, int64_t{-1}}) {
+    for (const int64_t startFrame : {int64_t{2100}, SongClock::Midi::kUnknownFrame}) {
         SongClock device;
         device.Start({std::nullopt, At(0), 0});
         EXPECT_EQ(device.RealMs({std::nullopt, At(1900), 99999}), -100);
         EXPECT_EQ(device.RealMs({SongClock::Midi{500, startFrame}, At(2650), 99999}), 500);
-        EXPECT_EQ(device.RealMs({std::nullopt, At(2700), 0}), startFrame < 0 ? 550 : 600) << startFrame;
+        EXPECT_EQ(device.RealMs({std::nullopt, At(2700), 0}), startFrame == SongClock::Midi::kUnknownFrame ? 550 : 600)
+            << startFrame;
     }
 }
 

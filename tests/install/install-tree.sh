@@ -91,8 +91,8 @@ else
   fail "share/applications/glimstep.desktop missing"
 fi
 
-# The chart type: a valid shared-mime-info package that maps any letter case of .bms to the
-# launcher's type, below text/plain.
+# The chart type: a valid shared-mime-info package that maps any letter case of .bms, .bme, .bml
+# and .pms to the launcher's type, below text/plain.
 xml=$share/mime/packages/glimstep.xml
 xmllint --noout "$xml" 2>"$tmp/xmllint.err" || fail "xmllint: $(cat "$tmp/xmllint.err")"
 if XDG_DATA_DIRS=$share update-mime-database "$share/mime" >"$tmp/umd.log" 2>&1; then
@@ -114,11 +114,11 @@ if XDG_DATA_DIRS=$share update-mime-database "$share/mime" >"$tmp/umd.log" 2>&1;
     done <"$share/mime/globs2"
     echo "$best"
   }
-  for name in Song.BMS song.bms Song.Bms; do
+  for name in Song.BMS song.bms Song.Bms song.bme Song.BML song.Pms; do
     got=$(lookup "$name")
     [ "$got" = "$entry_type" ] || fail "$name maps to '$got', not the launcher's '$entry_type'"
   done
-  for name in song.bme song.bms.txt song; do
+  for name in song.bmx song.bms.txt song; do
     got=$(lookup "$name")
     [ "$got" != "$entry_type" ] || fail "$name maps to $entry_type"
   done

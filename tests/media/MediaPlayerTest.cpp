@@ -75,6 +75,10 @@ TEST(MidiFile, ReadsLengthThroughTempoChangesAndRunningStatus) {
                 0x83, 0x60, 0x80, 60, 0});
     ASSERT_EQ(ParseMidiFile(song.data(), song.size(), info), MidiFileProblem::None);
     EXPECT_DOUBLE_EQ(info.lengthMs, 750.0);
+    // A start part-way: 480 ticks a beat, the first beat 500 ms, then twice as fast.
+    for (const auto& [ms, tick] : {std::pair{-5.0, 0u}, std::pair{250.0, 240u}, std::pair{500.0, 480u},
+                                   std::pair{625.0, 720u}, std::pair{800.0, 1056u}})
+        EXPECT_EQ(info.TickAt(ms), tick) << ms;
 }
 
 TEST(MidiFile, RefusesWhatASequencerCouldNotPlay) {
@@ -125,7 +129,7 @@ TEST_F(MidiPlayback, ThePositionGoesOnThroughALossOfTheDeviceAndAfterIt) {
     Render(8820);
     EXPECT_EQ(player.OutputStartFrame(), 0);
     sound.Finalize();  // the device goes: the clock takes over
-    EXPECT_EQ(player.OutputStartFrame(), -1);
+    EXPECT_EQ(player.OutputStartFrame(), TMediaPlayer::kNoFrame);
     gui::Clock::Advance(100);
     EXPECT_NEAR(player.Position(), 300, 2);
     sound.Initialize();  // back on the mixer, where 200 ms of it have gone by already

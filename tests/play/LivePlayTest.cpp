@@ -12,6 +12,7 @@
 
 #include "engine/BMSEngine.h"
 #include "gui/Application.h"
+#include "gui/Clock.h"
 #include "gui/Form.h"
 #include "media/AudioDevice.h"
 #include "media/DXDraws.h"
@@ -52,21 +53,24 @@ TEST(LivePlay, ClicksInTheDevicesOutputKeepTheTempoMapsTimesOverAMinuteOfSong) {
     // thread back for a hundred of them and more: a frame period of half a second hands each
     // sound over early enough anyway. The check is on where the sounds land, not on how the
     // frames are paced.
-    play::TPlayBindings bindings;
-    bindings.FramePeriodMs = 500;
-    play::Bind(bindings);
+    play::PlaySettings settings;
+    settings.FramePeriodMs = 500;
     {
         engine::TBMS bms(&display, &sound);
         bms.BgaDisplayMode = 2;
         bms.PlaySpeed = 200;
-        ASSERT_TRUE(play::SetupAndLoad(app, display, bms, (dir / "song.bms").string()));
+        ASSERT_TRUE(play::SetupAndLoad(app, display, bms, (dir / "song.bms").string(), settings));
         bms.StartClock();
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (!play::PlayFrame(display, bms) && std::chrono::steady_clock::now() < deadline)
+        const auto frame = [] {
+            play::FrameInput input;
+            input.NowMs = gui::Clock::Now();
+            return input;
+        };
+        while (!play::PlayFrame(display, bms, settings, frame()) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_LT(std::chrono::steady_clock::now(), deadline);
     }
-    play::Bind({});
     sound.Finalize();
 
     const std::string raw = testsupport::ReadFile(capture);

@@ -140,7 +140,7 @@ TEST_F(DrawTest, OtherPlayerModesPutTheSecondSideAtMinusOne) {
 
 TEST_F(DrawTest, HiddenFadesArrowsWithAlphaTwiceTheirHeightAboveSeventy) {
     ASSERT_TRUE(Load(kOneArrow));
-    hidden.SetChecked(true);
+    settings.Hidden = true;
     const auto yAt = [](int32_t p) { return 128 - p + 32; };
     const auto expectBlend = [&](int32_t p, int alpha) {
         const int y = yAt(p);
@@ -164,7 +164,7 @@ TEST_F(DrawTest, HiddenFadesArrowsWithAlphaTwiceTheirHeightAboveSeventy) {
     Frame(128 + 32 - 70);
     EXPECT_TRUE(Plain(Rect(0, 70, 320, 100), Backdrop()));
 
-    hidden.SetChecked(false);
+    settings.Hidden = false;
     Frame(128 + 32 - 70);
     EXPECT_TRUE(CellAt(8, 70, ArrowCell(0, ((128 + 32 - 70) >> 3) & 3)));
 }
@@ -172,7 +172,7 @@ TEST_F(DrawTest, HiddenFadesArrowsWithAlphaTwiceTheirHeightAboveSeventy) {
 TEST_F(DrawTest, HiddenInTheTwoHundredFiftySixColourModeCopiesInsteadOfBlending) {
     ASSERT_TRUE(Load(kOneArrow, Screen::Full8));
     ASSERT_EQ(Surface().Format(), gui::PixelFormat::Indexed8);
-    hidden.SetChecked(true);
+    settings.Hidden = true;
     Frame(128 + 32 - 71);
     EXPECT_TRUE(CellAt(8, 71, ArrowCell(0, ((128 + 32 - 71) >> 3) & 3)));
     Frame(128 + 32 - 70);
@@ -266,7 +266,7 @@ TEST_F(DrawTest, ShowParamsAddsAGreenLineEachFrameAboveThePreviousOnes) {
     };
     Frame(0);
     EXPECT_EQ(greenRows(0, 240), 0);
-    showParams.SetChecked(true);
+    settings.ShowParams = true;
     Frame(1);
     EXPECT_GT(greenRows(224, 240), 20);
     EXPECT_EQ(greenRows(0, 224), 0);

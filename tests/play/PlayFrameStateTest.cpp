@@ -43,7 +43,7 @@ protected:
         std::vector<int16_t> block(2 * (target - sound.Mixer().FramesRendered()));
         sound.Render(block.data(), static_cast<int>(block.size() / 2));
         heard.insert(heard.end(), block.begin(), block.end());
-        return play::PlayFrame(display, *bms);
+        return play::PlayFrame(display, *bms, settings, play::ReadFrameInput(input, timer));
     }
     // The first frame heard.
     size_t Onset() const {
@@ -143,6 +143,24 @@ TEST_F(StateTest, AFrameThatJumpsAheadTriggersEverythingPassed) {
     EXPECT_EQ(play::State().TriggeredUpTo, 256);
 }
 
+TEST_F(StateTest, FromAMeasureThePicturesSelectedBeforeItShowAndNothingBeforeItTriggers) {
+    settings.StartMeasure = 3;
+    ASSERT_TRUE(Load("#00111:01\n#00204:01\n#00207:02\n#00304:03\n#00311:01\n"));
+    EXPECT_EQ(play::State().BaseImage, 1);
+    EXPECT_EQ(play::State().LayerImage, 2);
+    Frame(383);
+    EXPECT_EQ(play::State().TriggeredUpTo, -9999);
+    Frame(384);
+    EXPECT_EQ(play::State().BaseImage, 3);
+    EXPECT_EQ(play::State().LastSoundObject, IndexOf(11, 384));
+    EXPECT_EQ(play::State().TriggeredUpTo, 384);
+
+    // Past the end (two measures after the last one used) play is over on the first frame.
+    settings.StartMeasure = 6;
+    ASSERT_TRUE(Load("#00111:01\n"));
+    EXPECT_TRUE(Frame(-1000));
+}
+
 TEST_F(StateTest, ScanIndexMovesPastArrowsThatLeftTheTopAndNeverBack) {
     ASSERT_TRUE(Load("#00111:01\n#00213:01\n"));
     const int32_t first = IndexOf(11, 128);
@@ -240,7 +258,7 @@ TEST_F(StateTest, AfterTheDisplayLosesItsPictureTheSheetStillDraws) {
 
 TEST_F(StateTest, AFailureInsideTheFrameEndsPlayWithoutAFlip) {
     ASSERT_TRUE(Load("#00111:01\n"));
-    showParams.SetChecked(true);
+    settings.ShowParams = true;
     bms->MessageSurface->SetLost(true);  // the ticker's canvas refuses to draw
     const int flips = display.FlipCount();
     EXPECT_TRUE(Frame(0));
@@ -285,7 +303,7 @@ TEST_F(StateTest, SetupPicksTheModeFromTheSettingsAndPausesASecond) {
 TEST_F(StateTest, AChartThatCannotBeLoadedReturnsFalseWithoutThePause) {
     bms = std::make_unique<engine::TBMS>(&display, &sound);
     const uint32_t before = gui::Clock::Now();
-    EXPECT_FALSE(play::SetupAndLoad(app, display, *bms, (dir / "absent.bms").string()));
+    EXPECT_FALSE(play::SetupAndLoad(app, display, *bms, (dir / "absent.bms").string(), settings));
     EXPECT_LT(gui::Clock::Now() - before, 1000u);
     EXPECT_TRUE(display.Initialized());
 }

@@ -1,10 +1,7 @@
-// A play screen on an in-memory display: settings controls, a scripted keyboard, a silent
+// A play screen on an in-memory display: plain play settings, a scripted keyboard, a silent
 // sound component and a hand-driven clock. Charts run at 1875 BPM, so one tick is one
 // millisecond and Frame(P) draws the frame at song position P exactly.
 #pragma once
-
-// Before anything that includes gui/Graphics.h (see TapoModule.cpp).
-#include "gui/Controls.h"
 
 #include <gtest/gtest.h>
 
@@ -55,30 +52,28 @@ protected:
         play::CreateDM();
         play::DM->SpaceDown = false;
         play::DM->SpaceWasDown = false;
-        play::Bind({&colorMode, &displayMode, &showParams, &hidden, &timer, &input});
     }
     void TearDown() override {
-        play::Bind({});
         gui::Clock::UseSystem();
     }
 
     // Writes the chart (after a 1875 BPM header) as song.bms and runs SetupAndLoad and the
     // clock start as the sequencer does.
     bool Load(std::string_view chart, Screen screen = Screen::Window, int bgaMode = 0) {
-        colorMode.SetItemIndex(screen == Screen::Full8 ? 0 : 1);
-        displayMode.SetItemIndex(screen == Screen::Window ? 1 : 0);
+        settings.ColorMode = screen == Screen::Full8 ? 0 : 1;
+        settings.DisplayMode = screen == Screen::Window ? 1 : 0;
         bms = std::make_unique<engine::TBMS>(&display, &sound);
         bms->BgaDisplayMode = bgaMode;
         bms->Options.Extended = extended;
         testsupport::WriteFile(dir / "song.bms", "#BPM 1875\n" + std::string(chart));
-        const bool loaded = play::SetupAndLoad(app, display, *bms, (dir / "song.bms").string());
+        const bool loaded = play::SetupAndLoad(app, display, *bms, (dir / "song.bms").string(), settings);
         if (loaded) bms->StartClock();
         return loaded;
     }
 
     bool Frame(int32_t position) {
         gui::Clock::Set(bms->Clock().ClockBase() + static_cast<uint32_t>(position));
-        return play::PlayFrame(display, *bms);
+        return play::PlayFrame(display, *bms, settings, play::ReadFrameInput(input, timer));
     }
 
     media::TDirectDrawSurface& Surface() { return *display.Surface(); }
@@ -135,10 +130,7 @@ protected:
     std::shared_ptr<testsupport::ScriptedInput> keys = std::make_shared<testsupport::ScriptedInput>();
     media::TDXInput input{&form, keys};
     media::TDXTimer timer{app};
-    gui::TRadioGroup colorMode{"カラーモード", {"256色", "65536色"}, {}, 1};
-    gui::TRadioGroup displayMode{"表示", {"全画面", "ウインドウ"}, {}, 1};
-    gui::TCheckBox showParams{"Show Params", {}};
-    gui::TCheckBox hidden{"Hidden(なぜ?)", {}};
+    play::PlaySettings settings{1, 1};
     testsupport::TempDir dir;
     media::TDXDraw display{nullptr};
     media::TDXSound sound{nullptr};

@@ -20,7 +20,7 @@ struct Steps : ::testing::Test {
     std::string message = "unchanged";
     void SetUp() override { gui::Clock::UseManual(5000); }
     void TearDown() override { gui::Clock::UseSystem(); }
-    void Run(int32_t& step) { play::RunPlayStep(step, application, display, bms, "missing.bms", message); }
+    void Run(int32_t& step) { play::RunPlayStep(step, application, display, bms, "missing.bms", message, {}, {}); }
 };
 
 TEST_F(Steps, AChartThatCannotBeLoadedEndsAndKeepsTheMessage) {

@@ -106,8 +106,11 @@ TEST(GlimstepInfo, ExtendedAddsTheScheduleAndTheArrowsWithExactTimes) {
               "\"tempoMap\":[[0,0],[1000,64],[1500,64],[5500,320]],\"endPosition\":320,"
               "\"schedule\":[[0.000,1],[1000.000,1],[2500.000,10],[2500.000,11]],"
               "\"lanes\":[[0.000,0],[2500.000,3],[2500.000,0]]}\n");
-    // Without the option the same chart reads as the fixed dialect: no schedule.
+    // Without the option the same chart reads as the fixed dialect: no schedule. Under the names
+    // the fixed dialect never took it is read extended all the same.
     EXPECT_EQ(Info("'" + (dir / "a.bms").string() + "'").out.find("schedule"), std::string::npos);
+    std::filesystem::copy_file(dir / "a.bms", dir / "a.BML");
+    EXPECT_EQ(Info("'" + (dir / "a.BML").string() + "'").out, run.out);
 }
 
 TEST(GlimstepInfo, TheSameSeedDrawsTheSameBranches) {

@@ -1,6 +1,7 @@
 // The programs' own options that need no window: --help and --version.
 #include <gtest/gtest.h>
 
+#include "support/TestFiles.h"
 #include "support/ToolRun.h"
 
 namespace {
@@ -13,6 +14,22 @@ TEST(GlimstepOptions, HelpAndVersionPrintToStandardOutputAndExitZero) {
     run = testsupport::RunTool("glimstep", "--extended --version");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "glimstep 1.2\n");
+}
+
+TEST(GlimstepOptions, AnUnknownOptionOrMeasureExitsTwoNamingItAndStopWithoutAViewerExitsZero) {
+    testsupport::TempDir dir;
+    for (const auto& [arguments, line] : {std::pair{"-x song.bms", "glimstep: unknown option -x (see glimstep --help)\n"},
+                                          std::pair{"-P -N1000 song.bms",
+                                                    "glimstep: -N wants a measure from 0 to 999, not \"1000\" (see "
+                                                    "glimstep --help)\n"}}) {
+        const testsupport::ToolRun run = testsupport::RunTool("glimstep", arguments, dir / "err");
+        EXPECT_EQ(run.status, 2) << arguments;
+        EXPECT_EQ(run.err, line);
+        EXPECT_EQ(run.out, "");
+    }
+    const testsupport::ToolRun stop = testsupport::RunTool("glimstep", "-S", dir / "err");
+    EXPECT_EQ(stop.status, 0);
+    EXPECT_EQ(stop.out + stop.err, "");
 }
 
 TEST(GlimstepOptions, TheToolsHaveHelpAndVersionAsThePlayerHas) {

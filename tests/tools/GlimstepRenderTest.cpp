@@ -176,6 +176,60 @@ TEST(GlimstepRender, EveryClickStartsWithinASampleOfTheTempoMapAtEachSpeed) {
     }
 }
 
+// A render from a measure is the full render from that measure on, sample for sample, shifted by
+// the time before it: a long sound started before the measure is heard from where it has got to
+// (and cut where its slot plays again), one over by then is not.
+TEST(GlimstepRender, FromAMeasureTheSongIsTheFullRenderFromThereOnToTheSample) {
+    testsupport::TempDir dir;
+    testsupport::Bytes noise;
+    constexpr uint32_t kNoiseFrames = 6 * 44100;
+    noise.Text("RIFF").U32(36 + kNoiseFrames * 2).Text("WAVE");
+    noise.Text("fmt ").U32(16).U16(1).U16(1).U32(44100).U32(88200).U16(2).U16(16);
+    noise.Text("data").U32(kNoiseFrames * 2);
+    for (uint32_t i = 0, x = 1; i < kNoiseFrames; ++i) noise.U16(static_cast<uint16_t>((x = x * 1103515245 + 12345) >> 17));
+    testsupport::WriteFile(dir / "long.wav", noise.Data());
+    testsupport::WriteFile(dir / "click.wav", ClickWav());
+    // 120 BPM; measure 1 is three quarters long, so measure 3 begins at 5500 ms. The 6 s sound
+    // starts at 1000 ms and is cut when its slot plays again at 6500 ms; the click at 2000 ms is over.
+    const std::string chart = "#BPM 120\n#WAV01 long.wav\n#WAV02 click.wav\n#00011:0001\n"
+                              "#00102:0.75\n#00111:02\n#00311:0201\n#00411:02\n";
+    testsupport::WriteFile(dir / "song.bms", chart);
+    // The same with a silent backing track, which is then the song clock: 2 s at 120 BPM, then
+    // 10 s at 240 (96 ticks a quarter), so that its start part-way has to go through a tempo change.
+    testsupport::WriteFile(dir / "midi.bms", "#MIDIFILE track.mid\n" + chart);
+    const std::vector<uint8_t> track = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x83, 0x00, 0xFF, 0x51, 0x03,
+                                        0x03, 0xD0, 0x90, 0x9E, 0x00, 0xFF, 0x2F, 0x00};
+    testsupport::Bytes midi;
+    midi.Text("MThd").Append({0, 0, 0, 6, 0, 0, 0, 1, 0, 96}).Text("MTrk").Append({0, 0, 0, static_cast<uint8_t>(track.size())});
+    testsupport::WriteFile(dir / "track.mid", midi.Append(track).Data());
+    for (const auto& [speed, reading] :
+         {std::pair{100, "song.bms"}, std::pair{150, "song.bms --extended"}, std::pair{150, "midi.bms"}}) {
+        const std::string common = Quoted(dir.Path()) + "/" + reading + " --speed " + std::to_string(speed);
+        ASSERT_EQ(Render(dir, common + " -o " + Quoted(dir / "full.wav")).status, 0);
+        const ToolRun run = Render(dir, common + " -N3 -o " + Quoted(dir / "from3.wav"));
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<int16_t> full = Mix(dir / "full.wav"), from3 = Mix(dir / "from3.wav");
+        const size_t shift = static_cast<size_t>(std::llround(5500.0 * 100 / speed * kRate / 1000)) * 2;
+        ASSERT_EQ(from3.size() + shift, full.size()) << reading << " at speed " << speed;
+        // From the song's start ("the song from 3.03 s": after the pause and the lead-in) and the
+        // first frame on: sounds carried over join on that frame. With the backing track the song
+        // starts at once, without a lead-in, and the sounds due in its first moments come as late
+        // as they do at the start of a whole song; from half a second on all is exact.
+        const double settle = reading == std::string("midi.bms") ? 0.5 : 0.025;
+        const size_t songStart =
+            static_cast<size_t>((std::atof(run.out.substr(run.out.find("from ") + 5).c_str()) + settle) * kRate) * 2;
+        size_t mismatches = 0;
+        for (size_t k = songStart; k < from3.size(); ++k) mismatches += from3[k] != full[k + shift];
+        EXPECT_EQ(mismatches, 0u) << reading << " at speed " << speed;
+        EXPECT_NE(from3[songStart], 0) << reading << " at speed " << speed;
+    }
+    // A measure past the end ends the play at once, with nothing played.
+    const ToolRun past = Render(dir, Quoted(dir / "song.bms") + " -N 40 -o " + Quoted(dir / "past.wav"));
+    EXPECT_EQ(past.status, 0);
+    EXPECT_NE(past.out.find("sounds played 0,"), std::string::npos) << past.out;
+    EXPECT_LT(Mix(dir / "past.wav").size(), static_cast<size_t>(2 * kRate) * 2);
+}
+
 TEST(GlimstepRender, TheDemosSoundIsTheSameWithAndWithoutPicturesAndOnEveryRun) {
     testsupport::TempDir dir;
     const std::string demo = Quoted(fs::path(GLIMSTEP_BINARY_DIR) / "demo" / "demo.bms");
@@ -311,6 +365,7 @@ TEST(GlimstepRender, UsageErrorsExitWithStatus2) {
     for (const std::string& args :
          {chart, out, chart + out + " --fps 0", chart + out + " --fps 6x", chart + out + " --speed",
           chart + out + " --frame-every -1", chart + out + " --loud", chart + out + " other.bms",
+          chart + out + " -N1000", chart + out + " -N",
           chart + out + " --settings " + Quoted(dir / "no.ini")}) {
         const ToolRun run = Render(dir, args);
         EXPECT_EQ(run.status, 2) << args;

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/ChildProcess.h"
 #include "support/SilentDisplay.h"
 #include "support/SoundFiles.h"
 #include "support/TestFiles.h"
@@ -26,7 +27,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
-using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
+using testsupport::Environment;
+using testsupport::Program;
 
 // Far below a whole load of the charts below (a minute and more), and enough for a busy machine.
 constexpr auto kBound = std::chrono::seconds(3);
@@ -34,72 +36,6 @@ constexpr auto kBound = std::chrono::seconds(3);
 // Decodes crawl (each chunk of 16384 frames takes half a second more), and the watchdog that would
 // end the player shortly after a signal waits a minute: what ends it in time is its own doing.
 const Environment kSlowLoad = {{"GLIMSTEP_TEST_DECODE_CHUNK_MS", "500"}, {"GLIMSTEP_TEST_QUIT_GRACE_MS", "60000"}};
-
-// A built program started as from a terminal: SIGINT and SIGTERM at their defaults.
-class Program {
-public:
-    Program(const std::string& name, const std::vector<std::string>& args, const Environment& environment,
-            const fs::path& errFile) {
-        // Everything the child needs is made before the fork: it only redirects and runs.
-        std::string path = (fs::path(GLIMSTEP_BINARY_DIR) / name).string();
-        std::vector<std::string> argv{path};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<std::string> envp;
-        for (char** variable = environ; *variable != nullptr; ++variable) {
-            const std::string entry = *variable;
-            const std::string key = entry.substr(0, entry.find('='));
-            if (std::none_of(environment.begin(), environment.end(), [&](const auto& change) { return change.first == key; }))
-                envp.push_back(entry);
-        }
-        for (const auto& [variable, value] : environment)
-            if (value) envp.push_back(variable + "=" + *value);
-        std::vector<char*> argPointers, envPointers;
-        for (std::string& arg : argv) argPointers.push_back(arg.data());
-        for (std::string& entry : envp) envPointers.push_back(entry.data());
-        argPointers.push_back(nullptr);
-        envPointers.push_back(nullptr);
-        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        pid_ = fork();
-        if (pid_ == 0) {
-            signal(SIGINT, SIG_DFL);
-            signal(SIGTERM, SIG_DFL);
-            if (null < 0 || err < 0 || dup2(null, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-            execve(path.c_str(), argPointers.data(), envPointers.data());
-            _exit(127);
-        }
-        if (null >= 0) close(null);
-        if (err >= 0) close(err);
-    }
-    ~Program() {
-        if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    bool Started() const { return pid_ > 0; }
-
-    // Sends `signal` and waits up to a minute for the end. The exit status as a shell shows it
-    // (128 + the signal for a program that it killed), or -1 when the program had to be killed.
-    int Interrupt(int signal, SteadyClock::duration& took) {
-        const auto sent = SteadyClock::now();
-        kill(pid_, signal);
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (SteadyClock::now() - sent > std::chrono::minutes(1)) return -1;
-            usleep(2000);
-        }
-        took = SteadyClock::now() - sent;
-        pid_ = -1;
-        return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-    }
-
-private:
-    pid_t pid_ = -1;
-};
 
 // Watches a folder for files that a program has read to the end and closed.
 class ReadWatch {
@@ -154,7 +90,7 @@ TEST(Quit, SignalsEndThePlayerAndTheToolsInTheMiddleOfALoad) {
                           Case{"glimstep-render", {bms, "-o", out}, SIGTERM}}) {
         SCOPED_TRACE(c.program + " " + strsignal(c.signal));
         ReadWatch watch(dir.Path());
-        Program program(c.program, c.args, kSlowLoad, dir / "err.txt");
+        Program program(c.program, c.args, {kSlowLoad, dir / "err.txt", {}, false});
         ASSERT_TRUE(program.Started());
         ASSERT_TRUE(watch.WaitFor("long.flac")) << "the load did not begin: " << testsupport::ReadFile(dir / "err.txt");
         SteadyClock::duration took{};
@@ -177,7 +113,7 @@ TEST(Quit, SignalsEndThePlayerWhileTheDisplayNeverAnswers) {
         Environment environment = kSlowLoad;
         environment.insert(environment.end(), {{"DISPLAY", display.Name()}, {"SDL_VIDEODRIVER", std::nullopt},
                                                {"WAYLAND_DISPLAY", std::nullopt}});
-        Program program("glimstep", {}, environment, dir / "err.txt");
+        Program program("glimstep", {}, {environment, dir / "err.txt", {}, false});
         ASSERT_TRUE(program.Started());
         ASSERT_TRUE(display.WaitForConnection(std::chrono::minutes(1)));
         SteadyClock::duration took{};

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/BMCore.h"
 #include "engine/BMSEngine.h"
 #include "engine/ExtendedReader.h"
 #include "gui/Convert.h"
@@ -119,7 +120,8 @@ constexpr const char* kUsage =
     "usage: glimstep-info [--extended] [--seed N] [--verbose] [--] CHART\n"
     "Loads CHART as the player does, without a window or sound, and prints what it makes of it\n"
     "as one line of JSON.\n"
-    "  --extended   read the chart in the extended dialect (every channel)\n"
+    "  --extended   read the chart in the extended dialect (every channel); .bme, .bml and .pms\n"
+    "               charts always are\n"
     "  --seed N     seed for the #RANDOM and #SWITCH draws of the extended reading\n"
     "  --verbose    also list on stderr every line the reading dropped, and why\n"
     "  --help       print this help and exit\n"
@@ -198,12 +200,12 @@ int main(int argc, char** argv) {
         engine::TBMS bms(nullptr, &sound);
         bms.PlaySpeed = 100;
         bms.BgaDisplayMode = 2;
-        bms.Options.Extended = options->extended;
+        bms.Options.Extended = options->extended || app::IsExtendedChartName(options->chart);
         if (options->seed) bms.Options.DrawRandom = engine::SeededDraw(*options->seed);
         const engine::LoadResult result = bms.LoadChart(chart, 128);
         if (options->verbose) PrintDropped(chart, result);
         if (result) {
-            std::printf("%s\n", ChartJson(bms, options->extended).c_str());
+            std::printf("%s\n", ChartJson(bms, bms.Options.Extended).c_str());
             return 0;
         }
         std::fprintf(stderr, "glimstep-info: %s: %s\n", chart, result.Message.c_str());

@@ -27,7 +27,6 @@
 #include "gui/Application.h"
 #include "gui/BmpEncode.h"
 #include "gui/Clock.h"
-#include "gui/Controls.h"
 #include "gui/Convert.h"
 #include "gui/Exception.h"
 #include "gui/IniFile.h"
@@ -48,11 +47,13 @@ constexpr int kRate = 44100;
 constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFu - 64;
 constexpr int kSynthBlockFrames = 2048;
 constexpr const char* kUsage =
-    "usage: glimstep-render CHART -o OUT [--scale N] [--quality N] [--fps N] [--speed PERCENT]\n"
+    "usage: glimstep-render CHART -o OUT [-N MEASURE] [--scale N] [--quality N] [--fps N] [--speed PERCENT]\n"
     "                       [--frames DIR] [--frame-every N] [--settings settings.ini] [--extended] [--seed N]\n"
     "Plays CHART offline into OUT: by its extension, .wav for the sound (44.1 kHz 16-bit stereo),\n"
     ".mp4 (H.264, AAC), .webm (VP9, Opus) or .mkv (H.264, FLAC) for a video of the play; with\n"
     "--frames, also the 320x240 frames into DIR as BMP pictures.\n"
+    "  -N MEASURE         start from measure MEASURE (0 to 999) after the lead-in, as the\n"
+    "                     player's -N does; also -NMEASURE\n"
     "  --scale N          video: each pixel becomes N x N pixels, 1 to 6 (default 3: 960x720)\n"
     "  --quality N        video: 1 (smallest file) to 5 (best picture and sound), default 3\n"
     "  --fps N            virtual frame rate, and the video's (default 60)\n"
@@ -61,7 +62,8 @@ constexpr const char* kUsage =
     "  --frame-every N    write only every Nth frame (default 1)\n"
     "  --settings FILE    take speed, BGA mode, fit mode, Hidden, ShowParams and the\n"
     "                     extended reading ([Chart] Extended) from FILE\n"
-    "  --extended         read the chart in the extended dialect (every channel)\n"
+    "  --extended         read the chart in the extended dialect (every channel); .bme, .bml\n"
+    "                     and .pms charts always are\n"
     "  --seed N           seed for the #RANDOM and #SWITCH draws of the extended reading\n"
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n";
@@ -73,6 +75,7 @@ struct Options {
     std::optional<int> scale;
     std::optional<int> quality;
     int fps = 60;
+    int startMeasure = 0;
     std::optional<int> speed;
     std::string framesDir;
     int frameEvery = 1;
@@ -111,7 +114,12 @@ Options ParseArguments(const std::vector<std::string>& args) {
             value = arg.substr(arg.find('=') + 1);
             arg = arg.substr(0, arg.find('='));
         }
-        const bool takesValue = arg == "-o" || arg == "--fps" || arg == "--speed" || arg == "--frames" ||
+        // -N takes its measure joined (-N12) or apart (-N 12), as the player does.
+        if (arg.size() > 2 && arg.rfind("-N", 0) == 0) {
+            value = arg.substr(2);
+            arg = "-N";
+        }
+        const bool takesValue = arg == "-o" || arg == "-N" || arg == "--fps" || arg == "--speed" || arg == "--frames" ||
                                 arg == "--frame-every" || arg == "--settings" || arg == "--seed" ||
                                 arg == "--scale" || arg == "--quality";
         if (takesValue && !value) {
@@ -119,6 +127,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
             value = args[++i];
         }
         if (arg == "-o") o.out = *value;
+        else if (arg == "-N") o.startMeasure = ParseNumber(arg, *value, 0, app::kMaxStartMeasure);
         else if (arg == "--scale") o.scale = ParseNumber(arg, *value, 1, 6);
         else if (arg == "--quality") o.quality = ParseNumber(arg, *value, media::kMinQuality, media::kMaxQuality);
         else if (arg == "--fps") o.fps = ParseNumber(arg, *value, 1, 1000);
@@ -275,10 +284,7 @@ public:
           dxd_(nullptr),
           sound_(nullptr),
           timer_(application_),
-          colorMode_("", {std::begin(app::kColorItems), std::end(app::kColorItems)}, {}, settings.Color),
-          displayMode_("", {std::begin(app::kModeItems), std::end(app::kModeItems)}, {}, settings.Mode),
-          showParams_("", {}),
-          hidden_("", {}) {
+          playSettings_(app::PlaySettingsOf(settings)) {
         // As the main form sets its components up.
         dxd_.SetSurfaceWidth(320);
         dxd_.SetSurfaceHeight(240);
@@ -292,18 +298,15 @@ public:
         sound_.Initialize();
         // The mix is rendered in step with the virtual frames: its frames are the song clock.
         sound_.Mixer().SetOfflineClock(true);
-        showParams_.SetChecked(settings.ShowParams);
-        hidden_.SetChecked(settings.Hidden);
+        playSettings_.FramePeriodMs = 1000.0 / options.fps;
+        playSettings_.StartMeasure = options.startMeasure;
         play::CreateDM();
-        play::Bind({&colorMode_, &displayMode_, &showParams_, &hidden_, &timer_, nullptr, 1000.0 / options.fps,
-                    &drawPicture_});
         timer_.SetActiveOnly(false);
         timer_.SetInterval(1);
         timer_.OnTimer = [this](media::TCustomDXTimer&, int) { Tick(); };
     }
 
     ~Renderer() {
-        play::Bind({});
         engine_.reset();
         play::DestroyDM();
     }
@@ -313,7 +316,7 @@ public:
         const auto wallStart = std::chrono::steady_clock::now();
         ProgressBar progress(isatty(STDERR_FILENO) != 0, options_.video.has_value());
 
-        if (gui::UpperCase(app::ChartExtension(options_.chart)) != ".BMS") return app::Tmain::kNotAChartMessage;
+        if (!app::IsChartName(options_.chart)) return app::Tmain::kNotAChartMessage;
         exitMessage_ = app::Tmain::kDefaultExitMessage;
         engine_ = std::make_unique<engine::TBMS>(&dxd_, &sound_);
         try {
@@ -322,7 +325,7 @@ public:
             return "ステップ0において異常あり";
         }
         if (options_.speed) engine_->PlaySpeed = *options_.speed;
-        engine_->Options.Extended = options_.extended;
+        engine_->Options.Extended = options_.extended || app::IsExtendedChartName(options_.chart);
         if (options_.seed) engine_->Options.DrawRandom = engine::SeededDraw(*options_.seed);
         // Most of the work is the MIDI synthesiser's: it renders on every core, in long blocks.
         const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
@@ -357,7 +360,7 @@ public:
                            (!options_.framesDir.empty() && play::State().FrameNumber % options_.frameEvery == 0);
             timer_.IdleStep();
             if (stepBefore == play::kStepLoad && step_ == play::kStepBeforePlay) {
-                songEndMs = engine_->Chart().EndTime();
+                songEndMs = engine_->Chart().EndTime() - engine_->StartTime();
                 // Refused before hours of sound are rendered only to be thrown away.
                 const double seconds = 3.0 + songEndMs / engine_->PlaySpeed / 10.0;
                 if (!sink.IsVideo() && seconds * kRate * 4 > kMaxWavDataBytes) return TooLong(seconds);
@@ -396,7 +399,8 @@ public:
         output.Commit();
 
         summary.wavSeconds = static_cast<double>(rendered_) / kRate;
-        summary.songStartSeconds = songStart ? static_cast<double>(*songStart) / kRate : 0;
+        // A play from past the end is over before its lead-in.
+        summary.songStartSeconds = songStart ? static_cast<double>(std::min(*songStart, rendered_)) / kRate : 0;
         CountObjects(summary);
         summary.frames = play::State().FrameNumber;
         summary.wallSeconds = Seconds(wallStart);
@@ -421,7 +425,11 @@ private:
     void Tick() {
         played_ = step_ == play::kStepPlay;
         try {
-            play::RunPlayStep(step_, application_, dxd_, *engine_, options_.chart, exitMessage_);
+            play::FrameInput input;
+            input.NowMs = gui::Clock::Now();
+            input.FrameRate = timer_.FrameRate();
+            input.DrawPicture = drawPicture_;
+            play::RunPlayStep(step_, application_, dxd_, *engine_, options_.chart, exitMessage_, playSettings_, input);
         } catch (const gui::Exception&) {
             exitMessage_ = "ステップ" + std::to_string(step_) + "において異常あり";
             step_ = play::kStepEnd;
@@ -467,10 +475,7 @@ private:
     media::TDXDraw dxd_;
     media::TDXSound sound_;
     media::TDXTimer timer_;
-    gui::TRadioGroup colorMode_;
-    gui::TRadioGroup displayMode_;
-    gui::TCheckBox showParams_;
-    gui::TCheckBox hidden_;
+    play::PlaySettings playSettings_;
     std::unique_ptr<engine::TBMS> engine_;
     int32_t step_ = 0;
     bool played_ = false;
