@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +59,14 @@ std::chrono::milliseconds TestChunkDelay() {
     return delay;
 }
 
+// Floats at full scale ±1 to 16 bits, as libsndfile scales them (by 32767), saturated.
+void SaturateTo16(const float* in, size_t count, int16_t* out) {
+    for (size_t i = 0; i < count; ++i) {
+        const float v = in[i] * 32767.0f;
+        out[i] = v >= 32767.0f ? int16_t{32767} : v <= -32768.0f ? int16_t{-32768} : static_cast<int16_t>(std::lrintf(v));
+    }
+}
+
 class SoundFileReader {
 public:
     SoundFileReader(const uint8_t* bytes, size_t size) : file_{bytes, static_cast<sf_count_t>(size)} {
@@ -90,10 +99,15 @@ bool Decode(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoi
     const std::vector<uint8_t> formatBlock = format.ToBytes();
     if (!IsPlayableFormat(formatBlock)) return false;
 
-    // Samples beyond full scale (float files) are clipped rather than wrapped.
-    sf_command(reader.Handle(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
     const sf_count_t maxFrames = static_cast<sf_count_t>(info.samplerate) * kMaxSoundSeconds;
     constexpr sf_count_t kChunkFrames = 16384;
+    // Samples beyond full scale are clipped rather than wrapped: libsndfile does it for float
+    // files, but its Vorbis and Opus decoders convert to 16 bits without saturating, so those are
+    // read as floats and saturated here.
+    sf_command(reader.Handle(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const int codec = info.format & SF_FORMAT_SUBMASK;
+    const bool readFloats = codec == SF_FORMAT_VORBIS || codec == SF_FORMAT_OPUS;
+    std::vector<float> floats(readFloats ? static_cast<size_t>(kChunkFrames * info.channels) : 0);
     std::vector<int16_t> samples;
     // The frame count a file states may be wrong or missing: it only sizes the first block, and
     // only up to a minute at CD rate, so that a header alone cannot claim much memory.
@@ -107,8 +121,11 @@ bool Decode(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoi
         if (checkpoint) checkpoint();
         const sf_count_t want = std::min(kChunkFrames, maxFrames - frames);
         samples.resize(static_cast<size_t>((frames + want) * info.channels));
-        const sf_count_t got = sf_readf_short(reader.Handle(), samples.data() + frames * info.channels, want);
+        int16_t* out = samples.data() + frames * info.channels;
+        const sf_count_t got = readFloats ? sf_readf_float(reader.Handle(), floats.data(), want)
+                                          : sf_readf_short(reader.Handle(), out, want);
         if (got <= 0) break;
+        if (readFloats) SaturateTo16(floats.data(), static_cast<size_t>(got * info.channels), out);
         frames += got;
     }
     samples.resize(static_cast<size_t>(frames * info.channels));
