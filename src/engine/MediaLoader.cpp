@@ -1,5 +1,8 @@
 #include "engine/MediaLoader.h"
 
+#include <errno.h>
+
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <numeric>
@@ -11,6 +14,7 @@
 #include "gui/Exception.h"
 #include "gui/FileNames.h"
 #include "gui/PictureFile.h"
+#include "gui/TextEncoding.h"
 #include "gui/ThreadPool.h"
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
@@ -115,7 +119,7 @@ void MediaLoader::AddSlots(int count) {
 void MediaLoader::LoadSound(int slot, std::string_view name, int32_t line) {
     if (!loading_ || slot < 0 || slot >= slots_.Count() || slots_.Sounds[slot] == nullptr) return;
     std::filesystem::path path = gui::FindChartFileOrAlternative(folder_, name, kSoundExtensions);
-    if (path.empty()) return;
+    if (path.empty()) return NoteMissing(name, gui::ChartFileAlternatives(name, kSoundExtensions), line);
     if (!soundLoader_)
         soundLoader_ = std::make_unique<SoundLoader>(
             settings_.LoadThreads > 0 ? settings_.LoadThreads : gui::ThreadPool::MachineThreads(), progress_, decode_);
@@ -178,10 +182,10 @@ void MediaLoader::ApplySound(DecodedSound& sound) {
     item.SetFrequency(static_cast<int32_t>(rate * settings_.PlaySpeed / 100));
 }
 
-void MediaLoader::LoadPicture(int slot, std::string_view name) {
+void MediaLoader::LoadPicture(int slot, std::string_view name, int32_t line) {
     if (slot < 0 || slot >= slots_.Count() || !slots_.BgaImages[slot]) return;  // no slots before a load
     const std::filesystem::path path = gui::FindChartFileOrAlternative(folder_, name, kPictureExtensions);
-    if (path.empty()) return;
+    if (path.empty()) return NoteMissing(name, gui::ChartFileAlternatives(name, kPictureExtensions), line);
     gui::Bitmap picture;
     std::unique_ptr<media::Movie> movie;
     // A file that is neither a movie nor a picture is refused as the picture reader refuses it.
@@ -206,6 +210,20 @@ void MediaLoader::LoadPicture(int slot, std::string_view name) {
         slots_.BgaMovies[slot] = std::move(movie);
     }
     slots_.HasBga = true;
+}
+
+void MediaLoader::NoteMissing(std::string_view name, std::vector<std::string> tried, int32_t line) {
+    if (name.empty()) return;
+    // Letter case aside, as the lookups go.
+    const std::string upper = gui::UpperCase(name);
+    for (const MissingFile& missing : slots_.Missing)
+        if (gui::UpperCase(missing.Name) == upper) return;
+    std::string names;
+    for (const std::string& n : tried) names += (names.empty() ? "" : ", ") + gui::ChartTextToUtf8(n);
+    std::fprintf(stderr, "%s: %s: line %d: file not found: %s (tried %s)\n", program_invocation_short_name,
+                 folder_.empty() ? "." : folder_.c_str(), static_cast<int>(line), gui::ChartTextToUtf8(name).c_str(),
+                 names.c_str());
+    slots_.Missing.push_back({std::string(name), std::move(tried), line});
 }
 
 void MediaLoader::RestoreSounds() {
