@@ -177,8 +177,11 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
 
     std::string text;
     try {
-        const std::vector<uint8_t> bytes = gui::bmp::ReadFileBytes(fileName);
+        const std::vector<uint8_t> bytes = gui::bmp::ReadFileBytes(fileName, kMaxChartFileBytes, "chart file");
         text.assign(bytes.begin(), bytes.end());
+    } catch (const gui::EFileTooLarge& e) {
+        media_.Stop();
+        return Failed(std::move(host.result), LoadStep::File, e.what());
     } catch (const gui::Exception&) {
         media_.Stop();
         return Failed(std::move(host.result), LoadStep::File, UnreadableFile(fileName));

@@ -18,6 +18,7 @@
 #include "gui/ThreadPool.h"
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
+#include "media/Mixer.h"
 
 namespace engine {
 namespace {
@@ -58,6 +59,24 @@ std::vector<uint8_t> FileHead(const std::filesystem::path& path) {
     file.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
     head.resize(file ? head.size() : static_cast<size_t>(std::max<std::streamsize>(file.gcount(), 0)));
     return head;
+}
+
+// Raised for a sound file read whole that is still no sound to play.
+using gui::Exception;
+GUI_DECLARE_EXCEPTION(ESoundNotLoaded, Exception);
+
+// Why a wave read from a file cannot play; empty when it can.
+std::string Unplayable(const media::TWave& wave) {
+    if (wave.Size() == 0) return "the file holds no sound";
+    if (media::IsPlayableFormat(wave.FormatBlock())) return {};
+    const media::TWaveFormatEx f = wave.Format();
+    return gui::Format("a sound that cannot be played (format 0x%04X, %u channels, %u Hz, %u bits)", f.wFormatTag,
+                       f.nChannels, f.nSamplesPerSec, f.wBitsPerSample);
+}
+
+// Files refused for their size or content are named on stderr; the console stays as it was.
+void ReportNotLoaded(const std::filesystem::path& path, const char* why) {
+    std::fprintf(stderr, "%s: %s: not loaded: %s\n", program_invocation_short_name, path.c_str(), why);
 }
 
 }  // namespace
@@ -150,6 +169,8 @@ void MediaLoader::ApplyDecodedSounds(bool all) {
         try {
             ApplySound(*sound);
         } catch (const gui::Exception& e) {
+            if (dynamic_cast<const gui::EFileTooLarge*>(&e) != nullptr || dynamic_cast<const ESoundNotLoaded*>(&e) != nullptr)
+                ReportNotLoaded(sound->path, e.what());
             // As when its line is read: the rest of that line is abandoned, and it has no more.
             if (failed_) failed_(line, e.what());
         }
@@ -165,11 +186,15 @@ void MediaLoader::ApplySound(DecodedSound& sound) {
         std::accumulate(slots_.Sounds.begin(), slots_.Sounds.end(), int64_t{0}, [&](int64_t sum, auto* other) {
             return sum + (other != nullptr && other != &item ? static_cast<int64_t>(other->Wave().Size()) : 0);
         });
-    if (sound.error || others + static_cast<int64_t>(sound.wave.Size()) > settings_.MaxSoundBytes) {
+    // An empty file or one the mixer cannot play is not loaded, and takes none of the budget.
+    const std::string unplayable = sound.error ? std::string() : Unplayable(sound.wave);
+    if (sound.error || !unplayable.empty() ||
+        others + static_cast<int64_t>(sound.wave.Size()) > settings_.MaxSoundBytes) {
         // A file that is not a sound we can read, or one too many, leaves its slot silent.
         slots_.SoundState[slot] = -1;
         item.Wave().Clear();
         if (sound.error) std::rethrow_exception(sound.error);
+        if (!unplayable.empty()) throw ESoundNotLoaded(unplayable);
         return;
     }
     // A slot defined again drops the buffer made from its earlier file, so that the rate read
@@ -192,7 +217,12 @@ void MediaLoader::LoadPicture(int slot, std::string_view name, int32_t line) {
     if (IsMovieFile(path, FileHead(path)))
         movie = std::make_unique<media::Movie>(path.string(), settings_.MovieTiming);
     else
-        gui::LoadPictureFile(picture, path.string());
+        try {
+            gui::LoadPictureFile(picture, path.string());
+        } catch (const gui::EFileTooLarge& e) {
+            ReportNotLoaded(path, e.what());
+            throw;
+        }
     gui::Bitmap screen;
     screen.Canvas().Brush().Color = gui::clBlack;
     screen.SetSize(kScreenWidth, kScreenHeight);

@@ -178,6 +178,19 @@ TEST(SoundFile, ASoundIsCutAtTenMinutes) {
     const Decoded d = LoadFile(dir / "long.flac");
     EXPECT_EQ(d.samples.size(), static_cast<size_t>(kRate) * media::kMaxSoundSeconds);
     EXPECT_NEAR(d.samples.back(), 0.25 * 32767, 2);
+
+    // A WAV the mixer plays too, at whole frames (16-bit stereo).
+    testsupport::WriteSoundFile(dir / "long.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, kRate, 2,
+                                std::vector<float>(samples.size() * 2, 0.25f));
+    EXPECT_EQ(LoadFile(dir / "long.wav").wave.Size(), static_cast<size_t>(kRate) * media::kMaxSoundSeconds * 4);
+}
+
+TEST(SoundFile, FilesLargerThanAnyTenMinuteSoundAreRefusedUnread) {
+    TempDir dir;
+    // Sparse: 20 GB that take no disk and must take no memory.
+    testsupport::WriteFile(dir / "huge.wav", "");
+    std::filesystem::resize_file(dir / "huge.wav", uint64_t{20} << 30);
+    EXPECT_EQ(MessageOf(dir / "huge.wav"), "too large for a sound file (20480 MB; at most 3516 MB)");
 }
 
 }  // namespace

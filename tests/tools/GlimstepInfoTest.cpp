@@ -81,6 +81,26 @@ TEST(GlimstepInfo, FailedLoadsSayTheRealCauseAndVerboseListsTheDroppedLines) {
     EXPECT_EQ(Info("--verbose --bogus '" + chart + "'").status, 2);
 }
 
+TEST(GlimstepInfo, FilesTooLargeToHoldWhatTheyShouldAreRefusedUnreadWithAMessage) {
+    // Sparse files: gigabytes that take no disk, and must take no memory either.
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "huge.wav", "");
+    std::filesystem::resize_file(dir / "huge.wav", uint64_t{20} << 30);
+    testsupport::WriteFile(dir / "a.bms", "#WAV01 huge.wav\r\n#00111:01\r\n");
+    ToolRun run = Info("--verbose '" + (dir / "a.bms").string() + "'", dir / "err.txt");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("\"sounds\":[],"), std::string::npos) << run.out;
+    const std::string why = "too large for a sound file (20480 MB; at most 3516 MB)";
+    EXPECT_NE(run.err.find("huge.wav: not loaded: " + why + "\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(":1: line dropped: " + why + "\n"), std::string::npos) << run.err;
+
+    std::filesystem::resize_file(dir / "a.bms", uint64_t{1} << 30);
+    run = Info("'" + (dir / "a.bms").string() + "'", dir / "err.txt");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "{\"loaded\":false}\n");
+    EXPECT_NE(run.err.find("a.bms: too large for a chart file (1024 MB; at most 64 MB)\n"), std::string::npos) << run.err;
+}
+
 TEST(GlimstepInfo, FailedLoadsAndUsageErrors) {
     testsupport::TempDir dir;
     ToolRun run = Info("'" + (dir / "missing.bms").string() + "'");

@@ -213,7 +213,8 @@ int main(int argc, char** argv) {
             return 0;
         }
         std::fprintf(stderr, "glimstep-info: %s: %s\n", chart, result.Message.c_str());
-    } catch (const gui::Exception& e) {
+    } catch (const std::exception& e) {
+        // Whatever escapes the load (out of memory too) ends with a message, not an abort.
         std::fprintf(stderr, "glimstep-info: %s\n", e.what());
     }
     std::printf("{\"loaded\":false}\n");
