@@ -120,6 +120,7 @@ void MediaLoader::Begin(const std::filesystem::path& folder, int slotCount, cons
     slots_.BgaMovies.clear();
     waves_.Items().Clear();
     slots_ = TMediaSlots();
+    heldBytes_.clear();
     AddSlots(slotCount);
     loading_ = true;
 }
@@ -182,14 +183,14 @@ void MediaLoader::ApplySound(DecodedSound& sound) {
     media::TWaveCollectionItem& item = *slots_.Sounds[slot];
     slots_.SoundState[slot] = 1;
     slots_.SoundFiles[slot].clear();
-    const int64_t others =
-        std::accumulate(slots_.Sounds.begin(), slots_.Sounds.end(), int64_t{0}, [&](int64_t sum, auto* other) {
-            return sum + (other != nullptr && other != &item ? static_cast<int64_t>(other->Wave().Size()) : 0);
-        });
+    heldBytes_.resize(slots_.Sounds.size());
+    heldBytes_[slot] = 0;
+    const int64_t others = std::accumulate(heldBytes_.begin(), heldBytes_.end(), int64_t{0});
+    const int64_t held = HeldBytes(sound.wave);
     // An empty file or one the mixer cannot play is not loaded, and takes none of the budget.
     const std::string unplayable = sound.error ? std::string() : Unplayable(sound.wave);
     if (sound.error || !unplayable.empty() ||
-        others + static_cast<int64_t>(sound.wave.Size()) > settings_.MaxSoundBytes) {
+        others + held > settings_.MaxSoundBytes) {
         // A file that is not a sound we can read, or one too many, leaves its slot silent.
         slots_.SoundState[slot] = -1;
         item.Wave().Clear();
@@ -202,9 +203,18 @@ void MediaLoader::ApplySound(DecodedSound& sound) {
     item.Finalize();
     item.SetFrequency(media::DSBFREQUENCY_ORIGINAL);
     item.Wave() = std::move(sound.wave);
+    heldBytes_[slot] = held;
     slots_.SoundFiles[slot] = sound.path;
     const int64_t rate = item.Buffer()->Frequency();
     item.SetFrequency(static_cast<int32_t>(rate * settings_.PlaySpeed / 100));
+}
+
+int64_t MediaLoader::HeldBytes(const media::TWave& wave) const {
+    const auto size = static_cast<int64_t>(wave.Size());
+    media::TDXSound* sound = waves_.DXSound();
+    if (sound == nullptr || !sound->Initialized()) return size;
+    const size_t decoded = media::DecodedBytes(wave.FormatBlock(), wave.Size(), sound->Mixer().Rate());
+    return std::max(size, static_cast<int64_t>(decoded));
 }
 
 void MediaLoader::LoadPicture(int slot, std::string_view name, int32_t line) {

@@ -121,6 +121,9 @@ private:
     // or with `all` every one still being decoded.
     void ApplyDecodedSounds(bool all);
     void ApplySound(DecodedSound& sound);
+    // What a sound counts against the chart's budget: its samples as the mixer holds them
+    // (widened and at the output rate), or as read when that is more.
+    int64_t HeldBytes(const media::TWave& wave) const;
     void RestoreSounds();
 
     media::TDXWaveList& waves_;
@@ -134,6 +137,8 @@ private:
     // Decodes the sound files while a chart's lines are read, and the line of each sound still
     // being decoded, oldest first.
     std::unique_ptr<SoundLoader> soundLoader_;
+    // HeldBytes of each slot's sound.
+    std::vector<int64_t> heldBytes_;
     std::deque<int32_t> decodingLines_;
     // Between Begin and Finish or Stop.
     bool loading_ = false;

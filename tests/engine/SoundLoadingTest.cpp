@@ -235,6 +235,17 @@ TEST_F(SoundLoadingTest, SoundsPastTheChartsLimitAreRefusedAndARedefinedSlotFree
     ASSERT_EQ(result.Dropped.size(), 2u);
     EXPECT_EQ(result.Dropped[0].Reason, "a sound that cannot be played (format 0x0001, 8 channels, 8000 Hz, 16 bits)");
     EXPECT_EQ(result.Dropped[1], (engine::DroppedLine{2, "the file holds no sound"}));
+
+    // 1000 bytes of 8-bit sound at 100 Hz count as the mixer holds them: ten seconds of 16-bit
+    // samples at its rate.
+    testsupport::Bytes low;
+    low.Text("RIFF").U32(1036).Text("WAVE").Text("fmt ").U32(16).U16(1).U16(1).U32(100).U32(100).U16(1).U16(8);
+    low.Text("data").U32(1000).Zeros(1000);
+    testsupport::WriteFile(dir / "low.wav", low.Data());
+    bms.Options.MaxSoundBytes = 20 * sound.Mixer().Rate() - 1;
+    ASSERT_TRUE(Load("#WAV01 low.wav\n#WAV02 a.wav\n"));
+    EXPECT_EQ(bms.Slots().SoundState[1], -1);
+    EXPECT_EQ(bms.Slots().SoundState[2], 1);
 }
 
 }  // namespace
