@@ -221,6 +221,8 @@ void MediaLoader::LoadPicture(int slot, std::string_view name, int32_t line) {
     if (slot < 0 || slot >= slots_.Count() || !slots_.BgaImages[slot]) return;  // no slots before a load
     const std::filesystem::path path = gui::FindChartFileOrAlternative(folder_, name, kPictureExtensions);
     if (path.empty()) return NoteMissing(name, gui::ChartFileAlternatives(name, kPictureExtensions), line);
+    // Between pictures, as between the chunks of a sound, the window keeps answering.
+    if (progress_) progress_();
     gui::Bitmap picture;
     std::unique_ptr<media::Movie> movie;
     // A file that is neither a movie nor a picture is refused as the picture reader refuses it.

@@ -93,7 +93,7 @@ public:
     // items of an earlier chart go) with picture surfaces owned by `owner`. The sounds are decoded
     // on threads from the first one named; `failed` hears of each sound line whose file turned
     // out not to decode. `progress` runs every few milliseconds of a wait for a decode, of a
-    // decode on the calling thread and of readying the sounds, so that the caller's window keeps
+    // decode on the calling thread and of readying the sounds, and before each picture, so that the caller's window keeps
     // answering; it may raise to abandon the load.
     void Begin(const std::filesystem::path& folder, int slotCount, const MediaSettings& settings,
                media::TDirectDraw* owner, std::function<void(int32_t line, const std::string& reason)> failed,
