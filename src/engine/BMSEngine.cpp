@@ -50,10 +50,14 @@ public:
     explicit LoadHost(TBMS& engine) : engine_(engine), folder_(std::filesystem::path(engine.chartFileName_).parent_path()) {}
 
     void LoadSound(int slot, std::string_view name) override { engine_.media_.LoadSound(slot, name, line); }
-    void LoadPicture(int slot, std::string_view name) override { engine_.media_.LoadPicture(slot, name); }
+    void LoadPicture(int slot, std::string_view name) override { engine_.media_.LoadPicture(slot, name, line); }
     bool ShowsPictures() const override { return engine_.BgaDisplayMode == 0; }
     void AddSlots(int count) override { engine_.media_.AddSlots(count); }
-    std::filesystem::path FindFile(std::string_view name) override { return gui::FindChartFile(folder_, name); }
+    std::filesystem::path FindFile(std::string_view name) override {
+        std::filesystem::path path = gui::FindChartFile(folder_, name);
+        if (path.empty()) engine_.media_.NoteMissing(name, {std::string(name)}, line);
+        return path;
+    }
     void OpenMidi(const std::filesystem::path& path) override { engine_.LoadMidiFile(path); }
     void Echo(const std::string& text) override { engine_.ConsoleLine(text, gui::clAqua); }
     void Drop(const std::string& reason) override { DropLine(line, reason); }
@@ -190,7 +194,10 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     // The lines are read straight from the file's bytes, without a copy: a chart may be large.
     std::vector<uint8_t> bytes;
     try {
-        bytes = gui::bmp::ReadFileBytes(fileName);
+        bytes = gui::bmp::ReadFileBytes(fileName, kMaxChartFileBytes, "chart file");
+    } catch (const gui::EFileTooLarge& e) {
+        media_.Stop();
+        return Failed(std::move(host.result), LoadStep::File, e.what());
     } catch (const gui::Exception&) {
         media_.Stop();
         return Failed(std::move(host.result), LoadStep::File, UnreadableFile(fileName));

@@ -14,6 +14,8 @@ namespace engine {
 
 // The most decoded sound one chart may hold; a sound that would go past it is refused.
 constexpr int64_t kMaxChartSoundBytes = int64_t{2} << 30;
+// The largest chart file read: far beyond any chart written by hand or by an editor.
+constexpr uint64_t kMaxChartFileBytes = uint64_t{64} << 20;
 
 struct LoadOptions {
     // Read the chart in the extended dialect (ExtendedReader) instead of the fixed one.

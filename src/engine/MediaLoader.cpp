@@ -1,5 +1,8 @@
 #include "engine/MediaLoader.h"
 
+#include <errno.h>
+
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <numeric>
@@ -11,9 +14,11 @@
 #include "gui/Exception.h"
 #include "gui/FileNames.h"
 #include "gui/PictureFile.h"
+#include "gui/TextEncoding.h"
 #include "gui/ThreadPool.h"
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
+#include "media/Mixer.h"
 
 namespace engine {
 namespace {
@@ -54,6 +59,24 @@ std::vector<uint8_t> FileHead(const std::filesystem::path& path) {
     file.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
     head.resize(file ? head.size() : static_cast<size_t>(std::max<std::streamsize>(file.gcount(), 0)));
     return head;
+}
+
+// Raised for a sound file read whole that is still no sound to play.
+using gui::Exception;
+GUI_DECLARE_EXCEPTION(ESoundNotLoaded, Exception);
+
+// Why a wave read from a file cannot play; empty when it can.
+std::string Unplayable(const media::TWave& wave) {
+    if (wave.Size() == 0) return "the file holds no sound";
+    if (media::IsPlayableFormat(wave.FormatBlock())) return {};
+    const media::TWaveFormatEx f = wave.Format();
+    return gui::Format("a sound that cannot be played (format 0x%04X, %u channels, %u Hz, %u bits)", f.wFormatTag,
+                       f.nChannels, f.nSamplesPerSec, f.wBitsPerSample);
+}
+
+// Files refused for their size or content are named on stderr; the console stays as it was.
+void ReportNotLoaded(const std::filesystem::path& path, const char* why) {
+    std::fprintf(stderr, "%s: %s: not loaded: %s\n", program_invocation_short_name, path.c_str(), why);
 }
 
 }  // namespace
@@ -97,6 +120,7 @@ void MediaLoader::Begin(const std::filesystem::path& folder, int slotCount, cons
     slots_.BgaMovies.clear();
     waves_.Items().Clear();
     slots_ = TMediaSlots();
+    heldBytes_.clear();
     AddSlots(slotCount);
     loading_ = true;
 }
@@ -115,7 +139,7 @@ void MediaLoader::AddSlots(int count) {
 void MediaLoader::LoadSound(int slot, std::string_view name, int32_t line) {
     if (!loading_ || slot < 0 || slot >= slots_.Count() || slots_.Sounds[slot] == nullptr) return;
     std::filesystem::path path = gui::FindChartFileOrAlternative(folder_, name, kSoundExtensions);
-    if (path.empty()) return;
+    if (path.empty()) return NoteMissing(name, gui::ChartFileAlternatives(name, kSoundExtensions), line);
     if (!soundLoader_)
         soundLoader_ = std::make_unique<SoundLoader>(
             settings_.LoadThreads > 0 ? settings_.LoadThreads : gui::ThreadPool::MachineThreads(), progress_, decode_);
@@ -146,6 +170,8 @@ void MediaLoader::ApplyDecodedSounds(bool all) {
         try {
             ApplySound(*sound);
         } catch (const gui::Exception& e) {
+            if (dynamic_cast<const gui::EFileTooLarge*>(&e) != nullptr || dynamic_cast<const ESoundNotLoaded*>(&e) != nullptr)
+                ReportNotLoaded(sound->path, e.what());
             // As when its line is read: the rest of that line is abandoned, and it has no more.
             if (failed_) failed_(line, e.what());
         }
@@ -157,15 +183,19 @@ void MediaLoader::ApplySound(DecodedSound& sound) {
     media::TWaveCollectionItem& item = *slots_.Sounds[slot];
     slots_.SoundState[slot] = 1;
     slots_.SoundFiles[slot].clear();
-    const int64_t others =
-        std::accumulate(slots_.Sounds.begin(), slots_.Sounds.end(), int64_t{0}, [&](int64_t sum, auto* other) {
-            return sum + (other != nullptr && other != &item ? static_cast<int64_t>(other->Wave().Size()) : 0);
-        });
-    if (sound.error || others + static_cast<int64_t>(sound.wave.Size()) > settings_.MaxSoundBytes) {
+    heldBytes_.resize(slots_.Sounds.size());
+    heldBytes_[slot] = 0;
+    const int64_t others = std::accumulate(heldBytes_.begin(), heldBytes_.end(), int64_t{0});
+    const int64_t held = HeldBytes(sound.wave);
+    // An empty file or one the mixer cannot play is not loaded, and takes none of the budget.
+    const std::string unplayable = sound.error ? std::string() : Unplayable(sound.wave);
+    if (sound.error || !unplayable.empty() ||
+        others + held > settings_.MaxSoundBytes) {
         // A file that is not a sound we can read, or one too many, leaves its slot silent.
         slots_.SoundState[slot] = -1;
         item.Wave().Clear();
         if (sound.error) std::rethrow_exception(sound.error);
+        if (!unplayable.empty()) throw ESoundNotLoaded(unplayable);
         return;
     }
     // A slot defined again drops the buffer made from its earlier file, so that the rate read
@@ -173,22 +203,38 @@ void MediaLoader::ApplySound(DecodedSound& sound) {
     item.Finalize();
     item.SetFrequency(media::DSBFREQUENCY_ORIGINAL);
     item.Wave() = std::move(sound.wave);
+    heldBytes_[slot] = held;
     slots_.SoundFiles[slot] = sound.path;
     const int64_t rate = item.Buffer()->Frequency();
     item.SetFrequency(static_cast<int32_t>(rate * settings_.PlaySpeed / 100));
 }
 
-void MediaLoader::LoadPicture(int slot, std::string_view name) {
+int64_t MediaLoader::HeldBytes(const media::TWave& wave) const {
+    const auto size = static_cast<int64_t>(wave.Size());
+    media::TDXSound* sound = waves_.DXSound();
+    if (sound == nullptr || !sound->Initialized()) return size;
+    const size_t decoded = media::DecodedBytes(wave.FormatBlock(), wave.Size(), sound->Mixer().Rate());
+    return std::max(size, static_cast<int64_t>(decoded));
+}
+
+void MediaLoader::LoadPicture(int slot, std::string_view name, int32_t line) {
     if (slot < 0 || slot >= slots_.Count() || !slots_.BgaImages[slot]) return;  // no slots before a load
     const std::filesystem::path path = gui::FindChartFileOrAlternative(folder_, name, kPictureExtensions);
-    if (path.empty()) return;
+    if (path.empty()) return NoteMissing(name, gui::ChartFileAlternatives(name, kPictureExtensions), line);
+    // Between pictures, as between the chunks of a sound, the window keeps answering.
+    if (progress_) progress_();
     gui::Bitmap picture;
     std::unique_ptr<media::Movie> movie;
     // A file that is neither a movie nor a picture is refused as the picture reader refuses it.
     if (IsMovieFile(path, FileHead(path)))
         movie = std::make_unique<media::Movie>(path.string(), settings_.MovieTiming);
     else
-        gui::LoadPictureFile(picture, path.string());
+        try {
+            gui::LoadPictureFile(picture, path.string());
+        } catch (const gui::EFileTooLarge& e) {
+            ReportNotLoaded(path, e.what());
+            throw;
+        }
     gui::Bitmap screen;
     screen.Canvas().Brush().Color = gui::clBlack;
     screen.SetSize(kScreenWidth, kScreenHeight);
@@ -206,6 +252,20 @@ void MediaLoader::LoadPicture(int slot, std::string_view name) {
         slots_.BgaMovies[slot] = std::move(movie);
     }
     slots_.HasBga = true;
+}
+
+void MediaLoader::NoteMissing(std::string_view name, std::vector<std::string> tried, int32_t line) {
+    if (name.empty()) return;
+    // Letter case aside, as the lookups go.
+    const std::string upper = gui::UpperCase(name);
+    for (const MissingFile& missing : slots_.Missing)
+        if (gui::UpperCase(missing.Name) == upper) return;
+    std::string names;
+    for (const std::string& n : tried) names += (names.empty() ? "" : ", ") + gui::ChartTextToUtf8(n);
+    std::fprintf(stderr, "%s: %s: line %d: file not found: %s (tried %s)\n", program_invocation_short_name,
+                 folder_.empty() ? "." : folder_.c_str(), static_cast<int>(line), gui::ChartTextToUtf8(name).c_str(),
+                 names.c_str());
+    slots_.Missing.push_back({std::string(name), std::move(tried), line});
 }
 
 void MediaLoader::RestoreSounds() {

@@ -28,6 +28,13 @@ class TDirectDrawSurface;
 
 namespace engine {
 
+// A file a chart names that is there under none of the names looked for.
+struct MissingFile {
+    std::string Name;                // as the chart gives it
+    std::vector<std::string> Tried;  // the names looked for, in order, the given one first
+    int32_t Line = 0;                // the first line naming it
+};
+
 // One entry per slot.
 struct TMediaSlots {
     std::vector<media::TWaveCollectionItem*> Sounds;
@@ -42,6 +49,8 @@ struct TMediaSlots {
     std::map<int32_t, std::unique_ptr<media::Movie>> BgaMovies;
     // At least one picture or movie was loaded.
     bool HasBga = false;
+    // Each missing sound, picture or MIDI file once (letter case aside), in the order first named.
+    std::vector<MissingFile> Missing;
 
     int32_t Count() const { return static_cast<int32_t>(Sounds.size()); }
 };
@@ -84,7 +93,7 @@ public:
     // items of an earlier chart go) with picture surfaces owned by `owner`. The sounds are decoded
     // on threads from the first one named; `failed` hears of each sound line whose file turned
     // out not to decode. `progress` runs every few milliseconds of a wait for a decode, of a
-    // decode on the calling thread and of readying the sounds, so that the caller's window keeps
+    // decode on the calling thread and of readying the sounds, and before each picture, so that the caller's window keeps
     // answering; it may raise to abandon the load.
     void Begin(const std::filesystem::path& folder, int slotCount, const MediaSettings& settings,
                media::TDirectDraw* owner, std::function<void(int32_t line, const std::string& reason)> failed,
@@ -93,9 +102,12 @@ public:
     void AddSlots(int count);
     // The sound that the #WAV line `line` names, into `slot`. Nothing outside a load.
     void LoadSound(int slot, std::string_view name, int32_t line);
-    // The picture or movie that a #BMP line names, fitted into `slot`. Raises when the file is
+    // The picture or movie that the #BMP line `line` names, fitted into `slot`. Raises when the file is
     // neither a picture read nor a movie played, which abandons the line.
-    void LoadPicture(int slot, std::string_view name);
+    void LoadPicture(int slot, std::string_view name, int32_t line);
+    // Records a file named on `line` that none of `tried` found, once per name (letter case
+    // aside), and says so on stderr.
+    void NoteMissing(std::string_view name, std::vector<std::string> tried, int32_t line);
     // Waits for the sounds still being decoded and applies them; then readies each loaded sound
     // to play.
     void Finish();
@@ -109,6 +121,9 @@ private:
     // or with `all` every one still being decoded.
     void ApplyDecodedSounds(bool all);
     void ApplySound(DecodedSound& sound);
+    // What a sound counts against the chart's budget: its samples as the mixer holds them
+    // (widened and at the output rate), or as read when that is more.
+    int64_t HeldBytes(const media::TWave& wave) const;
     void RestoreSounds();
 
     media::TDXWaveList& waves_;
@@ -122,6 +137,8 @@ private:
     // Decodes the sound files while a chart's lines are read, and the line of each sound still
     // being decoded, oldest first.
     std::unique_ptr<SoundLoader> soundLoader_;
+    // HeldBytes of each slot's sound.
+    std::vector<int64_t> heldBytes_;
     std::deque<int32_t> decodingLines_;
     // Between Begin and Finish or Stop.
     bool loading_ = false;

@@ -1,9 +1,13 @@
 #include "gui/BmpDecode.h"
 
+#include <sys/stat.h>
+
 #include <bit>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <string>
 
 #include "gui/Exception.h"
 
@@ -11,17 +15,40 @@ namespace gui::bmp {
 
 void ThrowReadError() { throw EReadError("ストリームからの読み込みエラー"); }
 
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+namespace {
+
+[[noreturn]] void ThrowTooLarge(uint64_t size, uint64_t maxBytes, const char* kind) {
+    constexpr uint64_t kMb = 1 << 20;
+    throw EFileTooLarge(std::string("too large for a ") + kind + " (" + std::to_string((size + kMb - 1) / kMb) +
+                        " MB; at most " + std::to_string(maxBytes / kMb) + " MB)");
+}
+
+}  // namespace
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path, uint64_t maxBytes, const char* kind) {
     std::error_code ec;
     FILE* file = std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path.c_str(), "rb");
     if (file == nullptr) throw EFOpenError(Format("ファイル %s は開けません", path.c_str()));
-    std::vector<uint8_t> data;
+    std::unique_ptr<FILE, int (*)(FILE*)> closer(file, &std::fclose);
+    // A regular file is sized first: one too large is refused unread, any other read in one go.
+    struct stat info {};
+    size_t size = 0;
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        if (static_cast<uint64_t>(info.st_size) > maxBytes)
+            ThrowTooLarge(static_cast<uint64_t>(info.st_size), maxBytes, kind);
+        size = static_cast<size_t>(info.st_size);
+    }
+    std::vector<uint8_t> data(size);
+    const size_t read = size > 0 ? std::fread(data.data(), 1, size, file) : 0;
+    data.resize(read);
+    // What the size did not tell: a file that grew, or one that is not regular.
     uint8_t chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) data.insert(data.end(), chunk, chunk + got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) ThrowReadError();
+    size_t got = 0;
+    while (read == size && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (data.size() + got > maxBytes) ThrowTooLarge(data.size() + got, maxBytes, kind);
+        data.insert(data.end(), chunk, chunk + got);
+    }
+    if (std::ferror(file) != 0) ThrowReadError();
     return data;
 }
 

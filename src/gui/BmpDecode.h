@@ -45,8 +45,11 @@ private:
 [[noreturn]] void ThrowReadError();
 
 // The whole file; EFOpenError "ファイル %s は開けません" when it cannot be opened, EReadError
-// when reading fails.
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// when reading fails. A file longer than `maxBytes` raises EFileTooLarge "too large for a `kind`
+// (n MB; at most m MB)": a regular file before any of it is read, anything else once that much
+// has been read.
+std::vector<uint8_t> ReadFileBytes(const std::string& path, uint64_t maxBytes = UINT64_MAX,
+                                   const char* kind = "file");
 
 // The decoded description of a picture's stored pixels.
 struct Layout {

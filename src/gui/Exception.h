@@ -36,6 +36,8 @@ GUI_DECLARE_EXCEPTION(EStreamError, Exception);
 GUI_DECLARE_EXCEPTION(EReadError, EStreamError);
 GUI_DECLARE_EXCEPTION(EWriteError, EStreamError);
 GUI_DECLARE_EXCEPTION(EFOpenError, EStreamError);
+// A file over the size its reader takes, refused before it is read.
+GUI_DECLARE_EXCEPTION(EFileTooLarge, EReadError);
 // Failures of the ini-file class.
 GUI_DECLARE_EXCEPTION(EIniFileException, Exception);
 

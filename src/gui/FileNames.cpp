@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/Convert.h"
 #include "gui/TextEncoding.h"
 
 namespace gui {
@@ -116,13 +117,23 @@ fs::path FindChartFileOrAlternative(const fs::path& folder, std::string_view nam
                                     std::span<const std::string_view> extensions) {
     fs::path found = FindChartFile(folder, name);
     if (!found.empty()) return found;
-    const std::string_view stem = Stem(WithoutTrailingBlanksAndDots(name));
-    if (stem.empty()) return {};
-    for (const std::string_view extension : extensions) {
-        found = FindChartFile(folder, std::string(stem) + std::string(extension));
+    const std::vector<std::string> names = ChartFileAlternatives(name, extensions);
+    for (size_t i = 1; i < names.size(); ++i) {
+        found = FindChartFile(folder, names[i]);
         if (!found.empty()) return found;
     }
     return {};
+}
+
+std::vector<std::string> ChartFileAlternatives(std::string_view name, std::span<const std::string_view> extensions) {
+    std::vector<std::string> names{std::string(name)};
+    const std::string_view stem = Stem(WithoutTrailingBlanksAndDots(name));
+    if (stem.empty()) return names;
+    for (const std::string_view extension : extensions) {
+        std::string alternative = std::string(stem) + std::string(extension);
+        if (UpperCase(alternative) != UpperCase(names.front())) names.push_back(std::move(alternative));
+    }
+    return names;
 }
 
 fs::path FindChartFile(const fs::path& folder, std::string_view name) {

@@ -25,6 +25,9 @@ std::filesystem::path FindChartFile(const std::filesystem::path& folder, std::st
 // their dot. Every try follows FindChartFile's rules, so letter case is ignored throughout.
 std::filesystem::path FindChartFileOrAlternative(const std::filesystem::path& folder, std::string_view name,
                                                  std::span<const std::string_view> extensions);
+// The names FindChartFileOrAlternative looks for, in its order: `name`, then each alternative that
+// differs from it (letter case aside).
+std::vector<std::string> ChartFileAlternatives(std::string_view name, std::span<const std::string_view> extensions);
 
 // While one exists, the lookups of its thread read each folder once and keep its entries, so
 // that a chart naming a thousand files (many of them missing, or under another letter case or

@@ -216,7 +216,7 @@ void LoadPictureFromMemory(Bitmap& bitmap, const uint8_t* data, size_t size) {
 }
 
 void LoadPictureFile(Bitmap& bitmap, const std::string& path) {
-    const std::vector<uint8_t> data = bmp::ReadFileBytes(path);
+    const std::vector<uint8_t> data = bmp::ReadFileBytes(path, kMaxPictureFileBytes, "picture file");
     LoadPictureFromMemory(bitmap, data.data(), data.size());
 }
 

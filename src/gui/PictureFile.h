@@ -10,11 +10,15 @@
 #include <string>
 
 #include "gui/Bitmap.h"
+#include "gui/BmpDecode.h"
 
 namespace gui {
 
+// The largest picture file read: the most pixels taken, at 32 bits each, and room for the rest.
+constexpr uint64_t kMaxPictureFileBytes = uint64_t{bmp::kMaxPixels} * 4 + (uint64_t{1} << 20);
+
 // Raises what the BMP reader raised when no reader takes the file (EFOpenError when it cannot
-// be opened).
+// be opened, EFileTooLarge over kMaxPictureFileBytes).
 void LoadPictureFile(Bitmap& bitmap, const std::string& path);
 void LoadPictureFromMemory(Bitmap& bitmap, const uint8_t* data, size_t size);
 

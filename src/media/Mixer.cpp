@@ -82,7 +82,26 @@ int16_t DecodeSample(const uint8_t* p, const PcmLayout& layout) {
     }
 }
 
+// Whether DecodeWave converts `samples` samples of `layout` to `targetRate`: a very low rate
+// would multiply the samples; beyond this size the mixer steps through the data at its own rate
+// instead.
+bool Converts(const PcmLayout& layout, size_t samples, int targetRate) {
+    constexpr double kMaxConvertedSamples = 64.0 * 1024 * 1024;
+    const double convertedSamples = static_cast<double>(samples) * targetRate / layout.rate;
+    return layout.rate != targetRate && samples > 0 && convertedSamples <= kMaxConvertedSamples;
+}
+
 }  // namespace
+
+size_t DecodedBytes(const std::vector<uint8_t>& formatBlock, size_t size, int targetRate) {
+    PcmLayout layout;
+    if (!ReadLayout(formatBlock, layout)) return 0;
+    const size_t frames = size / (static_cast<size_t>(layout.bits / 8) * static_cast<size_t>(layout.channels));
+    const size_t samples = frames * static_cast<size_t>(layout.channels);
+    if (!Converts(layout, samples, targetRate)) return samples * 2;
+    return static_cast<size_t>(std::ceil(static_cast<double>(frames) * targetRate / layout.rate) + 1) *
+           static_cast<size_t>(layout.channels) * 2;
+}
 
 bool IsPlayableFormat(const std::vector<uint8_t>& formatBlock) {
     PcmLayout layout;
@@ -106,11 +125,7 @@ std::shared_ptr<const SampleData> DecodeWave(const std::vector<uint8_t>& formatB
     std::vector<int16_t> samples(frames * static_cast<size_t>(layout.channels));
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = DecodeSample(data + i * sampleBytes, layout);
 
-    // A very low rate would multiply the samples; beyond this size the mixer steps through the
-    // data at its own rate instead.
-    constexpr double kMaxConvertedSamples = 64.0 * 1024 * 1024;
-    const double convertedSamples = static_cast<double>(samples.size()) * targetRate / layout.rate;
-    if (layout.rate != targetRate && frames > 0 && convertedSamples <= kMaxConvertedSamples) {
+    if (Converts(layout, samples.size(), targetRate)) {
         std::vector<int16_t> converted;
         if (ConvertSampleRate(samples.data(), frames, layout.channels, layout.rate, targetRate, converted)) {
             samples = std::move(converted);

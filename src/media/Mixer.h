@@ -34,6 +34,9 @@ bool IsPlayableFormat(const std::vector<uint8_t>& formatBlock);
 // gives empty sample data (the sound is silent) with the format's own rate.
 std::shared_ptr<const SampleData> DecodeWave(const std::vector<uint8_t>& formatBlock, const uint8_t* data,
                                              size_t size, int targetRate);
+// About the bytes of the samples DecodeWave gives for `size` bytes of wave data at `targetRate`,
+// worked out without decoding: what the wave costs in memory once the mixer has it.
+size_t DecodedBytes(const std::vector<uint8_t>& formatBlock, size_t size, int targetRate);
 
 // Something that adds its own sound to the mix. Mix runs on the rendering thread.
 class MixerSource {

@@ -4,7 +4,9 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +60,14 @@ std::chrono::milliseconds TestChunkDelay() {
     return delay;
 }
 
+// Floats at full scale ±1 to 16 bits, as libsndfile scales them (by 32767), saturated.
+void SaturateTo16(const float* in, size_t count, int16_t* out) {
+    for (size_t i = 0; i < count; ++i) {
+        const float v = in[i] * 32767.0f;
+        out[i] = v >= 32767.0f ? int16_t{32767} : v <= -32768.0f ? int16_t{-32768} : static_cast<int16_t>(std::lrintf(v));
+    }
+}
+
 class SoundFileReader {
 public:
     SoundFileReader(const uint8_t* bytes, size_t size) : file_{bytes, static_cast<sf_count_t>(size)} {
@@ -90,39 +100,56 @@ bool Decode(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoi
     const std::vector<uint8_t> formatBlock = format.ToBytes();
     if (!IsPlayableFormat(formatBlock)) return false;
 
-    // Samples beyond full scale (float files) are clipped rather than wrapped.
-    sf_command(reader.Handle(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
     const sf_count_t maxFrames = static_cast<sf_count_t>(info.samplerate) * kMaxSoundSeconds;
     constexpr sf_count_t kChunkFrames = 16384;
-    std::vector<int16_t> samples;
-    // The frame count a file states may be wrong or missing: it only sizes the first block, and
-    // only up to a minute at CD rate, so that a header alone cannot claim much memory.
+    // Samples beyond full scale are clipped rather than wrapped: libsndfile does it for float
+    // files, but its Vorbis and Opus decoders convert to 16 bits without saturating, so those are
+    // read as floats and saturated here.
+    sf_command(reader.Handle(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const int codec = info.format & SF_FORMAT_SUBMASK;
+    const bool readFloats = codec == SF_FORMAT_VORBIS || codec == SF_FORMAT_OPUS;
+    std::vector<float> floats(readFloats ? static_cast<size_t>(kChunkFrames * info.channels) : 0);
+    // Decoded straight into the wave's block, sized once from the frame count the file states.
+    // That count may be wrong or missing: it sizes the block only up to a minute at CD rate, so
+    // that a header alone cannot claim much memory, and the block grows by half when the sound
+    // goes on.
     constexpr sf_count_t kMaxReservedFrames = sf_count_t{44100} * 60;
-    if (info.frames > 0)
-        samples.reserve(static_cast<size_t>(std::min({info.frames, maxFrames, kMaxReservedFrames}) * info.channels));
+    const size_t frameBytes = 2 * static_cast<size_t>(info.channels);
+    TWave decoded;
+    sf_count_t capacity = std::clamp<sf_count_t>(info.frames, 0, std::min(maxFrames, kMaxReservedFrames));
+    decoded.SetSize(static_cast<size_t>(capacity) * frameBytes);
+    std::vector<int16_t> chunk(static_cast<size_t>(kChunkFrames * info.channels));
     sf_count_t frames = 0;
     const std::chrono::milliseconds testDelay = TestChunkDelay();
     while (frames < maxFrames) {
         if (testDelay.count() > 0) std::this_thread::sleep_for(testDelay);
         if (checkpoint) checkpoint();
         const sf_count_t want = std::min(kChunkFrames, maxFrames - frames);
-        samples.resize(static_cast<size_t>((frames + want) * info.channels));
-        const sf_count_t got = sf_readf_short(reader.Handle(), samples.data() + frames * info.channels, want);
+        const sf_count_t got = readFloats ? sf_readf_float(reader.Handle(), floats.data(), want)
+                                          : sf_readf_short(reader.Handle(), chunk.data(), want);
         if (got <= 0) break;
+        if (readFloats) SaturateTo16(floats.data(), static_cast<size_t>(got * info.channels), chunk.data());
+        if (frames + got > capacity) {
+            capacity = std::min(maxFrames, std::max(frames + got, capacity + capacity / 2));
+            decoded.SetSize(static_cast<size_t>(capacity) * frameBytes);
+        }
+        uint8_t* out = decoded.Data() + static_cast<size_t>(frames) * frameBytes;
+        const size_t count = static_cast<size_t>(got * info.channels);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(out, chunk.data(), count * 2);
+        } else {
+            for (size_t i = 0; i < count; ++i) {
+                const auto v = static_cast<uint16_t>(chunk[i]);
+                out[2 * i] = static_cast<uint8_t>(v);
+                out[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+            }
+        }
         frames += got;
     }
-    samples.resize(static_cast<size_t>(frames * info.channels));
     if (frames == 0) return false;
-
-    wave.Clear();
-    wave.SetFormatBlock(formatBlock);
-    wave.SetSize(samples.size() * 2);
-    uint8_t* out = wave.Data();
-    for (size_t i = 0; i < samples.size(); ++i) {
-        const auto v = static_cast<uint16_t>(samples[i]);
-        out[2 * i] = static_cast<uint8_t>(v);
-        out[2 * i + 1] = static_cast<uint8_t>(v >> 8);
-    }
+    decoded.SetSize(static_cast<size_t>(frames) * frameBytes);
+    decoded.SetFormatBlock(formatBlock);
+    wave = std::move(decoded);
     return true;
 }
 

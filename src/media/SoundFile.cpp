@@ -21,7 +21,15 @@ void LoadSoundFromMemory(const uint8_t* bytes, size_t size, TWave& wave, const D
     std::exception_ptr refused;
     try {
         wave.LoadFromMemory(bytes, size);
-        if (wave.Empty() || IsPlayableFormat(wave.FormatBlock())) return;
+        if (wave.Empty()) return;
+        if (IsPlayableFormat(wave.FormatBlock())) {
+            // Cut at whole frames, as compressed sounds are.
+            const TWaveFormatEx format = wave.Format();
+            const uint64_t frameBytes = uint64_t{format.nChannels} * (format.wBitsPerSample / 8);
+            const uint64_t maxBytes = uint64_t{format.nSamplesPerSec} * kMaxSoundSeconds * frameBytes;
+            if (wave.Size() > maxBytes) wave.SetSize(static_cast<size_t>(maxBytes));
+            return;
+        }
     } catch (const gui::Exception&) {
         refused = std::current_exception();
     }
@@ -31,7 +39,7 @@ void LoadSoundFromMemory(const uint8_t* bytes, size_t size, TWave& wave, const D
 }
 
 void LoadSoundFile(const std::string& fileName, TWave& wave, const DecodeCheckpoint& checkpoint) {
-    const std::vector<uint8_t> bytes = gui::bmp::ReadFileBytes(fileName);
+    const std::vector<uint8_t> bytes = gui::bmp::ReadFileBytes(fileName, kMaxSoundFileBytes, "sound file");
     LoadSoundFromMemory(bytes.data(), bytes.size(), wave, checkpoint);
 }
 

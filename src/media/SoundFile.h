@@ -15,13 +15,16 @@ namespace media {
 
 // The longest sound one file may give; what lasts longer is cut here.
 constexpr int64_t kMaxSoundSeconds = 600;
+// The largest sound file read: ten minutes of the widest samples played (64-bit float stereo at
+// 384 kHz) and room for other chunks. No longer file can hold a sound that is kept.
+constexpr uint64_t kMaxSoundFileBytes = uint64_t{kMaxSoundSeconds} * 384000 * 2 * 8 + (uint64_t{1} << 20);
 
 // Called between the chunks of a decode, so that a long one can be stopped: it raises to stop it,
 // and the exception leaves the decode.
 using DecodeCheckpoint = std::function<void()>;
 
-// Replaces `wave` with the sound of the file. Raises gui::EFOpenError when the file cannot be
-// opened, and what the wave reader raised when neither it nor libsndfile can read the file (a
+// Replaces `wave` with the sound of the file, cut at kMaxSoundSeconds. Raises gui::EFOpenError
+// when the file cannot be opened, gui::EFileTooLarge over kMaxSoundFileBytes, and what the wave reader raised when neither it nor libsndfile can read the file (a
 // refused file leaves `wave` empty).
 void LoadSoundFile(const std::string& fileName, TWave& wave, const DecodeCheckpoint& checkpoint = {});
 // The same for a whole file held in memory.

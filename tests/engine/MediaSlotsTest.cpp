@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "EngineFixture.h"
 
 namespace enginetest {
@@ -66,6 +68,23 @@ TEST_F(MediaSlotsTest, ABrokenPictureAbandonsOnlyItsLine) {
     EXPECT_FALSE(bms.Slots().BgaLoaded[1]);
     EXPECT_FALSE(bms.Slots().BgaLoaded[2]);
     EXPECT_EQ(bms.Chart().LastObject(), 2);
+}
+
+TEST_F(MediaSlotsTest, PicturesLoadingAnswerTheProgressHook) {
+    display.Initialize();
+    // A thousand pictures on as many lines, fewer than the reading counts between its own looks
+    // at the hook: loading them takes many times the few milliseconds after which it is asked.
+    testsupport::WriteFile(dir / "big.bmp", Bmp(512, 512, 1, 2, 3));
+    std::string chart;
+    for (int i = 0; i < 1000; ++i) {
+        char line[24];
+        std::snprintf(line, sizeof line, "#BMP%02X big.bmp\n", 1 + i % 255);
+        chart += line;
+    }
+    bms.Options.OnProgress = [] { return false; };
+    const engine::LoadResult result = LoadResultOf(chart, 0);
+    EXPECT_TRUE(result.Abandoned);
+    EXPECT_EQ(result.FailedStep, engine::LoadStep::Lines);
 }
 
 TEST_F(MediaSlotsTest, SoundsPlayAtTheChosenSpeedAndRestartWhenTriggeredAgain) {

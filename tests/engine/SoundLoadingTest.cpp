@@ -216,6 +216,36 @@ TEST_F(SoundLoadingTest, SoundsPastTheChartsLimitAreRefusedAndARedefinedSlotFree
     EXPECT_EQ(bms.Slots().Sounds[2]->Wave().Size(), 2000u);
     EXPECT_EQ(bms.Slots().Sounds[3]->Wave().Size(), 0u);
     EXPECT_TRUE(bms.Slots().SoundFiles[3].empty());
+
+    // An empty file and one the mixer cannot play (8 channels) are not loaded, take nothing of
+    // the limit, and their lines say why.
+    testsupport::WriteFile(dir / "empty.wav", "");
+    testsupport::Bytes eight;
+    eight.Text("RIFF").U32(4036).Text("WAVE").Text("fmt ").U32(16).U16(1).U16(8).U32(8000).U32(128000).U16(16).U16(16);
+    eight.Text("data").U32(4000);
+    for (int i = 0; i < 2000; ++i) eight.U16(100);
+    testsupport::WriteFile(dir / "eight.wav", eight.Data());
+    const engine::LoadResult result = LoadResultOf("#WAV01 eight.wav\n#WAV02 empty.wav\n#WAV03 b.wav\n#WAV04 a.wav\n");
+    ASSERT_TRUE(result.Loaded);
+    EXPECT_EQ(bms.Slots().SoundState[1], -1);
+    EXPECT_EQ(bms.Slots().SoundState[2], -1);
+    EXPECT_EQ(bms.Slots().SoundState[3], 1);
+    EXPECT_EQ(bms.Slots().SoundState[4], 1);
+    EXPECT_EQ(bms.Slots().Sounds[1]->Wave().Size(), 0u);
+    ASSERT_EQ(result.Dropped.size(), 2u);
+    EXPECT_EQ(result.Dropped[0].Reason, "a sound that cannot be played (format 0x0001, 8 channels, 8000 Hz, 16 bits)");
+    EXPECT_EQ(result.Dropped[1], (engine::DroppedLine{2, "the file holds no sound"}));
+
+    // 1000 bytes of 8-bit sound at 100 Hz count as the mixer holds them: ten seconds of 16-bit
+    // samples at its rate.
+    testsupport::Bytes low;
+    low.Text("RIFF").U32(1036).Text("WAVE").Text("fmt ").U32(16).U16(1).U16(1).U32(100).U32(100).U16(1).U16(8);
+    low.Text("data").U32(1000).Zeros(1000);
+    testsupport::WriteFile(dir / "low.wav", low.Data());
+    bms.Options.MaxSoundBytes = 20 * sound.Mixer().Rate() - 1;
+    ASSERT_TRUE(Load("#WAV01 low.wav\n#WAV02 a.wav\n"));
+    EXPECT_EQ(bms.Slots().SoundState[1], -1);
+    EXPECT_EQ(bms.Slots().SoundState[2], 1);
 }
 
 }  // namespace

@@ -145,6 +145,11 @@ TEST(PictureFile, OversizedOrBrokenPicturesAreRefusedWithTheBmpReadersMessage) {
     std::string bytes = testsupport::ReadFile(dir / "p.png");
     bytes.resize(bytes.size() / 2);
     EXPECT_EQ(MessageOf(std::vector<uint8_t>(bytes.begin(), bytes.end())), invalid);
+    // A file larger than any picture taken is refused unread (sparse: it takes no disk).
+    testsupport::WriteFile(dir / "huge.bmp", "");
+    std::filesystem::resize_file(dir / "huge.bmp", uint64_t{1} << 30);
+    gui::Bitmap bitmap;
+    EXPECT_THROW(gui::LoadPictureFile(bitmap, (dir / "huge.bmp").string()), gui::EFileTooLarge);
 }
 
 TEST(PictureFile, JpegsWithMoreScansThanEncodersWriteAreRefusedBeforeDecoding) {

@@ -93,6 +93,38 @@ TEST(SoundFile, CompressedFilesBecome16BitPcmAtTheirOwnRate) {
     }
 }
 
+TEST(SoundFile, SamplesBeyondFullScaleClipInsteadOfWrapping) {
+    TempDir dir;
+    // A 1 kHz sine at +2 dBFS: its steepest step is 2π·1000/48000 of its amplitude. Wrapped
+    // samples jump by nearly the whole 16-bit range; clipped ones never step further than that.
+    constexpr int kRate = 48000;
+    const double amplitude = std::pow(10.0, 2.0 / 20.0);
+    std::vector<float> sine(kRate / 2);
+    for (size_t i = 0; i < sine.size(); ++i)
+        sine[i] = static_cast<float>(amplitude * std::sin(2 * M_PI * 1000.0 * static_cast<double>(i) / kRate));
+    const double ownStep = 2 * M_PI * 1000.0 / kRate * amplitude * 32768;
+    const std::pair<const char*, int> kinds[] = {
+        {"a.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},     {"b.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS},
+        {"c.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},   {"d.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
+        {"e.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+    };
+    for (const auto& [name, format] : kinds) {
+        SCOPED_TRACE(name);
+        testsupport::WriteSoundFile(dir / name, format, kRate, 1, sine);
+        const Decoded d = LoadFile(dir / name);
+        // What the mixer plays: a float WAV stays float until this conversion.
+        const auto data = media::DecodeWave(d.wave.FormatBlock(), d.wave.Data(), d.wave.Size(), kRate);
+        ASSERT_GT(data->samples.size(), sine.size() / 2);
+        int peak = 0, jump = 0;
+        for (size_t i = 1; i < data->samples.size(); ++i) {
+            peak = std::max(peak, static_cast<int>(data->samples[i]));
+            jump = std::max(jump, std::abs(data->samples[i] - data->samples[i - 1]));
+        }
+        EXPECT_EQ(peak, 32767);
+        EXPECT_LT(jump, 1.5 * ownStep);
+    }
+}
+
 TEST(SoundFile, AWavFileThatTheMixerPlaysIsReadByOurReaderByteForByte) {
     TempDir dir;
     // 8-bit stereo with an extra chunk: libsndfile would turn it into 16-bit; our reader keeps it.
@@ -146,6 +178,19 @@ TEST(SoundFile, ASoundIsCutAtTenMinutes) {
     const Decoded d = LoadFile(dir / "long.flac");
     EXPECT_EQ(d.samples.size(), static_cast<size_t>(kRate) * media::kMaxSoundSeconds);
     EXPECT_NEAR(d.samples.back(), 0.25 * 32767, 2);
+
+    // A WAV the mixer plays too, at whole frames (16-bit stereo).
+    testsupport::WriteSoundFile(dir / "long.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, kRate, 2,
+                                std::vector<float>(samples.size() * 2, 0.25f));
+    EXPECT_EQ(LoadFile(dir / "long.wav").wave.Size(), static_cast<size_t>(kRate) * media::kMaxSoundSeconds * 4);
+}
+
+TEST(SoundFile, FilesLargerThanAnyTenMinuteSoundAreRefusedUnread) {
+    TempDir dir;
+    // Sparse: 20 GB that take no disk and must take no memory.
+    testsupport::WriteFile(dir / "huge.wav", "");
+    std::filesystem::resize_file(dir / "huge.wav", uint64_t{20} << 30);
+    EXPECT_EQ(MessageOf(dir / "huge.wav"), "too large for a sound file (20480 MB; at most 3516 MB)");
 }
 
 }  // namespace

@@ -17,6 +17,8 @@ void WriteSoundFile(const std::filesystem::path& path, int format, int rate, int
     info.format = format;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file == nullptr) throw std::runtime_error("libsndfile cannot write " + path.string() + ": " + sf_strerror(nullptr));
+    // Integer formats saturate what lies beyond full scale instead of wrapping it.
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     const sf_count_t frames = static_cast<sf_count_t>(samples.size()) / channels;
     const sf_count_t written = sf_writef_float(file, samples.data(), frames);
     sf_close(file);

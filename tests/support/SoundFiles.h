@@ -9,7 +9,7 @@
 namespace testsupport {
 
 // `format` is a libsndfile major and minor format (SF_FORMAT_OGG | SF_FORMAT_VORBIS, ...);
-// `samples` are interleaved, full scale ±1. Raises std::runtime_error when libsndfile cannot
+// `samples` are interleaved, full scale ±1 (beyond it, integer formats saturate). Raises std::runtime_error when libsndfile cannot
 // write it.
 void WriteSoundFile(const std::filesystem::path& path, int format, int rate, int channels,
                     const std::vector<float>& samples);

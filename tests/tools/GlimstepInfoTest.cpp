@@ -33,15 +33,22 @@ TEST(GlimstepInfo, PrintsTheLoadedChartAsOneLineOfJson) {
     testsupport::WriteFile(dir / "a.bms",
                            "#TITLE \"\x8B\xC8\\\r\n#ARTIST me\r\n#GENRE g\r\n#TYPE t\r\n#BPM 133.5\r\n#PLAYLEVEL 4\r\n"
                            "#RANK 1\r\n#TOTAL 250\r\n#VOLWAV 90\r\n#PLAYER 2\r\n#WAV01 sound\\kick.WAV\r\n"
-                           "#WAV02 gone.wav\r\n#00111:0100\r\n#00103:F0\r\n");
-    const ToolRun run = Info("'" + (dir / "a.bms").string() + "'");
+                           "#WAV02 gone.wav\r\n#WAV03 GONE.wav\r\n#WAV04 gone.wav\r\n#MIDIFILE none.mid\r\n"
+                           "#00111:0100\r\n#00103:F0\r\n");
+    const ToolRun run = Info("'" + (dir / "a.bms").string() + "'", dir / "err.txt");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out,
               "{\"loaded\":true,\"title\":\"\\\"曲\\\\\",\"artist\":\"me\",\"genre\":\"g\",\"chartType\":\"t\","
               "\"bpm\":133.5,\"playLevel\":4,\"rank\":1,\"total\":250,\"volWav\":90,\"playerMode\":2,"
               "\"midiFile\":\"\",\"sounds\":[1],\"soundFiles\":{\"1\":\"Sound/Kick.wav\"},"
+              "\"missingFiles\":[\"gone.wav\",\"none.mid\"],"
               "\"objects\":[[11,128,1],[200,128,240],[200,384,120]],"
               "\"tempoMap\":[[0,0],[1798,128],[3798,384]],\"endPosition\":640}\n");
+    // Each missing file once (letter case aside) on stderr, with the names looked for.
+    EXPECT_EQ(run.err,
+              "glimstep-info: " + dir.Path().string() + ": line 12: file not found: gone.wav (tried gone.wav, gone.ogg, "
+              "gone.flac, gone.opus, gone.mp3)\n" +
+              "glimstep-info: " + dir.Path().string() + ": line 15: file not found: none.mid (tried none.mid)\n");
 }
 
 TEST(GlimstepInfo, FailedLoadsSayTheRealCauseAndVerboseListsTheDroppedLines) {
@@ -74,6 +81,26 @@ TEST(GlimstepInfo, FailedLoadsSayTheRealCauseAndVerboseListsTheDroppedLines) {
     EXPECT_EQ(Info("--verbose --bogus '" + chart + "'").status, 2);
 }
 
+TEST(GlimstepInfo, FilesTooLargeToHoldWhatTheyShouldAreRefusedUnreadWithAMessage) {
+    // Sparse files: gigabytes that take no disk, and must take no memory either.
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "huge.wav", "");
+    std::filesystem::resize_file(dir / "huge.wav", uint64_t{20} << 30);
+    testsupport::WriteFile(dir / "a.bms", "#WAV01 huge.wav\r\n#00111:01\r\n");
+    ToolRun run = Info("--verbose '" + (dir / "a.bms").string() + "'", dir / "err.txt");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("\"sounds\":[],"), std::string::npos) << run.out;
+    const std::string why = "too large for a sound file (20480 MB; at most 3516 MB)";
+    EXPECT_NE(run.err.find("huge.wav: not loaded: " + why + "\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(":1: line dropped: " + why + "\n"), std::string::npos) << run.err;
+
+    std::filesystem::resize_file(dir / "a.bms", uint64_t{1} << 30);
+    run = Info("'" + (dir / "a.bms").string() + "'", dir / "err.txt");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "{\"loaded\":false}\n");
+    EXPECT_NE(run.err.find("a.bms: too large for a chart file (1024 MB; at most 64 MB)\n"), std::string::npos) << run.err;
+}
+
 TEST(GlimstepInfo, FailedLoadsAndUsageErrors) {
     testsupport::TempDir dir;
     ToolRun run = Info("'" + (dir / "missing.bms").string() + "'");
@@ -101,7 +128,7 @@ TEST(GlimstepInfo, ExtendedAddsTheScheduleAndTheArrowsWithExactTimes) {
     EXPECT_EQ(run.out,
               "{\"loaded\":true,\"title\":\"\",\"artist\":\"\",\"genre\":\"\",\"chartType\":\"\",\"bpm\":120.0,"
               "\"playLevel\":2,\"rank\":0,\"total\":200,\"volWav\":0,\"playerMode\":1,\"midiFile\":\"\",\"sounds\":[],"
-              "\"soundFiles\":{},"
+              "\"soundFiles\":{},\"missingFiles\":[],"
               "\"objects\":[[11,0,1],[18,64,1],[104,64,2],[16,128,10],[11,128,11],[105,128,3],[200,320,120]],"
               "\"tempoMap\":[[0,0],[1000,64],[1500,64],[5500,320]],\"endPosition\":320,"
               "\"schedule\":[[0.000,1],[1000.000,1],[2500.000,10],[2500.000,11]],"

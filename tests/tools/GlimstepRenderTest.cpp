@@ -145,6 +145,14 @@ TEST(GlimstepRender, EachClickStartsWhenTheTempoMapSaysAfterThePauseAndTheLeadIn
     EXPECT_NE(run.out.find("objects triggered 8 of 8, sounds played 5"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("x real time"), std::string::npos) << run.out;
     EXPECT_EQ(run.err, "");  // no progress bar when stderr is not a terminal
+    EXPECT_NE(run.out.find(", missing files 0\n"), std::string::npos) << run.out;
+    // A sound and a picture that are not there are counted, each once.
+    testsupport::WriteFile(dir / "gaps.bms", "#WAV01 click.wav\r\n#WAV02 gone.wav\r\n#WAV03 gone.wav\r\n"
+                                             "#BMP01 gone.bmp\r\n#00111:0102\r\n#00104:01\r\n");
+    const ToolRun gaps = Render(dir, Quoted(dir / "gaps.bms") + " -o " + Quoted(dir / "gaps.wav"));
+    ASSERT_EQ(gaps.status, 0) << gaps.err;
+    EXPECT_NE(gaps.out.find(", missing files 2\n"), std::string::npos) << gaps.out;
+    EXPECT_NE(gaps.err.find("file not found: gone.bmp (tried gone.bmp, gone.png,"), std::string::npos) << gaps.err;
 
     // At 30 frames a second some clicks fall between frames: they still start on their sample.
     ASSERT_EQ(Render(dir, Quoted(dir / "song.bms") + " --fps 30 --speed 150 -o " + Quoted(dir / "30.wav")).status, 0);

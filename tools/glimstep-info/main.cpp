@@ -88,8 +88,14 @@ std::string ChartJson(const engine::TBMS& bms, bool extended) {
         out += '"' + std::to_string(slot) + "\":";
         AppendString(out, bms.Slots().SoundFiles[slot].lexically_relative(folder).generic_string());
     }
+    // The files the chart names that are not there (under any name tried), as it names them.
+    out += "},\"missingFiles\":[";
+    for (const engine::MissingFile& missing : bms.Slots().Missing) {
+        if (out.back() != '[') out += ',';
+        AppendString(out, missing.Name);
+    }
     const engine::Timeline& chart = bms.Chart();
-    out += "},\"objects\":[";
+    out += "],\"objects\":[";
     for (const engine::TChartObject& o : chart.Objects()) {
         if (out.back() != '[') out += ',';
         out += '[' + std::to_string(o.Kind) + ',' + std::to_string(o.Position) + ',' + std::to_string(o.Value) + ']';
@@ -209,7 +215,8 @@ int main(int argc, char** argv) {
             return 0;
         }
         std::fprintf(stderr, "glimstep-info: %s: %s\n", chart, result.Message.c_str());
-    } catch (const gui::Exception& e) {
+    } catch (const std::exception& e) {
+        // Whatever escapes the load (out of memory too) ends with a message, not an abort.
         std::fprintf(stderr, "glimstep-info: %s\n", e.what());
     }
     std::printf("{\"loaded\":false}\n");

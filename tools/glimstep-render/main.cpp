@@ -273,6 +273,8 @@ struct Summary {
     int soundsPlayed = 0;
     int frames = 0;
     int pictures = 0;
+    // Files the chart names that are not there (each listed on stderr as the chart loads).
+    int missingFiles = 0;
     double wallSeconds = 0;
 };
 
@@ -402,6 +404,7 @@ public:
         // A play from past the end is over before its lead-in.
         summary.songStartSeconds = songStart ? static_cast<double>(std::min(*songStart, rendered_)) / kRate : 0;
         CountObjects(summary);
+        summary.missingFiles = static_cast<int>(engine_->Slots().Missing.size());
         summary.frames = play::State().FrameNumber;
         summary.wallSeconds = Seconds(wallStart);
         return {};
@@ -491,6 +494,7 @@ void PrintSummary(const Options& o, const Summary& s) {
     std::printf("objects triggered %d of %d, sounds played %d, frames %d", s.objectsTriggered, s.objects,
                 s.soundsPlayed, s.frames);
     if (!o.framesDir.empty()) std::printf(" (%d pictures in %s)", s.pictures, o.framesDir.c_str());
+    std::printf(", missing files %d", s.missingFiles);
     std::printf("\nrendered in %.2f s: %.1f x real time\n", s.wallSeconds,
                 s.wallSeconds > 0 ? s.wavSeconds / s.wallSeconds : 0.0);
 }
