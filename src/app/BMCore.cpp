@@ -13,6 +13,7 @@
 #include "gui/Convert.h"
 #include "gui/FormFonts.h"
 #include "gui/MessageBox.h"
+#include "gui/Screen.h"
 #include "play/PlaySteps.h"
 #include "play/TapoModule.h"
 
@@ -100,18 +101,18 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 Tmain::Tmain(gui::Application& application, std::vector<std::string> args)
-    : Form(application, kCaption, 320, 240),
+    : Form(application, kCaption, gui::kScreenWidth, gui::kScreenHeight),
       DXD(this),
       DXS(this),
       DXInput1(this),
       DXTimer1(application),
       commandLine_(ParseCommandLine(args)) {
     // As the form description sets them up.
-    DXD.SetSurfaceWidth(320);
-    DXD.SetSurfaceHeight(240);
+    DXD.SetSurfaceWidth(gui::kScreenWidth);
+    DXD.SetSurfaceHeight(gui::kScreenHeight);
     DXD.Display().SetBitCount(16);
-    DXD.Display().SetWidth(320);
-    DXD.Display().SetHeight(240);
+    DXD.Display().SetWidth(gui::kScreenWidth);
+    DXD.Display().SetHeight(gui::kScreenHeight);
     DXD.Display().FixedBitCount = true;
     DXD.Display().FixedRatio = true;
     DXD.Display().FixedSize = false;

@@ -19,6 +19,7 @@
 #include "gui/Exception.h"
 #include "gui/FileNames.h"
 #include "gui/PictureFile.h"
+#include "gui/Screen.h"
 #include "gui/ThreadPool.h"
 #include "gui/TextEncoding.h"
 #include "media/DXDraws.h"
@@ -31,8 +32,8 @@
 namespace engine {
 namespace {
 
-constexpr int kScreenWidth = 320;
-constexpr int kScreenHeight = 240;
+using gui::kScreenHeight;
+using gui::kScreenWidth;
 constexpr int kTickerPitch = 16;
 constexpr char kCtrlZ = 26;
 // The least time between two calls of the load-progress hook.

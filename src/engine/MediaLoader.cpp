@@ -14,6 +14,7 @@
 #include "gui/Exception.h"
 #include "gui/FileNames.h"
 #include "gui/PictureFile.h"
+#include "gui/Screen.h"
 #include "gui/TextEncoding.h"
 #include "gui/ThreadPool.h"
 #include "media/DXDraws.h"
@@ -23,8 +24,8 @@
 namespace engine {
 namespace {
 
-constexpr int kScreenWidth = 320;
-constexpr int kScreenHeight = 240;
+using gui::kScreenHeight;
+using gui::kScreenWidth;
 // Enough of a file's start for every signature below.
 constexpr size_t kHeadBytes = 16;
 

@@ -65,7 +65,7 @@ void Bitmap::SetSize(int width, int height) {
     width = std::max(width, 0);
     height = std::max(height, 0);
     if (width == width_ && height == height_) return;
-    if (width > bmp::kMaxSide || height > bmp::kMaxSide || int64_t{width} * height > bmp::kMaxPixels)
+    if (bmp::ExceedsPictureLimits(width, height))
         throw EOutOfResources(Format("%s を作成できません", "Bitmap"));
     const uint32_t fill = ColorToXrgb(ColorToRGB(canvas_->Brush().Color));
     std::vector<uint32_t> pixels(static_cast<size_t>(width) * height, fill);
@@ -125,8 +125,7 @@ void Bitmap::LoadFromMemory(const uint8_t* data, size_t size) {
         layout.topDown = true;
         height = -height;
     }
-    if (layout.width <= 0 || height <= 0 || layout.width > kMaxSide || height > kMaxSide ||
-        int64_t{layout.width} * height > kMaxPixels)
+    if (layout.width <= 0 || height <= 0 || ExceedsPictureLimits(layout.width, height))
         ThrowInvalid();
     layout.height = static_cast<int>(height);
 

@@ -20,6 +20,11 @@ constexpr uint32_t BI_BITFIELDS = 3;
 constexpr int64_t kMaxPixels = int64_t{1} << 25;
 constexpr int kMaxSide = 32768;
 
+// Whether a picture of `width` × `height` (neither negative) is past those limits.
+constexpr bool ExceedsPictureLimits(int64_t width, int64_t height) {
+    return width > kMaxSide || height > kMaxSide || width * height > kMaxPixels;
+}
+
 // Reads little-endian values; running past the end raises EReadError
 // "ストリームからの読み込みエラー".
 class Reader {

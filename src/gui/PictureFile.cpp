@@ -161,8 +161,7 @@ bool ReadTga(const uint8_t* d, size_t n, PictureHeader& h) {
 }
 
 bool WithinLimits(const PictureHeader& h) {
-    return h.width > 0 && h.height > 0 && h.width <= bmp::kMaxSide && h.height <= bmp::kMaxSide &&
-           h.width * h.height <= bmp::kMaxPixels && h.scans <= kMaxJpegScans;
+    return h.width > 0 && h.height > 0 && !bmp::ExceedsPictureLimits(h.width, h.height) && h.scans <= kMaxJpegScans;
 }
 
 }  // namespace
@@ -185,8 +184,7 @@ bool DecodeOtherPicture(Bitmap& bitmap, const uint8_t* data, size_t size) {
     SDL_Surface* argb = SDL_ConvertSurfaceFormat(decoded, SDL_PIXELFORMAT_ARGB8888, 0);
     SDL_FreeSurface(decoded);
     if (argb == nullptr) return false;
-    const bool fits = argb->w > 0 && argb->h > 0 && argb->w <= bmp::kMaxSide && argb->h <= bmp::kMaxSide &&
-                      int64_t{argb->w} * argb->h <= bmp::kMaxPixels;
+    const bool fits = argb->w > 0 && argb->h > 0 && !bmp::ExceedsPictureLimits(argb->w, argb->h);
     if (fits) {
         bitmap.SetSize(argb->w, argb->h);
         for (int y = 0; y < argb->h; ++y) {

@@ -2,6 +2,7 @@
 
 #include "gui/ByteOrder.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "gui/BmpDecode.h"
@@ -45,8 +46,7 @@ void CheckImage(const Layout& layout, int64_t height) {
                                 m == std::array<uint32_t, 3>{0xF800, 0x07E0, 0x001F})
                              : m == std::array<uint32_t, 3>{0xFF0000, 0x00FF00, 0x0000FF};
     if (!masksOk) throw gui::EInvalidGraphicOperation("不正なピクセルフォーマットです");
-    if (layout.width <= 0 || height == 0 || layout.width > gui::bmp::kMaxSide || height > gui::bmp::kMaxSide ||
-        height < -gui::bmp::kMaxSide || int64_t{layout.width} * (height < 0 ? -height : height) > gui::bmp::kMaxPixels)
+    if (layout.width <= 0 || height == 0 || gui::bmp::ExceedsPictureLimits(layout.width, std::abs(int64_t{height})))
         throw gui::EOutOfResources(gui::Format("%s を作成できません", "DIB"));
 }
 

@@ -84,8 +84,7 @@ void TDirectDrawSurface::SetSize(int width, int height) {
         Record(*this, DDERR_INVALIDPARAMS);
         return EDirectDrawSurfaceError(gui::Format("%s を作成できません", "サーフェース"));
     };
-    if (owner_ == nullptr || width > gui::bmp::kMaxSide || height > gui::bmp::kMaxSide ||
-        int64_t{width} * height > gui::bmp::kMaxPixels)
+    if (owner_ == nullptr || gui::bmp::ExceedsPictureLimits(width, height))
         throw fail();
     format_ = owner_->SurfaceFormat();
     const int pitch = (width * gui::BytesPerPixel(format_) + 3) & ~3;

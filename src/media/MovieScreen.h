@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gui/Graphics.h"
+#include "gui/Screen.h"
 
 struct AVFrame;
 struct SwsContext;
@@ -22,8 +23,8 @@ public:
     MovieScreen(const MovieScreen&) = delete;
     MovieScreen& operator=(const MovieScreen&) = delete;
 
-    static constexpr int kWidth = 320;
-    static constexpr int kHeight = 240;
+    static constexpr int kWidth = gui::kScreenWidth;
+    static constexpr int kHeight = gui::kScreenHeight;
     // The bytes of one row of a screen in `format`.
     static int Pitch(gui::PixelFormat format) { return kWidth * gui::BytesPerPixel(format); }
 

@@ -11,6 +11,7 @@
 #include "engine/BMSEngine.h"
 #include "gui/Clock.h"
 #include "gui/Exception.h"
+#include "gui/Screen.h"
 #include "media/DXClass.h"
 #include "media/DXDraws.h"
 #include "media/DXInput.h"
@@ -21,8 +22,8 @@ namespace play {
 
 namespace {
 
-constexpr int kScreenWidth = 320;
-constexpr int kScreenHeight = 240;
+using gui::kScreenHeight;
+using gui::kScreenWidth;
 constexpr int kReceptorY = 32;
 constexpr int kLaneSpacing = 32;
 constexpr int kCellSize = 30;

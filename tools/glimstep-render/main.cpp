@@ -30,6 +30,7 @@
 #include "gui/Convert.h"
 #include "gui/Exception.h"
 #include "gui/IniFile.h"
+#include "gui/Screen.h"
 #include "media/DXClass.h"
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
@@ -288,8 +289,8 @@ public:
           timer_(application_),
           playSettings_(app::PlaySettingsOf(settings)) {
         // As the main form sets its components up.
-        dxd_.SetSurfaceWidth(320);
-        dxd_.SetSurfaceHeight(240);
+        dxd_.SetSurfaceWidth(gui::kScreenWidth);
+        dxd_.SetSurfaceHeight(gui::kScreenHeight);
         dxd_.Display().SetBitCount(16);
         sound_.SetOffline(true);
         sound_.OnInitialize = [](media::TDXSound& sound) {
