@@ -196,8 +196,6 @@ int PlayUntilPlayStart(const std::string& chart) {
     play::CreateDM();
     auto settings = std::make_unique<app::TF_Set>(application, *mainForm->SettingsFile);
     mainForm->SetSettingsDialog(settings.get());
-    play::Bind({&settings->RadioGroup2, &settings->RadioGroup4, &settings->CheckBox1, &settings->CheckBox2,
-                &mainForm->DXTimer1, &mainForm->DXInput1});
     mainForm->Show();
     bool wrapped = false, told = false;
     while (!told && application.ProcessMessages()) {
