@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <numeric>
 #include <optional>
+#include <utility>
 
 #include "engine/Reading.h"
 #include "gui/Bitmap.h"
@@ -122,6 +122,7 @@ void MediaLoader::Begin(const std::filesystem::path& folder, int slotCount, cons
     waves_.Items().Clear();
     slots_ = TMediaSlots();
     heldBytes_.clear();
+    heldTotal_ = 0;
     AddSlots(slotCount);
     loading_ = true;
 }
@@ -185,8 +186,8 @@ void MediaLoader::ApplySound(DecodedSound& sound) {
     slots_.SoundState[slot] = 1;
     slots_.SoundFiles[slot].clear();
     heldBytes_.resize(slots_.Sounds.size());
-    heldBytes_[slot] = 0;
-    const int64_t others = std::accumulate(heldBytes_.begin(), heldBytes_.end(), int64_t{0});
+    heldTotal_ -= std::exchange(heldBytes_[slot], 0);
+    const int64_t others = heldTotal_;
     const int64_t held = HeldBytes(sound.wave);
     // An empty file or one the mixer cannot play is not loaded, and takes none of the budget.
     const std::string unplayable = sound.error ? std::string() : Unplayable(sound.wave);
@@ -205,6 +206,7 @@ void MediaLoader::ApplySound(DecodedSound& sound) {
     item.SetFrequency(media::DSBFREQUENCY_ORIGINAL);
     item.Wave() = std::move(sound.wave);
     heldBytes_[slot] = held;
+    heldTotal_ += held;
     slots_.SoundFiles[slot] = sound.path;
     const int64_t rate = item.Buffer()->Frequency();
     item.SetFrequency(static_cast<int32_t>(rate * settings_.PlaySpeed / 100));

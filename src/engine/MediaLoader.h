@@ -139,6 +139,8 @@ private:
     std::unique_ptr<SoundLoader> soundLoader_;
     // HeldBytes of each slot's sound.
     std::vector<int64_t> heldBytes_;
+    // Their sum, kept as they change.
+    int64_t heldTotal_ = 0;
     std::deque<int32_t> decodingLines_;
     // Between Begin and Finish or Stop.
     bool loading_ = false;
