@@ -1,6 +1,7 @@
 #include "media/Mixer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -108,24 +109,46 @@ bool IsPlayableFormat(const std::vector<uint8_t>& formatBlock) {
     return ReadLayout(formatBlock, layout);
 }
 
-std::shared_ptr<const SampleData> DecodeWave(const std::vector<uint8_t>& formatBlock, const uint8_t* data,
-                                             size_t size, int targetRate) {
+SampleBlock::SampleBlock(std::vector<int16_t> samples) {
+    auto owned = std::make_shared<const std::vector<int16_t>>(std::move(samples));
+    data_ = owned->data();
+    size_ = owned->size();
+    owner_ = std::move(owned);
+}
+
+SampleBlock::SampleBlock(std::shared_ptr<const uint8_t[]> bytes, size_t count)
+    : data_(reinterpret_cast<const int16_t*>(bytes.get())), size_(bytes ? count : 0) {
+    owner_ = std::move(bytes);
+}
+
+std::shared_ptr<const SampleData> DecodeWave(const TWave& wave, int targetRate) {
     auto result = std::make_shared<SampleData>();
     PcmLayout layout;
-    if (!ReadLayout(formatBlock, layout)) {
-        const TWaveFormatEx f = TWaveFormatEx::FromBytes(formatBlock.data(), formatBlock.size());
+    if (!ReadLayout(wave.FormatBlock(), layout)) {
+        const TWaveFormatEx f = wave.Format();
         result->rate = result->sourceRate = static_cast<int>(std::min<uint32_t>(f.nSamplesPerSec, kMaxRate));
         return result;
     }
     result->rate = result->sourceRate = layout.rate;
     result->channels = layout.channels;
+    const uint8_t* data = wave.Data();
     const size_t sampleBytes = static_cast<size_t>(layout.bits / 8);
-    const size_t frameBytes = sampleBytes * static_cast<size_t>(layout.channels);
-    const size_t frames = data != nullptr ? size / frameBytes : 0;
-    std::vector<int16_t> samples(frames * static_cast<size_t>(layout.channels));
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = DecodeSample(data + i * sampleBytes, layout);
-
-    if (Converts(layout, samples.size(), targetRate)) {
+    const size_t frames = data != nullptr ? wave.Size() / (sampleBytes * static_cast<size_t>(layout.channels)) : 0;
+    const size_t count = frames * static_cast<size_t>(layout.channels);
+    const bool native16 = layout.bits == 16 && !layout.isFloat && std::endian::native == std::endian::little &&
+                          reinterpret_cast<uintptr_t>(data) % alignof(int16_t) == 0;
+    const bool converts = Converts(layout, count, targetRate);
+    if (native16 && !converts) {
+        result->samples = SampleBlock(wave.SharedData(), count);
+        return result;
+    }
+    std::vector<int16_t> samples(count);
+    if (native16) {
+        if (count > 0) std::memcpy(samples.data(), data, count * 2);
+    } else {
+        for (size_t i = 0; i < count; ++i) samples[i] = DecodeSample(data + i * sampleBytes, layout);
+    }
+    if (converts) {
         std::vector<int16_t> converted;
         if (ConvertSampleRate(samples.data(), frames, layout.channels, layout.rate, targetRate, converted)) {
             samples = std::move(converted);

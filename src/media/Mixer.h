@@ -17,12 +17,38 @@
 
 namespace media {
 
+// Interleaved 16-bit samples that never change: converted ones of its own, or a wave's data block
+// that already holds them, shared rather than copied.
+class SampleBlock {
+public:
+    SampleBlock() = default;
+    SampleBlock(std::vector<int16_t> samples);
+    // The first `count` samples of `bytes` (native 16-bit samples, suitably aligned), kept alive here.
+    SampleBlock(std::shared_ptr<const uint8_t[]> bytes, size_t count);
+
+    const int16_t* data() const { return data_; }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    int16_t operator[](size_t i) const { return data_[i]; }
+    int16_t back() const { return data_[size_ - 1]; }
+    const int16_t* begin() const { return data_; }
+    const int16_t* end() const { return data_ + size_; }
+    void assign(size_t count, int16_t value) { *this = SampleBlock(std::vector<int16_t>(count, value)); }
+    // Whether the samples are `bytes` itself.
+    bool Shares(const void* bytes) const { return bytes != nullptr && static_cast<const void*>(data_) == bytes; }
+
+private:
+    std::shared_ptr<const void> owner_;
+    const int16_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
 // Decoded sample frames, shared by a sound buffer and its duplicates.
 struct SampleData {
     int rate = 0;        // frames per second of `samples`
     int sourceRate = 0;  // the wave's own rate (what Frequency is measured against)
     int channels = 1;    // 1 or 2
-    std::vector<int16_t> samples;  // interleaved
+    SampleBlock samples;  // interleaved
     size_t Frames() const { return channels > 0 ? samples.size() / static_cast<size_t>(channels) : 0; }
 };
 
@@ -31,9 +57,9 @@ struct SampleData {
 bool IsPlayableFormat(const std::vector<uint8_t>& formatBlock);
 
 // Decodes a wave's sample data to 16-bit frames at `targetRate`. A format the mixer cannot play
-// gives empty sample data (the sound is silent) with the format's own rate.
-std::shared_ptr<const SampleData> DecodeWave(const std::vector<uint8_t>& formatBlock, const uint8_t* data,
-                                             size_t size, int targetRate);
+// gives empty sample data (the sound is silent) with the format's own rate. Samples that need no
+// conversion (16-bit PCM played at its own rate) share the wave's data block instead of a copy.
+std::shared_ptr<const SampleData> DecodeWave(const TWave& wave, int targetRate);
 // About the bytes of the samples DecodeWave gives for `size` bytes of wave data at `targetRate`,
 // worked out without decoding: what the wave costs in memory once the mixer has it.
 size_t DecodedBytes(const std::vector<uint8_t>& formatBlock, size_t size, int targetRate);

@@ -85,7 +85,7 @@ void TDirectSoundBuffer::CreateBuffer(const TWave& wave, uint32_t caps) {
     if (sameWave && previous && previous->rate == mixer.Rate())
         samples_ = std::move(previous);
     else
-        samples_ = DecodeWave(wave.FormatBlock(), wave.Data(), wave.Size(), mixer.Rate());
+        samples_ = DecodeWave(wave, mixer.Rate());
     decodedFrom_ = &wave;
     decodedRevision_ = wave.Revision();
     format_ = wave.Format();

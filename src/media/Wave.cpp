@@ -100,7 +100,7 @@ void TWave::Clear() {
     capacity_ = 0;
 }
 
-void TWave::SetSize(size_t size) {
+void TWave::Resize(size_t size, bool zeroNew) {
     Touch();
     if (size == 0) {
         data_.reset();
@@ -108,20 +108,28 @@ void TWave::SetSize(size_t size) {
         return;
     }
     const size_t capacity = (size + kDataBlockStep - 1) / kDataBlockStep * kDataBlockStep;
-    if (capacity != capacity_) {
-        auto block = std::make_unique<uint8_t[]>(capacity);
-        if (data_) std::memcpy(block.get(), data_.get(), std::min(size_, size));
+    const size_t kept = std::min(size_, size);
+    if (capacity != capacity_ || data_.use_count() > 1) {
+        // Left unset: what is kept is copied, the rest zeroed below or written by the caller.
+        std::shared_ptr<uint8_t[]> block(new uint8_t[capacity]);
+        if (kept > 0) std::memcpy(block.get(), data_.get(), kept);
         data_ = std::move(block);
         capacity_ = capacity;
-    } else if (size > size_) {
-        std::memset(data_.get() + size_, 0, size - size_);
     }
+    if (zeroNew && size > kept) std::memset(data_.get() + kept, 0, size - kept);
     size_ = size;
+}
+
+void TWave::Unshare() {
+    if (data_.use_count() <= 1) return;
+    std::shared_ptr<uint8_t[]> block(new uint8_t[capacity_]);
+    std::memcpy(block.get(), data_.get(), size_);
+    data_ = std::move(block);
 }
 
 void TWave::SetData(const void* bytes, size_t size) {
     SetSize(0);
-    SetSize(size);
+    SetSizeForOverwrite(size);
     if (size > 0) std::memcpy(data_.get(), bytes, size);
 }
 

@@ -83,13 +83,19 @@ public:
     const uint8_t* Data() const { return data_.get(); }
     uint8_t* Data() {
         Touch();
+        Unshare();
         return data_.get();
     }
     size_t Size() const { return size_; }
     size_t Capacity() const { return capacity_; }
     // Resizes the data block, keeping what fits; new bytes are zero.
-    void SetSize(size_t size);
+    void SetSize(size_t size) { Resize(size, true); }
+    // The same, leaving new bytes unset, for a caller that writes them all before reading them.
+    void SetSizeForOverwrite(size_t size) { Resize(size, false); }
     void SetData(const void* bytes, size_t size);
+    // The data block itself, for a reader that keeps it (the mixer plays 16-bit samples from
+    // it). It never changes under that reader: a later write through this wave copies it first.
+    std::shared_ptr<const uint8_t[]> SharedData() const { return data_; }
 
     bool Empty() const { return format_.empty() && size_ == 0; }
     // Changes whenever the wave may have changed; unique across all waves, so that decoded
@@ -98,10 +104,13 @@ public:
 
 private:
     void Touch();
+    void Resize(size_t size, bool zeroNew);
+    // Gives this wave a block of its own when a reader shares the current one.
+    void Unshare();
 
     uint64_t revision_ = 0;
     std::vector<uint8_t> format_;
-    std::unique_ptr<uint8_t[]> data_;
+    std::shared_ptr<uint8_t[]> data_;
     size_t size_ = 0;
     size_t capacity_ = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "media/AudioDevice.h"
 
@@ -236,6 +237,33 @@ TEST_F(OfflineSound, DecodesTheCommonSampleFormats) {
         EXPECT_EQ(mix[0], c.left) << c.bits;
         EXPECT_EQ(mix[1], c.right) << c.bits;
     }
+}
+
+TEST_F(OfflineSound, SamplesReadyToPlayShareTheWavesBlockAndKeepWhatTheyHadWhenItChanges) {
+    TWaveCollectionItem& item = Slot(44100, 100, 1000);
+    const SampleData* samples = item.Buffer()->Samples();
+    ASSERT_NE(samples, nullptr);
+    EXPECT_TRUE(samples->samples.Shares(std::as_const(item.Wave()).Data()));
+    const int16_t changed = 0x1234;
+    std::memcpy(item.Wave().Data(), &changed, 2);
+    EXPECT_FALSE(samples->samples.Shares(std::as_const(item.Wave()).Data()));
+    item.Play();
+    EXPECT_EQ(Render(2)[0], 1000);
+    item.Restore();
+    EXPECT_EQ(item.Buffer()->Samples()->samples[0], changed);
+    EXPECT_TRUE(item.Buffer()->Samples()->samples.Shares(std::as_const(item.Wave()).Data()));
+
+    // Samples that are converted (another rate, 8 bits) are the mixer's own.
+    TWaveCollectionItem& slow = Slot(22050, 100, 1000);
+    EXPECT_FALSE(slow.Buffer()->Samples()->samples.Shares(std::as_const(slow.Wave()).Data()));
+    EXPECT_EQ(slow.Buffer()->Samples()->rate, 44100);
+    TWaveCollectionItem& narrow = list.Items().Add();
+    TWaveFormatEx f;
+    MakePcmFormat(f, 44100, 8, 2);
+    narrow.Wave().SetFormat(f);
+    const uint8_t frame[2] = {0xC0, 0x40};
+    narrow.Wave().SetData(frame, sizeof frame);
+    EXPECT_FALSE(narrow.Buffer()->Samples()->samples.Shares(std::as_const(narrow.Wave()).Data()));
 }
 
 TEST_F(OfflineSound, AnUnplayableFormatLeavesTheSlotSilent) {

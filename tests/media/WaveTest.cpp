@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "support/TestFiles.h"
 
@@ -147,6 +149,24 @@ TEST(WaveData, GrowsInBlocksAndCopiesOnAssign) {
     EXPECT_NE(copy.Revision(), w.Revision());
     copy.Assign(nullptr);
     EXPECT_TRUE(copy.Empty());
+}
+
+TEST(WaveData, NewBytesAreZeroAndASharedBlockNeverChangesUnderItsReader) {
+    TWave w;
+    const uint8_t bytes[6] = {1, 2, 3, 4, 5, 6};
+    w.SetData(bytes, sizeof bytes);
+    w.SetSize(2);
+    w.SetSize(6);
+    EXPECT_EQ(std::vector<uint8_t>(w.Data(), w.Data() + 6), (std::vector<uint8_t>{1, 2, 0, 0, 0, 0}));
+
+    w.SetData(bytes, sizeof bytes);
+    const std::shared_ptr<const uint8_t[]> shared = w.SharedData();
+    EXPECT_EQ(shared.get(), std::as_const(w).Data());
+    w.Data()[0] = 9;
+    w.SetSize(4);
+    w.SetSize(6);
+    EXPECT_EQ(std::vector<uint8_t>(shared.get(), shared.get() + 6), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(std::vector<uint8_t>(w.Data(), w.Data() + 6), (std::vector<uint8_t>{9, 2, 3, 4, 0, 0}));
 }
 
 TEST(WaveWriter, WritesWhatTheReaderReadsBackAndGuardsItsState) {
