@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -108,7 +109,6 @@ bool Decode(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoi
     sf_command(reader.Handle(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
     const int codec = info.format & SF_FORMAT_SUBMASK;
     const bool readFloats = codec == SF_FORMAT_VORBIS || codec == SF_FORMAT_OPUS;
-    std::vector<float> floats(readFloats ? static_cast<size_t>(kChunkFrames * info.channels) : 0);
     // Decoded straight into the wave's block, sized once from the frame count the file states.
     // That count may be wrong or missing: it sizes the block only up to a minute at CD rate, so
     // that a header alone cannot claim much memory, and the block grows by half when the sound
@@ -116,32 +116,49 @@ bool Decode(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoi
     constexpr sf_count_t kMaxReservedFrames = sf_count_t{44100} * 60;
     const size_t frameBytes = 2 * static_cast<size_t>(info.channels);
     TWave decoded;
-    sf_count_t capacity = std::clamp<sf_count_t>(info.frames, 0, std::min(maxFrames, kMaxReservedFrames));
-    decoded.SetSize(static_cast<size_t>(capacity) * frameBytes);
-    std::vector<int16_t> chunk(static_cast<size_t>(kChunkFrames * info.channels));
+    // One frame more than stated, so that the read that finds the end goes into the block too.
+    sf_count_t capacity = std::clamp<sf_count_t>(info.frames, 0, std::min(maxFrames, kMaxReservedFrames) - 1) + 1;
+    decoded.SetSizeForOverwrite(static_cast<size_t>(capacity) * frameBytes);
+    // Samples go straight into the wave's block while it has room and the machine stores them as
+    // the block does (little-endian); otherwise through `chunk`, so that the block grows only for
+    // a sound that goes on past it.
+    constexpr bool kNative = std::endian::native == std::endian::little;
+    // Chunks no longer than the sound says it is: a short key sound does not pay for setting up
+    // long buffers. Nothing in them is read before it is written.
+    const sf_count_t chunkFrames = std::clamp<sf_count_t>(info.frames, 1024, kChunkFrames);
+    const size_t chunkSamples = static_cast<size_t>(chunkFrames * info.channels);
+    std::unique_ptr<float[]> floats;
+    if (readFloats) floats = std::make_unique_for_overwrite<float[]>(chunkSamples);
+    std::unique_ptr<int16_t[]> chunk;
     sf_count_t frames = 0;
     const std::chrono::milliseconds testDelay = TestChunkDelay();
     while (frames < maxFrames) {
         if (testDelay.count() > 0) std::this_thread::sleep_for(testDelay);
         if (checkpoint) checkpoint();
-        const sf_count_t want = std::min(kChunkFrames, maxFrames - frames);
-        const sf_count_t got = readFloats ? sf_readf_float(reader.Handle(), floats.data(), want)
-                                          : sf_readf_short(reader.Handle(), chunk.data(), want);
+        const bool direct = kNative && frames < capacity;
+        const sf_count_t want = std::min({chunkFrames, maxFrames - frames, direct ? capacity - frames : chunkFrames});
+        if (!direct && !chunk) chunk = std::make_unique_for_overwrite<int16_t[]>(chunkSamples);
+        int16_t* samples =
+            direct ? reinterpret_cast<int16_t*>(decoded.Data() + static_cast<size_t>(frames) * frameBytes) : chunk.get();
+        const sf_count_t got = readFloats ? sf_readf_float(reader.Handle(), floats.get(), want)
+                                          : sf_readf_short(reader.Handle(), samples, want);
         if (got <= 0) break;
-        if (readFloats) SaturateTo16(floats.data(), static_cast<size_t>(got * info.channels), chunk.data());
-        if (frames + got > capacity) {
-            capacity = std::min(maxFrames, std::max(frames + got, capacity + capacity / 2));
-            decoded.SetSize(static_cast<size_t>(capacity) * frameBytes);
-        }
-        uint8_t* out = decoded.Data() + static_cast<size_t>(frames) * frameBytes;
         const size_t count = static_cast<size_t>(got * info.channels);
-        if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(out, chunk.data(), count * 2);
-        } else {
-            for (size_t i = 0; i < count; ++i) {
-                const auto v = static_cast<uint16_t>(chunk[i]);
-                out[2 * i] = static_cast<uint8_t>(v);
-                out[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+        if (readFloats) SaturateTo16(floats.get(), count, samples);
+        if (!direct) {
+            if (frames + got > capacity) {
+                capacity = std::min(maxFrames, std::max(frames + got, capacity + capacity / 2));
+                decoded.SetSizeForOverwrite(static_cast<size_t>(capacity) * frameBytes);
+            }
+            uint8_t* out = decoded.Data() + static_cast<size_t>(frames) * frameBytes;
+            if constexpr (kNative) {
+                std::memcpy(out, chunk.get(), count * 2);
+            } else {
+                for (size_t i = 0; i < count; ++i) {
+                    const auto v = static_cast<uint16_t>(chunk[i]);
+                    out[2 * i] = static_cast<uint8_t>(v);
+                    out[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+                }
             }
         }
         frames += got;
