@@ -34,9 +34,10 @@ DecodedSound DecodeSound(int slot, std::filesystem::path path, const std::functi
 
 SoundLoader::SoundLoader(unsigned threads, std::function<void()> progress, Decoder decode)
     : progress_(std::move(progress)), decode_(std::move(decode)), threads_(threads) {
-    // Every worker busy and one more sound waiting: the decoded sounds not yet applied never
-    // take more than a few sounds' worth of memory, whatever the chart.
-    if (threads > 1) window_ = static_cast<size_t>(threads) + 2;
+    // A few sounds per worker: the decoded sounds not yet applied never take more than a few
+    // sounds' worth of memory, whatever the chart, and while one worker decodes a long sound the
+    // others go on with the short ones after it instead of waiting for it.
+    if (threads > 1) window_ = static_cast<size_t>(threads) * 8;
 }
 
 SoundLoader::~SoundLoader() { stopping_ = true; }
