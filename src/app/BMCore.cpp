@@ -8,12 +8,14 @@
 #include "app/ScreenSettings.h"
 #include "app/Setting.h"
 #include "engine/BMSEngine.h"
+#include "engine/SoundPrefetch.h"
 #include "gui/Application.h"
 #include "gui/Clock.h"
 #include "gui/Convert.h"
 #include "gui/FormFonts.h"
 #include "gui/MessageBox.h"
 #include "gui/Screen.h"
+#include "gui/ThreadPool.h"
 #include "play/PlaySteps.h"
 #include "play/TapoModule.h"
 
@@ -98,6 +100,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (line.Preview && !line.Stop && !line.Chart) fail("-P needs a chart");
     return line;
+}
+
+std::shared_ptr<engine::SoundPrefetch> PrefetchChartSounds(const TCommandLine& line) {
+    if (!line.Error.empty() || line.Help || line.Version || line.Stop || !line.Chart || !IsChartName(*line.Chart))
+        return nullptr;
+    return std::make_shared<engine::SoundPrefetch>(*line.Chart, gui::ThreadPool::MachineThreads());
 }
 
 Tmain::Tmain(gui::Application& application, std::vector<std::string> args)
@@ -212,6 +220,7 @@ void Tmain::TakeViewerRequest() {
                  static_cast<int>(request.StartMeasure));
     // The engine's sounds and MIDI player stop with it; the next start-up step makes a new one.
     Engine.reset();
+    prefetch_.reset();
     commandLine_.Chart = request.Chart;
     commandLine_.StartMeasure = request.StartMeasure;
     commandLine_.Extended = request.Extended;
@@ -271,6 +280,7 @@ void Tmain::StartUpStep() {
     }
     if (settings.RadioGroup4.ItemIndex() == 0 && settings.RadioGroup3.ItemIndex() < 2) App().ShowCursor(false);
     ApplyToEngine(settings.Settings(), *Engine);
+    Engine->Options.Prefetch = std::move(prefetch_);
     Engine->Options.Extended = commandLine_.Extended || commandLine_.Preview ||
                                IsExtendedChartName(*commandLine_.Chart) || ReadExtendedReading(*SettingsFile);
     Step = play::kStepLoad;

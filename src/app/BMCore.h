@@ -20,6 +20,7 @@
 
 namespace engine {
 class TBMS;
+class SoundPrefetch;
 }
 
 namespace app {
@@ -67,6 +68,8 @@ public:
     // Makes this form the editors' viewer: the requests of later -P and -S launches come in
     // through `listener` (a new chart plays at once in this window; stop closes it).
     void SetViewerListener(std::unique_ptr<ViewerListener> listener) { viewer_ = std::move(listener); }
+    // Sounds of the command line's chart decoded while the program comes up; its load takes them.
+    void SetSoundPrefetch(std::shared_ptr<engine::SoundPrefetch> prefetch) { prefetch_ = std::move(prefetch); }
     // True when the run ended with a failure message (the program's exit status is then 1).
     bool Failed() const { return failed_; }
 
@@ -105,7 +108,12 @@ private:
     bool failed_ = false;
     std::unique_ptr<ViewerListener> viewer_;
     std::optional<ViewerRequest> pendingRequest_;
+    std::shared_ptr<engine::SoundPrefetch> prefetch_;
 };
+
+// Starts decoding the sounds of the chart the command line plays, if it plays one, so that they
+// are decoded while the window and its fonts come up; null otherwise.
+std::shared_ptr<engine::SoundPrefetch> PrefetchChartSounds(const TCommandLine& line);
 
 // The extension of `path` as the sequencer compares it: from the last dot after the last "\",
 // "/" or drive colon, the dot included; empty when there is none.

@@ -12,6 +12,7 @@
 #include "app/BMCore.h"
 #include "app/Setting.h"
 #include "app/ViewerLink.h"
+#include "engine/SoundPrefetch.h"
 #include "gui/Application.h"
 #include "gui/MessageBox.h"
 #include "gui/QuitRequest.h"
@@ -73,7 +74,9 @@ std::optional<int> HandOverOrListen(const app::TCommandLine& line, std::unique_p
     return std::nullopt;
 }
 
-int Run(int argc, char** argv, std::unique_ptr<app::ViewerListener> listener) {
+int Run(int argc, char** argv, const app::TCommandLine& commandLine, std::unique_ptr<app::ViewerListener> listener) {
+    // The chart's sounds decode while the display, the window and the fonts come up.
+    std::shared_ptr<engine::SoundPrefetch> prefetch = app::PrefetchChartSounds(commandLine);
     gui::Application application;
     application.SetExeName(ExecutablePath(argv[0]));
     application.Initialize();
@@ -86,6 +89,7 @@ int Run(int argc, char** argv, std::unique_ptr<app::ViewerListener> listener) {
     auto settings = std::make_unique<app::TF_Set>(application, *mainForm->SettingsFile);
     mainForm->SetSettingsDialog(settings.get());
     mainForm->SetViewerListener(std::move(listener));
+    mainForm->SetSoundPrefetch(std::move(prefetch));
 
     mainForm->Show();
     application.Run();
@@ -115,7 +119,7 @@ int main(int argc, char** argv) {
     }
     int status = 1;
     try {
-        status = Run(argc, argv, std::move(listener));
+        status = Run(argc, argv, commandLine, std::move(listener));
     } catch (const std::exception& e) {
         // Anything that escapes the sequencer's guard still ends with a message, not an abort.
         std::fprintf(stderr, "glimstep: %s\n", e.what());

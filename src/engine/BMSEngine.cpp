@@ -9,6 +9,7 @@
 #include <numeric>
 #include <optional>
 #include <random>
+#include <utility>
 
 #include "engine/ExtendedReader.h"
 #include "engine/FixedReader.h"
@@ -35,7 +36,6 @@ namespace {
 using gui::kScreenHeight;
 using gui::kScreenWidth;
 constexpr int kTickerPitch = 16;
-constexpr char kCtrlZ = 26;
 // The least time between two calls of the load-progress hook.
 constexpr int64_t kProgressIntervalNs = 5'000'000;
 // Chart lines read between two looks at the clock.
@@ -177,8 +177,9 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
                 gui::clWhite);
     chartFileName_ = fileName;
     LoadHost host(*this);
-    const MediaSettings settings{BgaDisplayMode,      BgaFitMode,           PlaySpeed,
-                                 Options.LoadThreads, Options.MaxSoundBytes, Options.MovieTiming};
+    const MediaSettings settings{BgaDisplayMode,       BgaFitMode,          PlaySpeed,
+                                 Options.LoadThreads,  Options.MaxSoundBytes, Options.MovieTiming,
+                                 std::exchange(Options.Prefetch, nullptr)};
     media_.Begin(std::filesystem::path(fileName).parent_path(), Options.Extended ? kBase36SlotCount : kSlotCount,
                  settings, DirectDrawOwner(),
                  [&host](int32_t line, const std::string& reason) { host.DropLine(line, reason); },
@@ -203,10 +204,7 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
         media_.Stop();
         return Failed(std::move(host.result), LoadStep::File, UnreadableFile(fileName));
     }
-    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (const size_t end = text.find(kCtrlZ); end != std::string_view::npos) text = text.substr(0, end);
-    // A byte-order mark would hide the first keyword; Windows tools write one in UTF-8 charts.
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    const std::string_view text = ChartText(bytes);
     // Decided once for the whole file.
     const ChartEncoding encoding{gui::DetectTextEncoding(text)};
     // The files a chart names are looked up in listings of its folders read once per load.

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 #include "media/Movie.h"
 
 namespace engine {
+
+class SoundPrefetch;
 
 // The most decoded sound one chart may hold; a sound that would go past it is refused.
 constexpr int64_t kMaxChartSoundBytes = int64_t{2} << 30;
@@ -32,6 +35,8 @@ struct LoadOptions {
     // Called every few milliseconds of work while a chart is read and timed, so that the caller
     // can keep its window answering. Returning false abandons the load.
     std::function<bool()> OnProgress;
+    // Sounds of this chart decoded ahead of the load (the next load takes them, and drops the rest).
+    std::shared_ptr<SoundPrefetch> Prefetch;
 };
 
 // Where a load that failed stopped.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/Reading.h"
+#include "engine/SoundPrefetch.h"
 #include "gui/Bitmap.h"
 #include "gui/Convert.h"
 #include "gui/Exception.h"
@@ -145,7 +146,12 @@ void MediaLoader::LoadSound(int slot, std::string_view name, int32_t line) {
     if (!soundLoader_)
         soundLoader_ = std::make_unique<SoundLoader>(
             settings_.LoadThreads > 0 ? settings_.LoadThreads : gui::ThreadPool::MachineThreads(), progress_, decode_);
-    soundLoader_->Add(slot, std::move(path));
+    std::optional<std::future<DecodedSound>> early;
+    if (settings_.Prefetch) early = settings_.Prefetch->Take(slot, path);
+    if (early)
+        soundLoader_->Adopt(std::move(*early));
+    else
+        soundLoader_->Add(slot, std::move(path));
     decodingLines_.push_back(line);
     ApplyDecodedSounds(false);
 }
@@ -158,6 +164,8 @@ void MediaLoader::Finish() {
 
 void MediaLoader::Stop() {
     soundLoader_.reset();
+    // What was decoded ahead and not taken goes with the load.
+    settings_.Prefetch.reset();
     decodingLines_.clear();
     failed_ = nullptr;
     loading_ = false;

@@ -65,6 +65,8 @@ struct MediaSettings {
     unsigned LoadThreads = 0;
     int64_t MaxSoundBytes = kMaxChartSoundBytes;
     media::Movie::Timing MovieTiming = media::Movie::Timing::Ahead;
+    // Decodes begun before the load, taken instead of decoding their files again.
+    std::shared_ptr<SoundPrefetch> Prefetch;
 };
 
 // What a chart's name also finds when the file it names is not there, in this order: charts name

@@ -4,6 +4,14 @@
 
 namespace engine {
 
+std::string_view ChartText(const std::vector<uint8_t>& bytes) {
+    constexpr char kCtrlZ = 26;
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (const size_t end = text.find(kCtrlZ); end != std::string_view::npos) text = text.substr(0, end);
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    return text;
+}
+
 std::string_view ChartEncoding::Cut(std::string_view raw, size_t maxLength) const {
     if (raw.size() <= maxLength) return raw;
     const gui::TextEncoding encoding = file ? *file : gui::DetectTextEncoding(raw);

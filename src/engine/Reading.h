@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/Timeline.h"
 #include "gui/TextEncoding.h"
@@ -33,6 +34,10 @@ struct TChartHeader {
     // The #MIDIFILE value as the chart gives it, set only when the file exists.
     std::string MidiFileName;
 };
+
+// The text of a chart file's bytes: up to a Ctrl+Z, without a UTF-8 byte-order mark (Windows
+// tools write one, and it would hide the first keyword).
+std::string_view ChartText(const std::vector<uint8_t>& bytes);
 
 // How the texts of a chart are decoded: UTF-8, Shift-JIS or CP949, decided once for a whole file
 // (gui::DetectTextEncoding), or by each text for itself when no file is being read.

@@ -51,6 +51,8 @@ public:
     SoundLoader& operator=(const SoundLoader&) = delete;
 
     void Add(int slot, std::filesystem::path path);
+    // A sound decoded elsewhere (SoundPrefetch), handed back in its turn as an added one is.
+    void Adopt(std::future<DecodedSound> sound) { pending_.push_back(std::move(sound)); }
     // The oldest sound not yet handed back: once it is decoded with `wait`, else only if it is
     // already decoded (and, while many wait, the oldest in any case, which bounds the memory the
     // decoded sounds take before they are applied). Nothing when no sound is outstanding.

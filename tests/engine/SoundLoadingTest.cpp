@@ -10,6 +10,7 @@
 
 #include "EngineFixture.h"
 #include "engine/SoundLoader.h"
+#include "engine/SoundPrefetch.h"
 #include "support/SoundFiles.h"
 
 namespace enginetest {
@@ -31,7 +32,8 @@ struct LoadedState {
     bool operator==(const LoadedState&) const = default;
 };
 
-LoadedState LoadWith(const std::filesystem::path& chart, unsigned threads, bool device) {
+// With `prefetch`, the sounds are decoded ahead as the player does while it comes up.
+LoadedState LoadWith(const std::filesystem::path& chart, unsigned threads, bool device, bool prefetch = false) {
     media::TDXDraw display(nullptr);
     media::TDXSound sound(nullptr);
     if (device) {
@@ -42,6 +44,7 @@ LoadedState LoadWith(const std::filesystem::path& chart, unsigned threads, bool 
     bms.BgaDisplayMode = 2;
     bms.PlaySpeed = 75;
     bms.Options.LoadThreads = threads;
+    if (prefetch) bms.Options.Prefetch = std::make_shared<engine::SoundPrefetch>(chart, threads);
     EXPECT_TRUE(bms.LoadChart(chart.string(), 128));
     LoadedState s;
     for (int i = 0; i < engine::kSlotCount; ++i) {
@@ -106,6 +109,7 @@ TEST_F(SoundLoadingTest, DecodingOnManyThreadsGivesExactlyWhatOneThreadGives) {
         const LoadedState one = LoadWith(dir / "song.bms", 1, device);
         const LoadedState many = LoadWith(dir / "song.bms", 4, device);
         EXPECT_TRUE(one == many);
+        EXPECT_TRUE(one == LoadWith(dir / "song.bms", 2, device, true));
         for (int slot = 1; slot <= 60; ++slot) {
             EXPECT_EQ(one.soundState[slot], many.soundState[slot]) << slot;
             EXPECT_EQ(one.files[slot], many.files[slot]) << slot;
