@@ -2,8 +2,8 @@
 // longer phrases, 447 s in all, as real packages have) read by an extended-dialect chart. Side by
 // side in one run, three rounds each: a plain parallel decode of the same files with oggdec (on as
 // many jobs as the load's decode pool has threads), glimstep-info --extended, and the player from
-// its start to "Play Start!!". Prints the times, their ratios to the plain decode and the peak
-// memory of each.
+// its start to "Play Start!!". Prints the times, their ratios to the plain decode, the peak
+// memory of each and the machine's load average before and after.
 //     bench_load_speed path/to/glimstep-info
 #include <fcntl.h>
 #include <spawn.h>
@@ -29,6 +29,7 @@
 #include "app/BMCore.h"
 #include "app/Setting.h"
 #include "engine/BMSEngine.h"
+#include "engine/SoundPrefetch.h"
 #include "gui/Application.h"
 #include "gui/ThreadPool.h"
 #include "play/DM.h"
@@ -189,6 +190,8 @@ Run Player(const fs::path& chart) {
 // right after the timeline is built, before the pause after loading, whose first look at the
 // window tells this process's parent.
 int PlayUntilPlayStart(const std::string& chart) {
+    std::shared_ptr<engine::SoundPrefetch> prefetch =
+        app::PrefetchChartSounds(app::ParseCommandLine({"--extended", chart}));
     gui::Application application;
     application.SetExeName((fs::temp_directory_path() / "glimstep-load-speed-bench" / "glimstep").string());
     application.Initialize();
@@ -196,6 +199,7 @@ int PlayUntilPlayStart(const std::string& chart) {
     play::CreateDM();
     auto settings = std::make_unique<app::TF_Set>(application, *mainForm->SettingsFile);
     mainForm->SetSettingsDialog(settings.get());
+    mainForm->SetSoundPrefetch(std::move(prefetch));
     mainForm->Show();
     bool wrapped = false, told = false;
     while (!told && application.ProcessMessages()) {
@@ -215,6 +219,12 @@ int PlayUntilPlayStart(const std::string& chart) {
     play::DestroyDM();
     mainForm.reset();
     return told ? 0 : 1;
+}
+
+// The load average over the last minute, or -1.
+double LoadAverage() {
+    double load[1] = {-1};
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
 }
 
 double Median(std::vector<double> values) {
@@ -241,6 +251,7 @@ int main(int argc, char** argv) {
                 kSounds, soundSeconds, soundSeconds * kRate * 4 / 1e6, jobs);
     // One warm-up round fills the page cache; then three rounds, side by side.
     PlainDecode(jobs);
+    const double loadBefore = LoadAverage();
     std::vector<double> plain, info, player, infoPeak, playerPeak, plainPeak;
     for (int round = 0; round < 3; ++round) {
         const Run p = PlainDecode(jobs), i = Info(argv[1], chart), s = Player(chart);
@@ -259,6 +270,7 @@ int main(int argc, char** argv) {
         playerPeak.push_back(s.peakMb);
     }
     const double base = Median(plain);
+    std::printf("load average (1 min) %.2f before the rounds, %.2f after\n", loadBefore, LoadAverage());
     std::printf("oggdec on %u jobs (median)            %.2f s                 peak %.0f MB per job\n", jobs, base,
                 Median(plainPeak));
     std::printf("glimstep-info --extended (median)     %.2f s  %.2f x oggdec  peak %.0f MB\n", Median(info),
