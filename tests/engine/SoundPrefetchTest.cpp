@@ -61,7 +61,7 @@ TEST_F(PrefetchTest, TheLoadTakesTheSoundsDecodedAheadIntoTheSlotsItReadsThemFor
     prefetch.reset();
     ASSERT_TRUE(Load(chart));
     EXPECT_EQ(bms.Options.Prefetch, nullptr);
-    for (const auto& [slot, bytes] : {std::pair{1, 4}, {2, 6}, {3, 4}}) {
+    for (const auto& [slot, bytes] : {std::pair{1, 4}, std::pair{2, 6}, std::pair{3, 4}}) {
         EXPECT_EQ(bms.Slots().SoundState[slot], 1) << slot;
         EXPECT_EQ(bms.Slots().Sounds[slot]->Wave().Size(), static_cast<size_t>(bytes)) << slot;
     }
