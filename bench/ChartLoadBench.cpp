@@ -244,7 +244,7 @@ void BM_ReadAndDecodeSounds(benchmark::State& state) {
         for (const std::string& path : paths) {
             media::TWave wave;
             wave.LoadFromFile(path);
-            auto data = media::DecodeWave(wave.FormatBlock(), wave.Data(), wave.Size(), 44100);
+            auto data = media::DecodeWave(wave, 44100);
             benchmark::DoNotOptimize(data);
         }
     }

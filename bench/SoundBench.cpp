@@ -116,11 +116,13 @@ BENCHMARK(BM_DeviceBufferLatency)->Iterations(1)->Unit(benchmark::kMillisecond);
 void BM_Decode48kStereoSecond(benchmark::State& state) {
     TWaveFormatEx f;
     MakePcmFormat(f, 48000, 16, 2);
-    const std::vector<uint8_t> format = f.ToBytes();
     std::vector<int16_t> samples(2 * 48000);
     for (size_t k = 0; k < samples.size(); ++k) samples[k] = static_cast<int16_t>(8000 * std::sin(0.02 * static_cast<double>(k)));
+    TWave wave;
+    wave.SetFormat(f);
+    wave.SetData(samples.data(), samples.size() * 2);
     for (auto _ : state) {
-        auto data = DecodeWave(format, reinterpret_cast<const uint8_t*>(samples.data()), samples.size() * 2, kRate);
+        auto data = DecodeWave(wave, kRate);
         if (data->rate != kRate) state.SkipWithError("not converted");
         benchmark::DoNotOptimize(data);
     }

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!wave.Empty()) __builtin_trap();  // a refused file leaves nothing behind
         return 0;
     }
-    auto samples = media::DecodeWave(wave.FormatBlock(), wave.Data(), wave.Size(), 44100);
+    auto samples = media::DecodeWave(wave, 44100);
     if (samples->channels < 1 || samples->channels > 2) __builtin_trap();
     return 0;
 }

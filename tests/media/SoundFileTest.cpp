@@ -113,7 +113,7 @@ TEST(SoundFile, SamplesBeyondFullScaleClipInsteadOfWrapping) {
         testsupport::WriteSoundFile(dir / name, format, kRate, 1, sine);
         const Decoded d = LoadFile(dir / name);
         // What the mixer plays: a float WAV stays float until this conversion.
-        const auto data = media::DecodeWave(d.wave.FormatBlock(), d.wave.Data(), d.wave.Size(), kRate);
+        const auto data = media::DecodeWave(d.wave, kRate);
         ASSERT_GT(data->samples.size(), sine.size() / 2);
         int peak = 0, jump = 0;
         for (size_t i = 1; i < data->samples.size(); ++i) {
