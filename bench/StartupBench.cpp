@@ -1,7 +1,9 @@
 // Start-up time of the programs: spawns each one many times and prints the median and the 90th
 // percentile of the time from the spawn to its end (`glimstep --version`, which ends where the
-// command line has been read, before any display or sound; glimstep-info on a one-line chart) and
-// to the settings dialog's first frame on an Xvfb display, with the machine's load before and after.
+// command line has been read, before any display or sound; glimstep-info on a one-line chart; a
+// chart editor's hand-over launch `glimstep -P -N<m> chart` while a viewer plays, and `glimstep -S`
+// with none) and to the settings dialog's first frame on an Xvfb display, with the machine's load
+// before and after.
 //     bench_startup [PROGRAM_FOLDER [RUNS]]
 #include <fcntl.h>
 #include <signal.h>
@@ -80,12 +82,14 @@ Figures Summarise(std::vector<double> times) {
     return {n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2, times[(n * 9 + 9) / 10 - 1], times.front()};
 }
 
-// The time from the spawn of `args` to its end, `runs` times after two runs that warm the caches.
-std::optional<Figures> TimeToExit(const std::vector<std::string>& args, int runs) {
+// The time from the spawn of `args` (with `env` as Spawn takes it) to its end, `runs` times after
+// two runs that warm the caches.
+std::optional<Figures> TimeToExit(const std::vector<std::string>& args, int runs,
+                                  const std::vector<std::string>& env = {}) {
     std::vector<double> times;
     for (int run = -2; run < runs; ++run) {
         const Clock::time_point start = Clock::now();
-        const pid_t pid = Spawn(args, {});
+        const pid_t pid = Spawn(args, env);
         int status = 0;
         if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
             std::fprintf(stderr, "bench_startup: %s did not end well\n", args[0].c_str());
@@ -190,6 +194,53 @@ std::optional<Figures> TimeToDialog(const std::string& glimstep, int runs) {
     return Summarise(times);
 }
 
+// Whether `pid` ended within `limit`; it is killed when it did not.
+bool Ended(pid_t pid, std::chrono::seconds limit) {
+    const Clock::time_point start = Clock::now();
+    while (Clock::now() - start < limit) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return false;
+}
+
+// The hand-over launches of a chart editor: a viewer plays `chart` (dummy video and sound, with a
+// runtime folder of its own, so that no other viewer of the user's is reached); then each run
+// times `glimstep -P -N<m> chart` from its spawn to its end, the hand-over included.
+std::optional<Figures> TimeHandOver(const std::string& glimstep, const fs::path& chart, const fs::path& runtime,
+                                    int runs) {
+    const std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + runtime.string(), "SDL_VIDEODRIVER=dummy",
+                                          "SDL_AUDIODRIVER=dummy"};
+    const pid_t viewer = Spawn({glimstep, "-P", "-N0", chart.string()}, env);
+    if (viewer < 0) return std::nullopt;
+    const fs::path socket = runtime / "glimstep-viewer.sock";
+    const Clock::time_point start = Clock::now();
+    std::error_code ec;
+    while (!fs::is_socket(socket, ec) && Clock::now() - start < std::chrono::seconds(20) &&
+           waitpid(viewer, nullptr, WNOHANG) == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::optional<Figures> figures;
+    if (fs::is_socket(socket, ec)) {
+        std::vector<double> times;
+        // A launch with no viewer to hand over to would play for an hour itself.
+        for (int run = -2; run < runs && waitpid(viewer, nullptr, WNOHANG) == 0; ++run) {
+            const std::string measure = "-N" + std::to_string((run + 2) % 8);
+            const std::optional<Figures> one = TimeToExit({glimstep, "-P", measure, chart.string()}, 1, env);
+            if (!one) break;
+            if (run >= 0) times.push_back(one->median);
+        }
+        if (times.size() == static_cast<size_t>(runs)) figures = Summarise(times);
+    } else {
+        std::fprintf(stderr, "bench_startup: the viewer did not listen\n");
+    }
+    const pid_t stop = Spawn({glimstep, "-S"}, env);
+    if (stop > 0) waitpid(stop, nullptr, 0);
+    if (!Ended(viewer, std::chrono::seconds(20))) std::fprintf(stderr, "bench_startup: the viewer did not stop\n");
+    return figures;
+}
+
 void Row(const char* name, const std::optional<Figures>& figures) {
     if (figures)
         std::printf("%-44s median %6.1f ms   90%% %6.1f ms   best %6.1f ms\n", name, figures->median, figures->p90,
@@ -205,14 +256,25 @@ int main(int argc, char** argv) {
     const int runs = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 10000) : 50;
     const fs::path chart = fs::temp_directory_path() / ("glimstep-startup-" + std::to_string(getpid()) + ".bms");
     std::ofstream(chart) << "#TITLE one line\r\n";
+    // An hour of play: the viewer plays on while the launches hand over to it.
+    const fs::path longChart = fs::temp_directory_path() / ("glimstep-startup-" + std::to_string(getpid()) + "-long.bms");
+    std::ofstream(longChart) << "#BPM 60\r\n#00111:01\r\n#99911:01\r\n";
+    const fs::path runtime = fs::temp_directory_path() / ("glimstep-startup-" + std::to_string(getpid()) + "-run");
+    fs::create_directory(runtime);
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
 
     std::printf("start-up of the programs in %s, %d runs each; load average %s\n", folder.c_str(), runs,
                 LoadAverage().c_str());
     Row("spawning /bin/true (the floor)", TimeToExit({"/bin/true"}, runs));
     Row("glimstep --version", TimeToExit({(folder / "glimstep").string(), "--version"}, runs));
     Row("glimstep-info, one-line chart", TimeToExit({(folder / "glimstep-info").string(), chart.string()}, runs));
+    Row("glimstep -S, no viewer running", TimeToExit({(folder / "glimstep").string(), "-S"}, runs,
+                                                   {"XDG_RUNTIME_DIR=" + runtime.string()}));
+    Row("glimstep -P -N<m> chart, handing over", TimeHandOver((folder / "glimstep").string(), longChart, runtime, runs));
     Row("glimstep, settings dialog's first frame (Xvfb)", TimeToDialog((folder / "glimstep").string(), std::max(1, runs / 5)));
     std::printf("load average after: %s\n", LoadAverage().c_str());
     fs::remove(chart);
+    fs::remove(longChart);
+    fs::remove_all(runtime);
     return 0;
 }

@@ -62,7 +62,10 @@ const void* Load(const std::string& folder, const std::string& file, unsigned ve
         return table;
     }
     error = file + " is in none of";
-    for (const fs::path& dir : folders) error += " " + dir.string();
+    for (const fs::path& dir : folders) {
+        error += ' ';
+        error += dir.string();
+    }
     return nullptr;
 }
 

@@ -8,12 +8,17 @@
 
 namespace media {
 
-TDXSound::TDXSound(gui::Form* form) : form_(form), mixer_(std::make_unique<media::Mixer>(44100)) {}
+TDXSound::TDXSound(gui::Form* form) : form_(form) {}
 
 TDXSound::~TDXSound() {
     Finalize();
     Notify(TDXSoundNotify::Destroying);
     listeners_.clear();
+}
+
+media::Mixer& TDXSound::Mixer() {
+    std::call_once(mixerMade_, [this] { mixer_ = std::make_unique<media::Mixer>(44100); });
+    return *mixer_;
 }
 
 void TDXSound::SetOptions(TDXSoundOptions options) {
@@ -47,14 +52,14 @@ void TDXSound::Initialize() {
     try {
         if (!offline_) {
             device_ = std::make_unique<AudioDevice>();
-            if (!device_->Open(*mixer_, mixer_->Rate())) {
+            if (!device_->Open(Mixer(), Mixer().Rate())) {
                 const std::string reason = device_->Error();
                 device_.reset();
                 throw EDirectSoundError(gui::Format("%s を初期化できません", "DirectSound") +
                                         (reason.empty() ? "" : " (" + reason + ")"));
             }
         }
-        dsound_ = std::make_unique<TDXSoundDirectSound>(*mixer_);
+        dsound_ = std::make_unique<TDXSoundDirectSound>(Mixer());
         dsound_->OnRateChanged = [this] { ReopenDevice(); };
         dsound_->GlobalFocus = (effectiveOptions_ & soGlobalFocus) != 0;
         primary_ = std::make_unique<TDirectSoundBuffer>(dsound_.get());

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -72,12 +73,14 @@ public:
 
     TDXSoundDirectSound* DSound() const { return dsound_.get(); }
     TDirectSoundBuffer* Primary() const { return primary_.get(); }
-    media::Mixer& Mixer() { return *mixer_; }
+    // Made at the first call (from any thread): its command and voice tables are megabytes that
+    // a program that never plays (glimstep-info) need not fill.
+    media::Mixer& Mixer();
 
     // Offline: Initialize opens no device; the owner paints the mix with Render.
     void SetOffline(bool offline) { offline_ = offline; }
     bool Offline() const { return offline_; }
-    void Render(int16_t* out, int frames) { mixer_->Render(out, frames); }
+    void Render(int16_t* out, int frames) { Mixer().Render(out, frames); }
     // The open device, or null (offline or not initialised).
     const AudioDevice* Device() const;
     // Reopens the device at the mixer's rate (after the primary format changed).
@@ -97,6 +100,7 @@ private:
     bool calledInitialize_ = false;
     bool restoring_ = false;
     bool offline_ = false;
+    std::once_flag mixerMade_;
     std::unique_ptr<media::Mixer> mixer_;
     std::unique_ptr<AudioDevice> device_;
     std::unique_ptr<TDXSoundDirectSound> dsound_;
