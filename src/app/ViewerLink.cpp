@@ -25,6 +25,9 @@ constexpr const char* kSocketName = "glimstep-viewer.sock";
 // How long one client may take to send its request, and how many are served in one poll.
 constexpr int kClientBudgetMs = 250;
 constexpr int kClientsPerPoll = 8;
+// What the viewer answers to a request it takes. A client that has given up waiting for it can no
+// longer be answered, and its request is dropped: it plays the chart in a window of its own.
+constexpr std::string_view kTaken = "ok\n";
 
 bool FillAddress(const std::string& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
@@ -71,7 +74,9 @@ int ConnectTo(const std::string& path, int& connectError) {
         connectError = ENAMETOOLONG;
         return -1;
     }
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking: a viewer that has stopped taking connections fills its queue, and then a
+    // connect fails at once with EAGAIN instead of waiting for it.
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         connectError = errno;
         return -1;
@@ -84,14 +89,50 @@ int ConnectTo(const std::string& path, int& connectError) {
     return fd;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Waits until `fd` is ready for `events` or `deadline` has passed; false then.
+bool WaitFor(int fd, short events, Deadline deadline) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd wait{fd, events, 0};
+        const int ready = poll(&wait, 1, static_cast<int>(left.count()));
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return false;
+    }
+}
+
+// Sends all of `bytes` on the non-blocking `fd` before `deadline`.
+bool WriteAll(int fd, std::string_view bytes, Deadline deadline) {
     while (!bytes.empty()) {
         const ssize_t n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<size_t>(n));
+            continue;
+        }
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<size_t>(n));
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitFor(fd, POLLOUT, deadline)) continue;
+        return false;
     }
     return true;
+}
+
+// Whether the viewer answers on `fd` that it took the request, before `deadline`.
+bool ReadTaken(int fd, Deadline deadline) {
+    std::string answer;
+    char buffer[16];
+    while (answer.size() < kTaken.size()) {
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            answer.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitFor(fd, POLLIN, deadline)) continue;
+        return false;
+    }
+    return answer == kTaken;
 }
 
 }  // namespace
@@ -156,7 +197,8 @@ std::string ViewerSocketPath(std::string& error) {
     return folder + "/" + kSocketName;
 }
 
-HandOverResult HandOver(const std::string& path, const ViewerRequest& request, std::string& error) {
+HandOverResult HandOver(const std::string& path, const ViewerRequest& request, std::string& error,
+                        std::chrono::milliseconds patience) {
     if (request.What == ViewerRequest::Kind::Play && request.Chart.find('\n') != std::string::npos) {
         error = "cannot hand over a chart path with a line break in it";
         return HandOverResult::Failed;
@@ -166,6 +208,10 @@ HandOverResult HandOver(const std::string& path, const ViewerRequest& request, s
     if (fd < 0) {
         // Nothing there, or a socket that no process listens on any more.
         if (connectError == ENOENT || connectError == ECONNREFUSED) return HandOverResult::NoViewer;
+        if (connectError == EAGAIN) {
+            error = "the viewer at " + path + " is not answering";
+            return HandOverResult::Failed;
+        }
         error = "cannot reach the viewer at " + path + ": " + std::strerror(connectError);
         return HandOverResult::Failed;
     }
@@ -181,9 +227,10 @@ HandOverResult HandOver(const std::string& path, const ViewerRequest& request, s
         error = "the chart path is too long to hand over";
         return HandOverResult::Failed;
     }
-    const bool sent = WriteAll(fd, message);
+    const Deadline deadline = std::chrono::steady_clock::now() + patience;
+    const bool taken = WriteAll(fd, message, deadline) && ReadTaken(fd, deadline);
     close(fd);
-    if (!sent) {
+    if (!taken) {
         error = "the viewer at " + path + " did not take the request";
         return HandOverResult::Failed;
     }
@@ -211,8 +258,9 @@ std::unique_ptr<ViewerListener> ViewerListener::Listen(const std::string& path, 
     if (lstat(path.c_str(), &info) == 0) {
         int connectError = 0;
         const int probe = ConnectTo(path, connectError);
-        if (probe >= 0) {
-            close(probe);
+        // A viewer that answers, or one whose queue is full: either way, one is there.
+        if (probe >= 0 || connectError == EAGAIN) {
+            if (probe >= 0) close(probe);
             result = ListenResult::Busy;
             return nullptr;
         }
@@ -290,7 +338,14 @@ std::optional<ViewerRequest> ViewerListener::Serve(int client) {
     }
     std::string error;
     std::optional<ViewerRequest> request = DecodeViewerRequest(message, error);
-    if (!request) std::fprintf(stderr, "glimstep: ignored a viewer request: %s\n", error.c_str());
+    if (!request) {
+        std::fprintf(stderr, "glimstep: ignored a viewer request: %s\n", error.c_str());
+        return std::nullopt;
+    }
+    if (send(client, kTaken.data(), kTaken.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(kTaken.size())) {
+        std::fprintf(stderr, "glimstep: ignored a viewer request whose sender stopped waiting\n");
+        return std::nullopt;
+    }
     return request;
 }
 

@@ -3,6 +3,7 @@
 // stop. Only the same user's processes are heard; a request is a few bounded lines of text.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,8 +38,10 @@ std::string ViewerSocketPath(std::string& error);
 enum class HandOverResult : uint8_t { Delivered, NoViewer, Failed };
 // Hands `request` to the viewer listening at `path`. NoViewer when none listens there (nothing
 // there, or a socket left behind by one that ended); Failed, with `error`, when the one there
-// belongs to another user or cannot take the request.
-HandOverResult HandOver(const std::string& path, const ViewerRequest& request, std::string& error);
+// belongs to another user, refuses the request, or has not said it took it within `patience`
+// (a viewer that hangs, or sits in a modal box); the request is then dropped by the viewer.
+HandOverResult HandOver(const std::string& path, const ViewerRequest& request, std::string& error,
+                        std::chrono::milliseconds patience = std::chrono::seconds(2));
 
 class ViewerListener {
 public:

@@ -23,7 +23,8 @@ using testsupport::Program;
 
 constexpr auto kExit = std::chrono::minutes(1);
 
-// Sends `bytes` to the socket at `path` from a new connection, then hangs up.
+// Sends `bytes` to the socket at `path` from a new connection and waits for the viewer to hang
+// up (a request the viewer takes is only taken while its sender waits for the answer).
 bool SendRaw(const fs::path& path, const std::string& bytes) {
     const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
@@ -31,6 +32,9 @@ bool SendRaw(const fs::path& path, const std::string& bytes) {
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     const bool sent = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
                       send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    char answer[64];
+    while (sent && recv(fd, answer, sizeof answer, 0) > 0) {
+    }
     close(fd);
     return sent;
 }
