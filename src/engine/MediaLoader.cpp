@@ -6,6 +6,8 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "engine/Reading.h"
@@ -20,6 +22,7 @@
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
 #include "media/Mixer.h"
+#include "media/SoundFile.h"
 
 namespace engine {
 namespace {
@@ -145,8 +148,28 @@ void MediaLoader::LoadSound(int slot, std::string_view name, int32_t line) {
     if (!soundLoader_)
         soundLoader_ = std::make_unique<SoundLoader>(
             settings_.LoadThreads > 0 ? settings_.LoadThreads : gui::ThreadPool::MachineThreads(), progress_, decode_);
-    soundLoader_->Add(slot, std::move(path));
-    decodingLines_.push_back(line);
+    heldBytes_.resize(slots_.Sounds.size());
+    // The sound's size from its file's headers is set aside before it is decoded, so that the
+    // decodes under way never hold more than the budget leaves, however many run at once.
+    media::SoundShape shape;
+    const bool sized = media::ProbeSoundFile(path.string(), shape);
+    const int64_t held = sized ? HeldBytes(shape.formatBlock, shape.dataBytes) : 0;
+    const int64_t reserved = held + static_cast<int64_t>(std::min<uint64_t>(shape.fileBytes, INT64_MAX / 4));
+    // Earlier sounds are applied first while this one does not fit beside them (or they are
+    // decoded alone); with none left the budget's decision is the one applying would make.
+    while (!decoding_.empty() &&
+           (!sized || openDecodes_ > 0 || heldTotal_ + reservedTotal_ + reserved > settings_.MaxSoundBytes))
+        ApplyDecodedSound(true);
+    if (decoding_.empty()) {
+        // The slot's earlier sound goes whatever becomes of this one.
+        const bool fits = !sized || heldTotal_ - heldBytes_[slot] + held <= settings_.MaxSoundBytes;
+        DropSound(slot);
+        if (!fits) return;
+    }
+    soundLoader_->Add(slot, std::move(path), static_cast<uint64_t>(held));
+    decoding_.push_back({line, reserved, !sized});
+    reservedTotal_ += reserved;
+    openDecodes_ += sized ? 0 : 1;
     ApplyDecodedSounds(false);
 }
 
@@ -158,50 +181,68 @@ void MediaLoader::Finish() {
 
 void MediaLoader::Stop() {
     soundLoader_.reset();
-    decodingLines_.clear();
+    decoding_.clear();
+    reservedTotal_ = 0;
+    openDecodes_ = 0;
     failed_ = nullptr;
     loading_ = false;
 }
 
 void MediaLoader::ApplyDecodedSounds(bool all) {
-    while (std::optional<DecodedSound> sound = soundLoader_->Next(all)) {
+    while (ApplyDecodedSound(all)) {
         // Applying many sounds may take a while: the window keeps answering meanwhile.
         if (all && progress_) progress_();
-        const int32_t line = decodingLines_.empty() ? 0 : decodingLines_.front();
-        if (!decodingLines_.empty()) decodingLines_.pop_front();
-        try {
-            ApplySound(*sound);
-        } catch (const gui::Exception& e) {
-            if (dynamic_cast<const gui::EFileTooLarge*>(&e) != nullptr || dynamic_cast<const ESoundNotLoaded*>(&e) != nullptr)
-                ReportNotLoaded(sound->path, e.what());
-            // As when its line is read: the rest of that line is abandoned, and it has no more.
-            if (failed_) failed_(line, e.what());
-        }
     }
+}
+
+bool MediaLoader::ApplyDecodedSound(bool wait) {
+    std::optional<DecodedSound> sound = soundLoader_->Next(wait);
+    if (!sound) return false;
+    Decoding decoding;
+    if (!decoding_.empty()) {
+        decoding = decoding_.front();
+        decoding_.pop_front();
+    }
+    reservedTotal_ -= decoding.reserved;
+    openDecodes_ -= decoding.open ? 1 : 0;
+    try {
+        ApplySound(*sound);
+    } catch (const gui::Exception& e) {
+        if (dynamic_cast<const gui::EFileTooLarge*>(&e) != nullptr || dynamic_cast<const ESoundNotLoaded*>(&e) != nullptr)
+            ReportNotLoaded(sound->path, e.what());
+        // As when its line is read: the rest of that line is abandoned, and it has no more.
+        if (failed_) failed_(decoding.line, e.what());
+    }
+    return true;
+}
+
+void MediaLoader::DropSound(int slot) {
+    slots_.SoundState[slot] = -1;
+    slots_.SoundFiles[slot].clear();
+    slots_.Sounds[slot]->Wave().Clear();
+    heldBytes_.resize(slots_.Sounds.size());
+    heldTotal_ -= std::exchange(heldBytes_[slot], 0);
 }
 
 void MediaLoader::ApplySound(DecodedSound& sound) {
     const int slot = sound.slot;
     media::TWaveCollectionItem& item = *slots_.Sounds[slot];
-    slots_.SoundState[slot] = 1;
-    slots_.SoundFiles[slot].clear();
     heldBytes_.resize(slots_.Sounds.size());
     heldTotal_ -= std::exchange(heldBytes_[slot], 0);
     const int64_t others = heldTotal_;
-    const int64_t held = HeldBytes(sound.wave);
+    const int64_t held = HeldBytes(sound.wave.FormatBlock(), sound.wave.Size());
     // An empty file or one the mixer cannot play is not loaded, and takes none of the budget.
     const std::string unplayable = sound.error ? std::string() : Unplayable(sound.wave);
-    if (sound.error || !unplayable.empty() ||
-        others + held > settings_.MaxSoundBytes) {
+    if (sound.error || !unplayable.empty() || others + held > settings_.MaxSoundBytes) {
         // A file that is not a sound we can read, or one too many, leaves its slot silent.
-        slots_.SoundState[slot] = -1;
-        item.Wave().Clear();
+        DropSound(slot);
         if (sound.error) std::rethrow_exception(sound.error);
         if (!unplayable.empty()) throw ESoundNotLoaded(unplayable);
         return;
     }
     // A slot defined again drops the buffer made from its earlier file, so that the rate read
     // below is the new file's own.
+    slots_.SoundState[slot] = 1;
     item.Finalize();
     item.SetFrequency(media::DSBFREQUENCY_ORIGINAL);
     item.Wave() = std::move(sound.wave);
@@ -212,12 +253,12 @@ void MediaLoader::ApplySound(DecodedSound& sound) {
     item.SetFrequency(static_cast<int32_t>(rate * settings_.PlaySpeed / 100));
 }
 
-int64_t MediaLoader::HeldBytes(const media::TWave& wave) const {
-    const auto size = static_cast<int64_t>(wave.Size());
+int64_t MediaLoader::HeldBytes(const std::vector<uint8_t>& formatBlock, uint64_t size) const {
+    const auto bytes = static_cast<int64_t>(std::min<uint64_t>(size, INT64_MAX / 4));
     media::TDXSound* sound = waves_.DXSound();
-    if (sound == nullptr || !sound->Initialized()) return size;
-    const size_t decoded = media::DecodedBytes(wave.FormatBlock(), wave.Size(), sound->Mixer().Rate());
-    return std::max(size, static_cast<int64_t>(decoded));
+    if (sound == nullptr || !sound->Initialized()) return bytes;
+    const size_t decoded = media::DecodedBytes(formatBlock, static_cast<size_t>(bytes), sound->Mixer().Rate());
+    return std::max(bytes, static_cast<int64_t>(decoded));
 }
 
 void MediaLoader::LoadPicture(int slot, std::string_view name, int32_t line) {

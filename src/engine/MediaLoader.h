@@ -120,10 +120,15 @@ private:
     // Puts decoded sounds into their slots in the order their lines came: all that are ready,
     // or with `all` every one still being decoded.
     void ApplyDecodedSounds(bool all);
+    // Puts the oldest sound being decoded into its slot once it is decoded (with `wait`), or if
+    // it is already; false when none was applied.
+    bool ApplyDecodedSound(bool wait);
     void ApplySound(DecodedSound& sound);
+    // Leaves a slot without a sound, as a line whose sound is not loaded leaves it.
+    void DropSound(int slot);
     // What a sound counts against the chart's budget: its samples as the mixer holds them
     // (widened and at the output rate), or as read when that is more.
-    int64_t HeldBytes(const media::TWave& wave) const;
+    int64_t HeldBytes(const std::vector<uint8_t>& formatBlock, uint64_t size) const;
     void RestoreSounds();
 
     media::TDXWaveList& waves_;
@@ -141,7 +146,18 @@ private:
     std::vector<int64_t> heldBytes_;
     // Their sum, kept as they change.
     int64_t heldTotal_ = 0;
-    std::deque<int32_t> decodingLines_;
+    // Each sound still being decoded, oldest first: its line and the memory set aside for it
+    // while it is decoded (its samples and the file read for them); `open` when its header could
+    // not tell its size, so that it is decoded alone.
+    struct Decoding {
+        int32_t line = 0;
+        int64_t reserved = 0;
+        bool open = false;
+    };
+    std::deque<Decoding> decoding_;
+    // Their reservations summed, and how many are open.
+    int64_t reservedTotal_ = 0;
+    int openDecodes_ = 0;
     // Between Begin and Finish or Stop.
     bool loading_ = false;
 };
