@@ -78,6 +78,13 @@ std::string Unplayable(const media::TWave& wave) {
                        f.nChannels, f.nSamplesPerSec, f.wBitsPerSample);
 }
 
+// How long a sound of this shape lasts at its own rate.
+double SoundSeconds(const media::SoundShape& shape) {
+    const media::TWaveFormatEx f = media::TWaveFormatEx::FromBytes(shape.formatBlock.data(), shape.formatBlock.size());
+    const double bytesPerSecond = static_cast<double>(f.nSamplesPerSec) * f.nChannels * (f.wBitsPerSample / 8);
+    return bytesPerSecond > 0 ? static_cast<double>(shape.dataBytes) / bytesPerSecond : 0;
+}
+
 // Files refused for their size or content are named on stderr; the console stays as it was.
 void ReportNotLoaded(const std::filesystem::path& path, const char* why) {
     std::fprintf(stderr, "%s: %s: not loaded: %s\n", program_invocation_short_name, path.c_str(), why);
@@ -145,14 +152,26 @@ void MediaLoader::LoadSound(int slot, std::string_view name, int32_t line) {
     if (!loading_ || slot < 0 || slot >= slots_.Count() || slots_.Sounds[slot] == nullptr) return;
     std::filesystem::path path = gui::FindChartFileOrAlternative(folder_, name, kSoundExtensions);
     if (path.empty()) return NoteMissing(name, gui::ChartFileAlternatives(name, kSoundExtensions), line);
+    media::SoundShape shape;
+    const bool sized = media::ProbeSoundFile(path.string(), shape);
+    // A sound whose length its headers leave open may be heard: it is decoded at once.
+    if (settings_.StartMeasure > 0 && sized) {
+        lastWaiting_.resize(slots_.Sounds.size(), -1);
+        lastWaiting_[slot] = static_cast<int32_t>(waiting_.size());
+        waiting_.push_back({slot, std::move(path), line, std::move(shape), sized});
+        return;
+    }
+    StartDecode(slot, std::move(path), line, shape, sized);
+}
+
+void MediaLoader::StartDecode(int slot, std::filesystem::path path, int32_t line, const media::SoundShape& shape,
+                             bool sized) {
     if (!soundLoader_)
         soundLoader_ = std::make_unique<SoundLoader>(
             settings_.LoadThreads > 0 ? settings_.LoadThreads : gui::ThreadPool::MachineThreads(), progress_, decode_);
     heldBytes_.resize(slots_.Sounds.size());
     // The sound's size from its file's headers is set aside before it is decoded, so that the
     // decodes under way never hold more than the budget leaves, however many run at once.
-    media::SoundShape shape;
-    const bool sized = media::ProbeSoundFile(path.string(), shape);
     const int64_t held = sized ? HeldBytes(shape.formatBlock, shape.dataBytes) : 0;
     const int64_t reserved = held + static_cast<int64_t>(std::min<uint64_t>(shape.fileBytes, INT64_MAX / 4));
     // Earlier sounds are applied first while this one does not fit beside them (or they are
@@ -173,15 +192,40 @@ void MediaLoader::LoadSound(int slot, std::string_view name, int32_t line) {
     ApplyDecodedSounds(false);
 }
 
-void MediaLoader::Finish() {
+void MediaLoader::Finish(const HeardSound& heard) {
+    // Only the last sound named for a slot stays in it: when that one is never heard, neither
+    // it nor the earlier ones are decoded.
+    std::vector<bool> unheard(slots_.Sounds.size(), false);
+    std::vector<bool> decided(slots_.Sounds.size(), false);
+    for (auto w = waiting_.rbegin(); w != waiting_.rend() && heard; ++w) {
+        if (decided[w->slot]) continue;
+        decided[w->slot] = true;
+        unheard[w->slot] = w->sized && !heard(w->slot, SoundSeconds(w->shape));
+    }
+    for (Waiting& w : waiting_) {
+        if (unheard[w.slot])
+            DropSound(w.slot);
+        else
+            StartDecode(w.slot, std::move(w.path), w.line, w.shape, w.sized);
+    }
+    waiting_.clear();
+    lastWaiting_.clear();
     if (soundLoader_) ApplyDecodedSounds(true);
     Stop();
     RestoreSounds();
 }
 
+bool MediaLoader::WaitingSoundSeconds(int slot, double& seconds) const {
+    if (slot < 0 || static_cast<size_t>(slot) >= lastWaiting_.size() || lastWaiting_[slot] < 0) return false;
+    seconds = SoundSeconds(waiting_[static_cast<size_t>(lastWaiting_[slot])].shape);
+    return true;
+}
+
 void MediaLoader::Stop() {
     soundLoader_.reset();
     decoding_.clear();
+    waiting_.clear();
+    lastWaiting_.clear();
     reservedTotal_ = 0;
     openDecodes_ = 0;
     failed_ = nullptr;
@@ -249,6 +293,9 @@ void MediaLoader::ApplySound(DecodedSound& sound) {
     heldBytes_[slot] = held;
     heldTotal_ += held;
     slots_.SoundFiles[slot] = sound.path;
+    // Without a sound device there is no buffer to ask for its rate, and none to play at a speed.
+    media::TDXSound* device = waves_.DXSound();
+    if (device == nullptr || !device->Initialized()) return;
     const int64_t rate = item.Buffer()->Frequency();
     item.SetFrequency(static_cast<int32_t>(rate * settings_.PlaySpeed / 100));
 }

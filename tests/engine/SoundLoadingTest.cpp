@@ -350,3 +350,41 @@ TEST_F(SoundLoadingTest, MemoryStaysWithinTheBudgetAndOneFileWhateverTheThreadCo
 
 }  // namespace
 }  // namespace enginetest
+
+namespace enginetest {
+namespace {
+
+TEST_F(SoundLoadingTest, FromAMeasureSoundsThatHaveEndedBeforeItAreNotDecoded) {
+    // 120 BPM: a measure lasts 2 s, and measure 2 starts at 4 s.
+    testsupport::WriteFile(dir / "short.wav", Wav(8000, std::vector<int16_t>(8000 * 3, 100)));   // 3 s
+    testsupport::WriteFile(dir / "long.wav", Wav(8000, std::vector<int16_t>(8000 * 5, 100)));    // 5 s
+    testsupport::WriteFile(dir / "later.wav", Wav(8000, std::vector<int16_t>(800, 100)));        // 0.1 s
+    // A file that decoding would report (eight channels) says whether it was decoded.
+    testsupport::Bytes eight;
+    eight.Text("RIFF").U32(4036).Text("WAVE").Text("fmt ").U32(16).U16(1).U16(8).U32(8000).U32(128000).U16(16).U16(16);
+    eight.Text("data").U32(4000).Zeros(4000);
+    testsupport::WriteFile(dir / "eight.wav", eight.Data());
+    const std::string chart =
+        "#BPM 120\n#WAV01 short.wav\n#WAV02 long.wav\n#WAV03 later.wav\n#WAV04 eight.wav\n"
+        // Slot 05 names the short sound, then the long one: the long one stays, and is heard.
+        "#WAV05 short.wav\n#WAV05 long.wav\n#WAV06 long.wav\n#WAV06 short.wav\n"
+        "#00001:0601020405\n#00301:03\n";
+    for (int32_t measure : {0, 2}) {
+        bms.Options.StartMeasure = measure;
+        const engine::LoadResult result = LoadResultOf(chart);
+        ASSERT_TRUE(result.Loaded) << measure;
+        const bool fromStart = measure == 0;
+        EXPECT_EQ(bms.Slots().SoundState[1], fromStart ? 1 : -1) << measure;  // ends at 3.4 s
+        EXPECT_EQ(bms.Slots().SoundState[2], 1) << measure;                   // sounds on at 4 s
+        EXPECT_EQ(bms.Slots().SoundState[3], 1) << measure;                   // after the start
+        EXPECT_EQ(bms.Slots().SoundState[5], 1) << measure;
+        EXPECT_EQ(bms.Slots().SoundState[6], fromStart ? 1 : -1) << measure;  // its short sound stays
+        EXPECT_EQ(bms.Slots().Sounds[2]->Wave().Size(), 80000u);
+        EXPECT_EQ(bms.Slots().Sounds[5]->Wave().Size(), 80000u);
+        EXPECT_EQ(bms.Slots().Sounds[1]->Wave().Size(), fromStart ? 48000u : 0u);
+        EXPECT_EQ(result.Dropped.size(), fromStart ? 1u : 0u) << measure;
+    }
+}
+
+}  // namespace
+}  // namespace enginetest
