@@ -274,8 +274,11 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
         throw;
     }
     // The sounds that failed to decode were recorded when they came back, after later lines.
-    std::stable_sort(host.result.Dropped.begin(), host.result.Dropped.end(),
-                     [](const DroppedLine& a, const DroppedLine& b) { return a.Line < b.Line; });
+    const auto sortDropped = [&host] {
+        std::stable_sort(host.result.Dropped.begin(), host.result.Dropped.end(),
+                         [](const DroppedLine& a, const DroppedLine& b) { return a.Line < b.Line; });
+    };
+    sortDropped();
 
     ConsoleLine("Load Complete!", gui::clWhite);
     ConsoleLine("Making time table..", gui::clWhite);
@@ -298,8 +301,7 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
             media_.Stop();
             throw;
         }
-        std::stable_sort(host.result.Dropped.begin(), host.result.Dropped.end(),
-                         [](const DroppedLine& a, const DroppedLine& b) { return a.Line < b.Line; });
+        sortDropped();
     }
     songCursor_ = Timeline::PositionCursor(&chart_);
     ConsoleLine("Play Start!!", gui::clYellow);
