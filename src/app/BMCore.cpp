@@ -103,7 +103,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::shared_ptr<engine::SoundPrefetch> PrefetchChartSounds(const TCommandLine& line) {
-    if (!line.Error.empty() || line.Help || line.Version || line.Stop || !line.Chart || !IsChartName(*line.Chart))
+    // A play from a measure decodes only what it will play, once the chart is read.
+    if (!line.Error.empty() || line.Help || line.Version || line.Stop || !line.Chart || !IsChartName(*line.Chart) ||
+        line.StartMeasure > 0)
         return nullptr;
     return std::make_shared<engine::SoundPrefetch>(*line.Chart, gui::ThreadPool::MachineThreads());
 }

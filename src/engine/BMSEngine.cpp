@@ -2,13 +2,17 @@
 // song clock and sound triggering.
 #include "engine/BMSEngine.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <map>
+#include <memory>
 #include <numeric>
 #include <optional>
 #include <random>
+#include <set>
 #include <utility>
 
 #include "engine/ExtendedReader.h"
@@ -64,6 +68,8 @@ public:
     void Drop(const std::string& reason) override { DropLine(line, reason); }
     void Progress() override { engine_.ReportLoadProgress(); }
     double SoundLength(int slot) override {
+        // From a measure, most sounds are still to be decoded: their headers tell their length.
+        if (double seconds = 0; engine_.media_.WaitingSoundSeconds(slot, seconds)) return seconds * 1000.0;
         const TMediaSlots& slots = engine_.Slots();
         if (slot < 0 || slot >= slots.Count() || slots.SoundState[slot] < 0 || slots.Sounds[slot] == nullptr) return 0;
         // The wave keeps its own rate; play speed changes the song's pace and the sound's alike.
@@ -99,6 +105,30 @@ std::string UnreadableFile(const std::string& fileName) {
     if (!std::filesystem::exists(fileName, ec)) return "there is no such file";
     if (std::filesystem::is_directory(fileName, ec)) return "it is a folder, not a chart file";
     return "the file cannot be read";
+}
+
+// Whether a sound of a slot is heard in a play from `measure`: one of the slot's objects lies at
+// the start or after it, or the last one before it sounds on past the start (a sound's length in
+// song time is its own at every play speed, within the rounding of its rate: a margin covers that).
+MediaLoader::HeardSound HeardFrom(const Timeline& chart, int32_t measure) {
+    const double position = chart.MeasureStart(measure);
+    if (position > chart.EndPosition()) return [](int, double) { return false; };
+    const double start = chart.TimeAt(position);
+    const int32_t first = chart.FirstAt(position);
+    auto lastBefore = std::make_shared<std::map<int32_t, double>>();
+    auto later = std::make_shared<std::set<int32_t>>();
+    for (int32_t i = 0; i < chart.Count(); ++i) {
+        if (chart[i].Kind >= 100) continue;
+        if (i < first)
+            (*lastBefore)[chart[i].Value] = chart.Time(i);
+        else
+            later->insert(chart[i].Value);
+    }
+    return [start, lastBefore, later](int slot, double seconds) {
+        if (later->contains(slot)) return true;
+        const auto last = lastBefore->find(slot);
+        return last != lastBefore->end() && last->second + seconds * 1000 * 1.01 + 5 >= start;
+    };
 }
 
 LoadResult Failed(LoadResult result, LoadStep step, std::string message, bool abandoned = false) {
@@ -177,9 +207,10 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
                 gui::clWhite);
     chartFileName_ = fileName;
     LoadHost host(*this);
-    const MediaSettings settings{BgaDisplayMode,       BgaFitMode,          PlaySpeed,
-                                 Options.LoadThreads,  Options.MaxSoundBytes, Options.MovieTiming,
-                                 std::exchange(Options.Prefetch, nullptr)};
+    MediaSettings settings{BgaDisplayMode,      BgaFitMode,           PlaySpeed,
+                           Options.LoadThreads, Options.MaxSoundBytes, Options.StartMeasure};
+    settings.MovieTiming = Options.MovieTiming;
+    settings.Prefetch = std::exchange(Options.Prefetch, nullptr);
     media_.Begin(std::filesystem::path(fileName).parent_path(), Options.Extended ? kBase36SlotCount : kSlotCount,
                  settings, DirectDrawOwner(),
                  [&host](int32_t line, const std::string& reason) { host.DropLine(line, reason); },
@@ -231,7 +262,8 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
             // A line's guard swallows a request to give up that came while it was read.
             if (++lines % kLinesPerProgressCheck == 0 || loadAbandoned_) ReportLoadProgress();
         }
-        media_.Finish();
+        // From a measure, the sounds are decoded once the chart is timed.
+        if (Options.StartMeasure <= 0) media_.Finish();
     } catch (const ELoadAbandoned& e) {
         media_.Stop();
         return Failed(std::move(host.result), LoadStep::Lines, e.what(), true);
@@ -240,17 +272,34 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
         throw;
     }
     // The sounds that failed to decode were recorded when they came back, after later lines.
-    std::stable_sort(host.result.Dropped.begin(), host.result.Dropped.end(),
-                     [](const DroppedLine& a, const DroppedLine& b) { return a.Line < b.Line; });
+    const auto sortDropped = [&host] {
+        std::stable_sort(host.result.Dropped.begin(), host.result.Dropped.end(),
+                         [](const DroppedLine& a, const DroppedLine& b) { return a.Line < b.Line; });
+    };
+    sortDropped();
 
     ConsoleLine("Load Complete!", gui::clWhite);
     ConsoleLine("Making time table..", gui::clWhite);
     try {
         chart_ = reading->Build();
     } catch (const ELoadAbandoned& e) {
+        media_.Stop();
         return Failed(std::move(host.result), LoadStep::TimeTable, e.what(), true);
     } catch (const gui::Exception& e) {
+        media_.Stop();
         return Failed(std::move(host.result), LoadStep::TimeTable, e.what());
+    }
+    if (Options.StartMeasure > 0) {
+        try {
+            media_.Finish(HeardFrom(chart_, Options.StartMeasure));
+        } catch (const ELoadAbandoned& e) {
+            media_.Stop();
+            return Failed(std::move(host.result), LoadStep::Lines, e.what(), true);
+        } catch (...) {
+            media_.Stop();
+            throw;
+        }
+        sortDropped();
     }
     songCursor_ = Timeline::PositionCursor(&chart_);
     ConsoleLine("Play Start!!", gui::clYellow);

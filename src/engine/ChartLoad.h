@@ -29,6 +29,9 @@ struct LoadOptions {
     // Threads that decode the sounds; 0 = one per hardware thread, 1 = none beside the loading one.
     unsigned LoadThreads = 0;
     int64_t MaxSoundBytes = kMaxChartSoundBytes;
+    // The measure play starts from: above 0, the sounds are decoded once the chart is timed, and
+    // those that have ended before that measure are not decoded at all.
+    int32_t StartMeasure = 0;
     // Movies decode a few pictures ahead on a worker thread, or exactly the picture for each
     // time asked on the calling thread (the offline renderer, the same on every run).
     media::Movie::Timing MovieTiming = media::Movie::Timing::Ahead;

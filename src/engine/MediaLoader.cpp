@@ -6,6 +6,8 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "engine/Reading.h"
@@ -21,6 +23,7 @@
 #include "media/DXDraws.h"
 #include "media/DXSounds.h"
 #include "media/Mixer.h"
+#include "media/SoundFile.h"
 
 namespace engine {
 namespace {
@@ -74,6 +77,13 @@ std::string Unplayable(const media::TWave& wave) {
     const media::TWaveFormatEx f = wave.Format();
     return gui::Format("a sound that cannot be played (format 0x%04X, %u channels, %u Hz, %u bits)", f.wFormatTag,
                        f.nChannels, f.nSamplesPerSec, f.wBitsPerSample);
+}
+
+// How long a sound of this shape lasts at its own rate.
+double SoundSeconds(const media::SoundShape& shape) {
+    const media::TWaveFormatEx f = media::TWaveFormatEx::FromBytes(shape.formatBlock.data(), shape.formatBlock.size());
+    const double bytesPerSecond = static_cast<double>(f.nSamplesPerSec) * f.nChannels * (f.wBitsPerSample / 8);
+    return bytesPerSecond > 0 ? static_cast<double>(shape.dataBytes) / bytesPerSecond : 0;
 }
 
 // Files refused for their size or content are named on stderr; the console stays as it was.
@@ -143,89 +153,171 @@ void MediaLoader::LoadSound(int slot, std::string_view name, int32_t line) {
     if (!loading_ || slot < 0 || slot >= slots_.Count() || slots_.Sounds[slot] == nullptr) return;
     std::filesystem::path path = gui::FindChartFileOrAlternative(folder_, name, kSoundExtensions);
     if (path.empty()) return NoteMissing(name, gui::ChartFileAlternatives(name, kSoundExtensions), line);
+    media::SoundShape shape;
+    const bool sized = media::ProbeSoundFile(path.string(), shape);
+    // A sound whose length its headers leave open may be heard: it is decoded at once.
+    if (settings_.StartMeasure > 0 && sized) {
+        lastWaiting_.resize(slots_.Sounds.size(), -1);
+        lastWaiting_[slot] = static_cast<int32_t>(waiting_.size());
+        waiting_.push_back({slot, std::move(path), line, std::move(shape), sized});
+        return;
+    }
+    StartDecode(slot, std::move(path), line, shape, sized);
+}
+
+void MediaLoader::StartDecode(int slot, std::filesystem::path path, int32_t line, const media::SoundShape& shape,
+                             bool sized) {
     if (!soundLoader_)
         soundLoader_ = std::make_unique<SoundLoader>(
             settings_.LoadThreads > 0 ? settings_.LoadThreads : gui::ThreadPool::MachineThreads(), progress_, decode_);
+    heldBytes_.resize(slots_.Sounds.size());
+    // The sound's size from its file's headers is set aside before it is decoded, so that the
+    // decodes under way never hold more than the budget leaves, however many run at once.
+    const int64_t held = sized ? HeldBytes(shape.formatBlock, shape.dataBytes) : 0;
+    const int64_t reserved = held + static_cast<int64_t>(std::min<uint64_t>(shape.fileBytes, INT64_MAX / 4));
+    // Earlier sounds are applied first while this one does not fit beside them (or they are
+    // decoded alone); with none left the budget's decision is the one applying would make.
+    while (!decoding_.empty() &&
+           (!sized || openDecodes_ > 0 || heldTotal_ + reservedTotal_ + reserved > settings_.MaxSoundBytes))
+        ApplyDecodedSound(true);
+    if (decoding_.empty()) {
+        // The slot's earlier sound goes whatever becomes of this one.
+        const bool fits = !sized || heldTotal_ - heldBytes_[slot] + held <= settings_.MaxSoundBytes;
+        DropSound(slot);
+        if (!fits) {
+            // A decode begun ahead for it is dropped with it.
+            if (settings_.Prefetch) settings_.Prefetch->Take(slot, path);
+            return;
+        }
+    }
     std::optional<std::future<DecodedSound>> early;
     if (settings_.Prefetch) early = settings_.Prefetch->Take(slot, path);
     if (early)
         soundLoader_->Adopt(std::move(*early));
     else
-        soundLoader_->Add(slot, std::move(path));
-    decodingLines_.push_back(line);
+        soundLoader_->Add(slot, std::move(path), static_cast<uint64_t>(held));
+    decoding_.push_back({line, reserved, !sized});
+    reservedTotal_ += reserved;
+    openDecodes_ += sized ? 0 : 1;
     ApplyDecodedSounds(false);
 }
 
-void MediaLoader::Finish() {
+void MediaLoader::Finish(const HeardSound& heard) {
+    // Only the last sound named for a slot stays in it: when that one is never heard, neither
+    // it nor the earlier ones are decoded.
+    std::vector<bool> unheard(slots_.Sounds.size(), false);
+    std::vector<bool> decided(slots_.Sounds.size(), false);
+    for (auto w = waiting_.rbegin(); w != waiting_.rend() && heard; ++w) {
+        if (decided[w->slot]) continue;
+        decided[w->slot] = true;
+        unheard[w->slot] = w->sized && !heard(w->slot, SoundSeconds(w->shape));
+    }
+    for (Waiting& w : waiting_) {
+        if (unheard[w.slot])
+            DropSound(w.slot);
+        else
+            StartDecode(w.slot, std::move(w.path), w.line, w.shape, w.sized);
+    }
+    waiting_.clear();
+    lastWaiting_.clear();
     if (soundLoader_) ApplyDecodedSounds(true);
     Stop();
     RestoreSounds();
+}
+
+bool MediaLoader::WaitingSoundSeconds(int slot, double& seconds) const {
+    if (slot < 0 || static_cast<size_t>(slot) >= lastWaiting_.size() || lastWaiting_[slot] < 0) return false;
+    seconds = SoundSeconds(waiting_[static_cast<size_t>(lastWaiting_[slot])].shape);
+    return true;
 }
 
 void MediaLoader::Stop() {
     soundLoader_.reset();
     // What was decoded ahead and not taken goes with the load.
     settings_.Prefetch.reset();
-    decodingLines_.clear();
+    decoding_.clear();
+    waiting_.clear();
+    lastWaiting_.clear();
+    reservedTotal_ = 0;
+    openDecodes_ = 0;
     failed_ = nullptr;
     loading_ = false;
 }
 
 void MediaLoader::ApplyDecodedSounds(bool all) {
-    while (std::optional<DecodedSound> sound = soundLoader_->Next(all)) {
+    while (ApplyDecodedSound(all)) {
         // Applying many sounds may take a while: the window keeps answering meanwhile.
         if (all && progress_) progress_();
-        const int32_t line = decodingLines_.empty() ? 0 : decodingLines_.front();
-        if (!decodingLines_.empty()) decodingLines_.pop_front();
-        try {
-            ApplySound(*sound);
-        } catch (const gui::Exception& e) {
-            if (dynamic_cast<const gui::EFileTooLarge*>(&e) != nullptr || dynamic_cast<const ESoundNotLoaded*>(&e) != nullptr)
-                ReportNotLoaded(sound->path, e.what());
-            // As when its line is read: the rest of that line is abandoned, and it has no more.
-            if (failed_) failed_(line, e.what());
-        }
     }
+}
+
+bool MediaLoader::ApplyDecodedSound(bool wait) {
+    std::optional<DecodedSound> sound = soundLoader_->Next(wait);
+    if (!sound) return false;
+    Decoding decoding;
+    if (!decoding_.empty()) {
+        decoding = decoding_.front();
+        decoding_.pop_front();
+    }
+    reservedTotal_ -= decoding.reserved;
+    openDecodes_ -= decoding.open ? 1 : 0;
+    try {
+        ApplySound(*sound);
+    } catch (const gui::Exception& e) {
+        if (dynamic_cast<const gui::EFileTooLarge*>(&e) != nullptr || dynamic_cast<const ESoundNotLoaded*>(&e) != nullptr)
+            ReportNotLoaded(sound->path, e.what());
+        // As when its line is read: the rest of that line is abandoned, and it has no more.
+        if (failed_) failed_(decoding.line, e.what());
+    }
+    return true;
+}
+
+void MediaLoader::DropSound(int slot) {
+    slots_.SoundState[slot] = -1;
+    slots_.SoundFiles[slot].clear();
+    slots_.Sounds[slot]->Wave().Clear();
+    heldBytes_.resize(slots_.Sounds.size());
+    heldTotal_ -= std::exchange(heldBytes_[slot], 0);
 }
 
 void MediaLoader::ApplySound(DecodedSound& sound) {
     const int slot = sound.slot;
     media::TWaveCollectionItem& item = *slots_.Sounds[slot];
-    slots_.SoundState[slot] = 1;
-    slots_.SoundFiles[slot].clear();
     heldBytes_.resize(slots_.Sounds.size());
     heldTotal_ -= std::exchange(heldBytes_[slot], 0);
     const int64_t others = heldTotal_;
-    const int64_t held = HeldBytes(sound.wave);
+    const int64_t held = HeldBytes(sound.wave.FormatBlock(), sound.wave.Size());
     // An empty file or one the mixer cannot play is not loaded, and takes none of the budget.
     const std::string unplayable = sound.error ? std::string() : Unplayable(sound.wave);
-    if (sound.error || !unplayable.empty() ||
-        others + held > settings_.MaxSoundBytes) {
+    if (sound.error || !unplayable.empty() || others + held > settings_.MaxSoundBytes) {
         // A file that is not a sound we can read, or one too many, leaves its slot silent.
-        slots_.SoundState[slot] = -1;
-        item.Wave().Clear();
+        DropSound(slot);
         if (sound.error) std::rethrow_exception(sound.error);
         if (!unplayable.empty()) throw ESoundNotLoaded(unplayable);
         return;
     }
     // A slot defined again drops the buffer made from its earlier file, so that the rate read
     // below is the new file's own.
+    slots_.SoundState[slot] = 1;
     item.Finalize();
     item.SetFrequency(media::DSBFREQUENCY_ORIGINAL);
     item.Wave() = std::move(sound.wave);
     heldBytes_[slot] = held;
     heldTotal_ += held;
     slots_.SoundFiles[slot] = sound.path;
+    // Without a sound device there is no buffer to ask for its rate, and none to play at a speed.
+    media::TDXSound* device = waves_.DXSound();
+    if (device == nullptr || !device->Initialized()) return;
     const int64_t rate = item.Buffer()->Frequency();
     item.SetFrequency(static_cast<int32_t>(rate * settings_.PlaySpeed / 100));
 }
 
-int64_t MediaLoader::HeldBytes(const media::TWave& wave) const {
-    const auto size = static_cast<int64_t>(wave.Size());
+int64_t MediaLoader::HeldBytes(const std::vector<uint8_t>& formatBlock, uint64_t size) const {
+    const auto bytes = static_cast<int64_t>(std::min<uint64_t>(size, INT64_MAX / 4));
     media::TDXSound* sound = waves_.DXSound();
-    if (sound == nullptr || !sound->Initialized()) return size;
-    const size_t decoded = media::DecodedBytes(wave.FormatBlock(), wave.Size(), sound->Mixer().Rate());
-    return std::max(size, static_cast<int64_t>(decoded));
+    if (sound == nullptr || !sound->Initialized()) return bytes;
+    const size_t decoded = media::DecodedBytes(formatBlock, static_cast<size_t>(bytes), sound->Mixer().Rate());
+    return std::max(bytes, static_cast<int64_t>(decoded));
 }
 
 void MediaLoader::LoadPicture(int slot, std::string_view name, int32_t line) {

@@ -18,6 +18,7 @@
 #include "engine/ChartLoad.h"
 #include "engine/SoundLoader.h"
 #include "media/Movie.h"
+#include "media/SoundFile.h"
 
 namespace media {
 class TDXWaveList;
@@ -64,6 +65,8 @@ struct MediaSettings {
     int32_t PlaySpeed = 100;
     unsigned LoadThreads = 0;
     int64_t MaxSoundBytes = kMaxChartSoundBytes;
+    // Above 0, no sound is decoded before Finish, which is told which ones play (LoadOptions).
+    int32_t StartMeasure = 0;
     media::Movie::Timing MovieTiming = media::Movie::Timing::Ahead;
     // Decodes begun before the load, taken instead of decoding their files again.
     std::shared_ptr<SoundPrefetch> Prefetch;
@@ -110,9 +113,15 @@ public:
     // Records a file named on `line` that none of `tried` found, once per name (letter case
     // aside), and says so on stderr.
     void NoteMissing(std::string_view name, std::vector<std::string> tried, int32_t line);
+    // Says whether a sound of `seconds` in `slot` is heard in play.
+    using HeardSound = std::function<bool(int slot, double seconds)>;
     // Waits for the sounds still being decoded and applies them; then readies each loaded sound
-    // to play.
-    void Finish();
+    // to play. With a start measure, the sounds wait for this call, and a slot whose last sound
+    // `heard` says is never heard is left without one, undecoded.
+    void Finish(const HeardSound& heard = {});
+    // The length of the sound that waits for Finish to be decoded into `slot`, the last one
+    // named for it (from its file's headers); false when none waits.
+    bool WaitingSoundSeconds(int slot, double& seconds) const;
     // Stops the decoding, for a load given up.
     void Stop();
 
@@ -122,10 +131,17 @@ private:
     // Puts decoded sounds into their slots in the order their lines came: all that are ready,
     // or with `all` every one still being decoded.
     void ApplyDecodedSounds(bool all);
+    // Puts the oldest sound being decoded into its slot once it is decoded (with `wait`), or if
+    // it is already; false when none was applied.
+    bool ApplyDecodedSound(bool wait);
     void ApplySound(DecodedSound& sound);
+    // Sets the budget aside for a sound and has it decoded (LoadSound).
+    void StartDecode(int slot, std::filesystem::path path, int32_t line, const media::SoundShape& shape, bool sized);
+    // Leaves a slot without a sound, as a line whose sound is not loaded leaves it.
+    void DropSound(int slot);
     // What a sound counts against the chart's budget: its samples as the mixer holds them
     // (widened and at the output rate), or as read when that is more.
-    int64_t HeldBytes(const media::TWave& wave) const;
+    int64_t HeldBytes(const std::vector<uint8_t>& formatBlock, uint64_t size) const;
     void RestoreSounds();
 
     media::TDXWaveList& waves_;
@@ -143,7 +159,29 @@ private:
     std::vector<int64_t> heldBytes_;
     // Their sum, kept as they change.
     int64_t heldTotal_ = 0;
-    std::deque<int32_t> decodingLines_;
+    // Each sound still being decoded, oldest first: its line and the memory set aside for it
+    // while it is decoded (its samples and the file read for them); `open` when its header could
+    // not tell its size, so that it is decoded alone.
+    struct Decoding {
+        int32_t line = 0;
+        int64_t reserved = 0;
+        bool open = false;
+    };
+    std::deque<Decoding> decoding_;
+    // The sounds waiting for Finish, with a start measure, in line order.
+    struct Waiting {
+        int slot = 0;
+        std::filesystem::path path;
+        int32_t line = 0;
+        media::SoundShape shape;
+        bool sized = false;
+    };
+    std::vector<Waiting> waiting_;
+    // The index in waiting_ of the last sound for each slot, -1 for none.
+    std::vector<int32_t> lastWaiting_;
+    // Their reservations summed, and how many are open.
+    int64_t reservedTotal_ = 0;
+    int openDecodes_ = 0;
     // Between Begin and Finish or Stop.
     bool loading_ = false;
 };

@@ -19,12 +19,13 @@ constexpr auto kProgressWait = std::chrono::milliseconds(5);
 
 }  // namespace
 
-DecodedSound DecodeSound(int slot, std::filesystem::path path, const std::function<void()>& checkpoint) {
+DecodedSound DecodeSound(int slot, std::filesystem::path path, const std::function<void()>& checkpoint,
+                         uint64_t reservedBytes) {
     DecodedSound sound;
     sound.slot = slot;
     sound.path = std::move(path);
     try {
-        media::LoadSoundFile(sound.path.string(), sound.wave, checkpoint);
+        media::LoadSoundFile(sound.path.string(), sound.wave, checkpoint, reservedBytes);
     } catch (const gui::Exception&) {
         sound.wave.Clear();
         sound.error = std::current_exception();
@@ -42,19 +43,22 @@ SoundLoader::SoundLoader(unsigned threads, std::function<void()> progress, Decod
 
 SoundLoader::~SoundLoader() { stopping_ = true; }
 
-void SoundLoader::Add(int slot, std::filesystem::path path) {
+void SoundLoader::Add(int slot, std::filesystem::path path, uint64_t reservedBytes) {
     if (threads_ <= 1) {
         std::promise<DecodedSound> done;
-        done.set_value(decode_(slot, std::move(path), progress_));
+        done.set_value(decode_(slot, std::move(path), progress_, reservedBytes));
         pending_.push_back(done.get_future());
         return;
     }
     // The workers start with the first sound: a chart without sounds starts none.
     if (!pool_) pool_ = std::make_unique<gui::ThreadPool>(threads_);
-    pending_.push_back(pool_->Submit([this, slot, path = std::move(path)]() mutable {
-        return decode_(slot, std::move(path), [this] {
-            if (stopping_) throw EDecodeStopped("decode stopped");
-        });
+    pending_.push_back(pool_->Submit([this, slot, path = std::move(path), reservedBytes]() mutable {
+        return decode_(
+            slot, std::move(path),
+            [this] {
+                if (stopping_) throw EDecodeStopped("decode stopped");
+            },
+            reservedBytes);
     }));
 }
 

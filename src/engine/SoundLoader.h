@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <cstddef>
 #include <deque>
 #include <exception>
@@ -30,13 +31,15 @@ struct DecodedSound {
 
 // Reads one sound file as a chart's #WAV line does; `checkpoint` runs between the chunks of a
 // long decode and may raise to stop it (the sound then carries the exception as its error).
-DecodedSound DecodeSound(int slot, std::filesystem::path path, const std::function<void()>& checkpoint = {});
+// `reservedBytes`: the memory set aside for its samples (media::LoadSoundFile).
+DecodedSound DecodeSound(int slot, std::filesystem::path path, const std::function<void()>& checkpoint = {},
+                         uint64_t reservedBytes = 0);
 
 class SoundLoader {
 public:
-    // Reads one file; `checkpoint` as for DecodeSound.
-    using Decoder =
-        std::function<DecodedSound(int slot, std::filesystem::path path, const std::function<void()>& checkpoint)>;
+    // Reads one file; `checkpoint` and `reservedBytes` as for DecodeSound.
+    using Decoder = std::function<DecodedSound(int slot, std::filesystem::path path,
+                                               const std::function<void()>& checkpoint, uint64_t reservedBytes)>;
 
     // With one thread or fewer, every file is decoded when it is added, on the calling thread.
     // `progress` runs every few milliseconds while a decode is waited for and between the chunks
@@ -50,7 +53,7 @@ public:
     SoundLoader(const SoundLoader&) = delete;
     SoundLoader& operator=(const SoundLoader&) = delete;
 
-    void Add(int slot, std::filesystem::path path);
+    void Add(int slot, std::filesystem::path path, uint64_t reservedBytes = 0);
     // A sound decoded elsewhere (SoundPrefetch), handed back in its turn as an added one is.
     void Adopt(std::future<DecodedSound> sound) { pending_.push_back(std::move(sound)); }
     // The oldest sound not yet handed back: once it is decoded with `wait`, else only if it is

@@ -10,6 +10,7 @@
 #include "gui/BmpDecode.h"
 #include "gui/Exception.h"
 #include "gui/FileNames.h"
+#include "media/SoundFile.h"
 
 namespace engine {
 namespace {
@@ -99,21 +100,39 @@ SoundPrefetch::Entry* SoundPrefetch::NextQueued(std::unique_lock<std::mutex>& lo
 void SoundPrefetch::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (Entry* entry = NextQueued(lock)) {
-        entry->state = Entry::State::Decoding;
+        // Only a sound whose headers give its size, and that fits beside what is held, is decoded
+        // ahead: the load decodes the rest itself, under its own budget. A sound the load takes
+        // while its headers are read is decoded there too.
+        entry->state = Entry::State::Probing;
         const std::filesystem::path path = entry->path;
+        lock.unlock();
+        media::SoundShape shape;
+        const bool sized = media::ProbeSoundFile(path.string(), shape);
+        const int64_t need = static_cast<int64_t>(std::min<uint64_t>(shape.dataBytes, kMaxHeldBytes)) +
+                             static_cast<int64_t>(std::min<uint64_t>(shape.fileBytes, kMaxHeldBytes));
+        lock.lock();
+        if (entry->state != Entry::State::Probing) continue;
+        if (!sized || heldBytes_ + need > kMaxHeldBytes) {
+            entry->state = Entry::State::Taken;
+            continue;
+        }
+        entry->state = Entry::State::Decoding;
+        heldBytes_ += need;
         lock.unlock();
         DecodedSound sound;
         try {
             sound = decode_(0, path, [this] {
                 std::lock_guard<std::mutex> stopLock(mutex_);
                 if (stopping_) throw EPrefetchStopped("decode stopped");
-            });
+            }, shape.dataBytes);
         } catch (...) {
             sound = DecodedSound();
             sound.path = path;
             sound.error = std::current_exception();
         }
         lock.lock();
+        heldBytes_ -= need;
+        changed_.notify_all();
         if (entry->claim) {
             sound.slot = entry->claimSlot;
             entry->claim->set_value(std::move(sound));
@@ -149,6 +168,7 @@ std::optional<std::future<DecodedSound>> SoundPrefetch::Take(int slot, const std
             return done.get_future();
         }
         case Entry::State::Queued:
+        case Entry::State::Probing:
         case Entry::State::Taken:
             break;
     }

@@ -26,7 +26,9 @@ std::vector<std::string> SoundLinesOfChart(const std::filesystem::path& chart);
 
 class SoundPrefetch {
 public:
-    // Decoded sounds not yet taken are held up to this many bytes; then the decoding waits.
+    // Decoded sounds not yet taken, and the decodes under way, are held up to this many bytes
+    // (as their headers give them); then the decoding waits. A sound larger than that is left to
+    // the load.
     static constexpr int64_t kMaxHeldBytes = int64_t{256} << 20;
 
     // Reads the chart's #WAV lines and decodes their files, from the first, on `threads` threads
@@ -43,7 +45,7 @@ public:
 
 private:
     struct Entry {
-        enum class State { Queued, Decoding, Decoded, Taken };
+        enum class State { Queued, Probing, Decoding, Decoded, Taken };
         std::filesystem::path path;
         State state = State::Queued;
         DecodedSound sound;

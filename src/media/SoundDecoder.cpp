@@ -19,11 +19,12 @@
 namespace media {
 namespace {
 
-// A file held in memory, read through libsndfile's virtual I/O.
+// A file held in memory, or read through a function, through libsndfile's virtual I/O.
 struct MemoryFile {
     const uint8_t* bytes;
     sf_count_t size;
     sf_count_t pos = 0;
+    const ReadAt* read = nullptr;  // for a file not in memory (`bytes` null)
 };
 
 sf_count_t MemoryLength(void* user) { return static_cast<MemoryFile*>(user)->size; }
@@ -40,8 +41,12 @@ sf_count_t MemorySeek(sf_count_t offset, int whence, void* user) {
 
 sf_count_t MemoryRead(void* out, sf_count_t count, void* user) {
     auto* file = static_cast<MemoryFile*>(user);
-    const sf_count_t got = std::clamp<sf_count_t>(file->size - file->pos, 0, std::max<sf_count_t>(count, 0));
-    if (got > 0) std::memcpy(out, file->bytes + file->pos, static_cast<size_t>(got));
+    sf_count_t got = std::clamp<sf_count_t>(file->size - file->pos, 0, std::max<sf_count_t>(count, 0));
+    if (got > 0 && file->read != nullptr)
+        got = static_cast<sf_count_t>((*file->read)(static_cast<uint64_t>(file->pos), static_cast<uint8_t*>(out),
+                                                     static_cast<size_t>(got)));
+    else if (got > 0)
+        std::memcpy(out, file->bytes + file->pos, static_cast<size_t>(got));
     file->pos += got;
     return got;
 }
@@ -73,7 +78,8 @@ void SaturateTo16(const float* in, size_t count, int16_t* out) {
 
 class SoundFileReader {
 public:
-    SoundFileReader(const uint8_t* bytes, size_t size) : file_{bytes, static_cast<sf_count_t>(size)} {
+    SoundFileReader(const uint8_t* bytes, size_t size, const ReadAt* read = nullptr)
+        : file_{bytes, static_cast<sf_count_t>(size), 0, read} {
         SF_VIRTUAL_IO io{&MemoryLength, &MemorySeek, &MemoryRead, &MemoryWrite, &MemoryTell};
         handle_ = sf_open_virtual(&io, SFM_READ, &info_, &file_);
     }
@@ -92,16 +98,40 @@ private:
     SNDFILE* handle_ = nullptr;
 };
 
-bool Decode(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoint& checkpoint) {
+// The format block of the wave decoded from a file libsndfile opened; false for a file decoding
+// refuses.
+bool DecodedFormat(const SF_INFO& info, std::vector<uint8_t>& formatBlock) {
+    if (info.channels < 1 || info.channels > 2 || info.samplerate <= 0) return false;
+    TWaveFormatEx format;
+    MakePcmFormat(format, static_cast<uint32_t>(info.samplerate), 16, static_cast<uint16_t>(info.channels));
+    formatBlock = format.ToBytes();
+    return IsPlayableFormat(formatBlock);
+}
+
+int Probe(const ReadAt& read, uint64_t size, SoundShape& shape) {
+    shape.formatBlock.clear();
+    shape.dataBytes = 0;
+    if (size == 0) return SoundDecoder::kProbeRefused;
+    SoundFileReader reader(nullptr, static_cast<size_t>(size), &read);
+    std::vector<uint8_t> formatBlock;
+    if (reader.Handle() == nullptr || !DecodedFormat(reader.Info(), formatBlock)) return SoundDecoder::kProbeRefused;
+    const SF_INFO& info = reader.Info();
+    // libsndfile states the count it cannot know (a stream, an MP3 without one) as the largest.
+    if (info.frames <= 0 || info.frames == SF_COUNT_MAX) return SoundDecoder::kProbeOpen;
+    const sf_count_t frames = std::min(info.frames, static_cast<sf_count_t>(info.samplerate) * kMaxSoundSeconds);
+    shape.formatBlock = std::move(formatBlock);
+    shape.dataBytes = static_cast<uint64_t>(frames) * 2 * static_cast<uint64_t>(info.channels);
+    return SoundDecoder::kProbeExact;
+}
+
+bool Decode(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoint& checkpoint,
+            uint64_t reservedBytes) {
     if (size == 0) return false;
     SoundFileReader reader(bytes, size);
     if (reader.Handle() == nullptr) return false;
     const SF_INFO& info = reader.Info();
-    if (info.channels < 1 || info.channels > 2 || info.samplerate <= 0) return false;
-    TWaveFormatEx format;
-    MakePcmFormat(format, static_cast<uint32_t>(info.samplerate), 16, static_cast<uint16_t>(info.channels));
-    const std::vector<uint8_t> formatBlock = format.ToBytes();
-    if (!IsPlayableFormat(formatBlock)) return false;
+    std::vector<uint8_t> formatBlock;
+    if (!DecodedFormat(info, formatBlock)) return false;
 
     const sf_count_t maxFrames = static_cast<sf_count_t>(info.samplerate) * kMaxSoundSeconds;
     constexpr sf_count_t kChunkFrames = 16384;
@@ -112,14 +142,15 @@ bool Decode(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoi
     const int codec = info.format & SF_FORMAT_SUBMASK;
     const bool readFloats = codec == SF_FORMAT_VORBIS || codec == SF_FORMAT_OPUS;
     // Decoded straight into the wave's block, sized once from the frame count the file states.
-    // That count may be wrong or missing: it sizes the block only up to a minute at CD rate, so
-    // that a header alone cannot claim much memory, and the block grows by half when the sound
-    // goes on.
-    constexpr sf_count_t kMaxReservedFrames = sf_count_t{44100} * 60;
+    // That count may be wrong or missing: it sizes the block only up to what the caller set aside
+    // for it, or a minute at CD rate, so that a header alone cannot claim much memory, and the
+    // block grows by half when the sound goes on.
     const size_t frameBytes = 2 * static_cast<size_t>(info.channels);
+    const sf_count_t reservedFrames = std::max<sf_count_t>(
+        sf_count_t{44100} * 60, static_cast<sf_count_t>(std::min<uint64_t>(reservedBytes / frameBytes, INT64_MAX)));
     TWave decoded;
     // One frame more than stated, so that the read that finds the end goes into the block too.
-    sf_count_t capacity = std::clamp<sf_count_t>(info.frames, 0, std::min(maxFrames, kMaxReservedFrames) - 1) + 1;
+    sf_count_t capacity = std::clamp<sf_count_t>(info.frames, 0, std::min(maxFrames, reservedFrames) - 1) + 1;
     decoded.SetSizeForOverwrite(static_cast<size_t>(capacity) * frameBytes);
     // Samples go straight into the wave's block while it has room and the machine stores them as
     // the block does (little-endian); otherwise through `chunk`, so that the block grows only for
@@ -176,6 +207,6 @@ bool Decode(const uint8_t* bytes, size_t size, TWave& wave, const DecodeCheckpoi
 }  // namespace media
 
 GLIMSTEP_MODULE_ENTRY(unsigned version) {
-    static const media::SoundDecoder decoder{&media::Decode};
+    static const media::SoundDecoder decoder{&media::Decode, &media::Probe};
     return version == media::SoundDecoder::kVersion ? &decoder : nullptr;
 }

@@ -146,22 +146,20 @@ void TWave::LoadFromStream(std::istream& stream) {
     LoadFromMemory(bytes.data(), bytes.size());
 }
 
-void TWave::LoadFromMemory(const uint8_t* bytes, size_t size) {
-    Clear();
-    if (size == 0) return;
-    if (size < 12 || std::memcmp(bytes, "RIFF", 4) != 0 || std::memcmp(bytes + 8, "WAVE", 4) != 0)
+WaveChunks FindWaveChunks(uint64_t size, const ReadAt& read) {
+    uint8_t riff[12] = {};
+    if (size < 12 || read(0, riff, 12) != 12 || std::memcmp(riff, "RIFF", 4) != 0 ||
+        std::memcmp(riff + 8, "WAVE", 4) != 0)
         throw EWaveStreamError(kInvalidWaveMessage);
 
     // Positions may run past the end (chunk sizes are taken as stored); reads there get nothing.
     uint64_t pos = 12;
-    std::vector<uint8_t> format;
-    uint64_t dataStart = 0;
-    uint32_t dataSize = 0;
+    WaveChunks chunks;
     for (;;) {
         uint8_t header[8] = {};
         if (pos < size) {
             const size_t got = static_cast<size_t>(std::min<uint64_t>(8, size - pos));
-            std::memcpy(header, bytes + pos, got);
+            if (read(pos, header, got) != got) throw gui::EReadError(kStreamReadErrorMessage);
             pos += got;
         }
         const uint32_t id = Le32(header);
@@ -169,22 +167,34 @@ void TWave::LoadFromMemory(const uint8_t* bytes, size_t size) {
         if (id == 0) break;
         if (id == FourCc("fmt ")) {
             if (pos > size || chunkSize > size - pos) throw gui::EReadError(kStreamReadErrorMessage);
-            format.assign(bytes + pos, bytes + pos + chunkSize);
+            chunks.format.resize(chunkSize);
+            if (chunkSize > 0 && read(pos, chunks.format.data(), chunkSize) != chunkSize)
+                throw gui::EReadError(kStreamReadErrorMessage);
         } else if (id == FourCc("data")) {
-            dataStart = pos;
-            dataSize = chunkSize;
+            chunks.dataStart = pos;
+            chunks.dataSize = chunkSize;
         }
         pos += chunkSize;
     }
+    return chunks;
+}
 
-    format_ = std::move(format);
+void TWave::LoadFromMemory(const uint8_t* bytes, size_t size) {
+    Clear();
+    if (size == 0) return;
+    WaveChunks chunks = FindWaveChunks(size, [bytes, size](uint64_t offset, uint8_t* out, size_t count) {
+        const size_t got = offset < size ? static_cast<size_t>(std::min<uint64_t>(count, size - offset)) : 0;
+        if (got > 0) std::memcpy(out, bytes + offset, got);
+        return got;
+    });
+    format_ = std::move(chunks.format);
     Touch();
-    if (dataSize > 0) {
-        if (dataStart > size || dataSize > size - dataStart) {
+    if (chunks.dataSize > 0) {
+        if (chunks.dataStart > size || chunks.dataSize > size - chunks.dataStart) {
             format_.clear();
             throw gui::EReadError(kStreamReadErrorMessage);
         }
-        SetData(bytes + dataStart, dataSize);
+        SetData(bytes + chunks.dataStart, chunks.dataSize);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -40,6 +41,20 @@ struct TWaveFormatEx {
 };
 
 void MakePcmFormat(TWaveFormatEx& format, uint32_t rate, uint16_t bits, uint16_t channels);
+
+// Where a RIFF WAVE file keeps its format block and its sample data, as the wave reader finds
+// them: the data may be stated to run past the end of the file.
+struct WaveChunks {
+    std::vector<uint8_t> format;
+    uint64_t dataStart = 0;
+    uint32_t dataSize = 0;
+};
+// Reads up to `count` bytes at `offset` of a file of known size into `out`; returns how many.
+using ReadAt = std::function<size_t(uint64_t offset, uint8_t* out, size_t count)>;
+// Walks the chunks of a file of `size` bytes (not empty) with the wave reader's rules, reading
+// only their headers and the format. Raises as TWave::LoadFromMemory does for a file that is not
+// a RIFF WAVE or whose format chunk runs past its end.
+WaveChunks FindWaveChunks(uint64_t size, const ReadAt& read);
 
 extern const char* const kInvalidWaveMessage;       // "不正な Wave です"
 extern const char* const kStreamReadErrorMessage;   // the run-time library's read error

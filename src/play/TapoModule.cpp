@@ -376,6 +376,7 @@ bool SetupAndLoad(gui::Application& application, media::TDXDraw& dxd, engine::TB
         dxd.Surface()->SetTransparentColor(dxd.Surface()->DeviceColor(gui::clBlack));
     }
 
+    engine.Options.StartMeasure = settings.StartMeasure;
     if (!engine.LoadChart(fileName, kTicksPerMeasure)) return false;
     state.SoundCursor = state.TriggerCursor = state.ScanCursor = engine::Timeline::Cursor(engine.Chart());
     state.StartIndex = 0;

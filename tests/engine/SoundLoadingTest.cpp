@@ -1,16 +1,23 @@
 // Sounds in the formats charts ship them in, found under the names charts give them, decoded on
 // several threads with the same outcome as one after the other.
+#include <malloc.h>
 #include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <mutex>
 
 #include "EngineFixture.h"
 #include "engine/SoundLoader.h"
 #include "engine/SoundPrefetch.h"
+#include "media/SoundFile.h"
 #include "support/SoundFiles.h"
 
 namespace enginetest {
@@ -175,7 +182,7 @@ TEST(SoundLoader, HandsSoundsBackInTheOrderAskedWhateverOrderTheDecodesEndIn) {
     std::mutex mutex;
     std::condition_variable changed;
     bool thirdStarted = false, released = false;
-    const auto decode = [&](int slot, std::filesystem::path path, const std::function<void()>&) {
+    const auto decode = [&](int slot, std::filesystem::path path, const std::function<void()>&, uint64_t) {
         std::unique_lock<std::mutex> lock(mutex);
         if (path.filename() == "first.wav") changed.wait(lock, [&] { return released; });
         if (path.filename() == "third.wav") {
@@ -250,6 +257,137 @@ TEST_F(SoundLoadingTest, SoundsPastTheChartsLimitAreRefusedAndARedefinedSlotFree
     ASSERT_TRUE(Load("#WAV01 low.wav\n#WAV02 a.wav\n"));
     EXPECT_EQ(bms.Slots().SoundState[1], -1);
     EXPECT_EQ(bms.Slots().SoundState[2], 1);
+}
+
+}  // namespace
+}  // namespace enginetest
+
+namespace enginetest {
+namespace {
+
+// The peak resident memory of this process since the last ResetPeakResident, in bytes (0 when
+// the system does not say).
+int64_t PeakResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atoll(line.c_str() + 6) * 1024;
+    return 0;
+}
+
+bool ResetPeakResident() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.close();
+    return !clear.fail();
+}
+
+// Loads the chart with `threads` decoding and a budget of `maxBytes` in a child process, and
+// gives back how far its resident memory rose above what it was before the load.
+int64_t PeakGrowthOfLoad(const std::filesystem::path& chart, unsigned threads, int64_t maxBytes) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        // Large blocks are mapped and unmapped as they come and go, so that the peak shows the
+        // memory in use rather than what the allocator keeps for later.
+        mallopt(M_MMAP_THRESHOLD, 256 << 10);
+        mallopt(M_TRIM_THRESHOLD, 256 << 10);
+        media::TDXDraw display(nullptr);
+        media::TDXSound sound(nullptr);
+        engine::TBMS bms(&display, &sound);
+        bms.BgaDisplayMode = 2;
+        bms.Options.LoadThreads = threads;
+        bms.Options.MaxSoundBytes = maxBytes;
+        // A chart of one short sound first: what every load sets up once (fonts) is not measured.
+        const std::filesystem::path folder = chart.parent_path();
+        testsupport::WriteFile(folder / "short.wav", Wav(44100, std::vector<int16_t>(100, 1)));
+        testsupport::WriteFile(folder / "short.bms", "#WAV01 short.wav\n#00111:01\n");
+        bms.LoadChart((folder / "short.bms").string(), 128);
+        const int64_t before = ResetPeakResident() ? PeakResidentBytes() : -1;
+        const bool loaded = bms.LoadChart(chart.string(), 128).Loaded;
+        int64_t growth = loaded && before > 0 ? PeakResidentBytes() - before : -1;
+        // The budget took the first three sounds and refused the rest.
+        for (int slot = 1; slot <= 6; ++slot)
+            if (bms.Slots().SoundState[slot] != (slot <= 3 ? 1 : -1)) growth = -2;
+        const ssize_t written = write(fds[1], &growth, sizeof growth);
+        _exit(written == sizeof growth ? 0 : 1);
+    }
+    close(fds[1]);
+    int64_t growth = -1;
+    if (child < 0 || read(fds[0], &growth, sizeof growth) != sizeof growth) growth = -1;
+    close(fds[0]);
+    if (child > 0) waitpid(child, nullptr, 0);
+    return growth;
+}
+
+TEST_F(SoundLoadingTest, MemoryStaysWithinTheBudgetAndOneFileWhateverTheThreadCount) {
+    // Six sounds of 6 MB once decoded (WAV and FLAC, whose file is smaller), of which a budget of
+    // 18 MB takes three. A refused sound is never decoded, and the decodes under way take no more
+    // than the budget leaves; the file being read adds to it for the sound that fills it.
+    constexpr int kFrames = 3 << 20;
+    constexpr int64_t kSoundBytes = int64_t{kFrames} * 2;
+    std::vector<int16_t> samples(static_cast<size_t>(kFrames));
+    for (int i = 0; i < kFrames; ++i) samples[static_cast<size_t>(i)] = static_cast<int16_t>((int64_t{i} * 7919) % 20000 - 10000);
+    std::vector<float> tone = testsupport::Tone(44100, 1, 440, static_cast<int>(int64_t{kFrames} * 1000 / 44100 + 1));
+    tone.resize(static_cast<size_t>(kFrames));
+    std::string chart;
+    for (int slot = 1; slot <= 6; ++slot) {
+        const std::string name = "s" + std::to_string(slot) + (slot % 2 == 1 ? ".wav" : ".flac");
+        if (slot % 2 == 1)
+            testsupport::WriteFile(dir / name, Wav(44100, samples));
+        else
+            testsupport::WriteSoundFile(dir / name, kFlac, 44100, 1, tone);
+        chart += "#WAV0" + std::to_string(slot) + " " + name + "\n";
+    }
+    testsupport::WriteFile(dir / "song.bms", chart);
+    // The compressed-sound module is loaded before the measures start.
+    media::SoundShape shape;
+    ASSERT_TRUE(media::ProbeSoundFile((dir / "s2.flac").string(), shape));
+    EXPECT_EQ(shape.dataBytes, static_cast<uint64_t>(kSoundBytes));
+    for (unsigned threads : {1u, 2u, 4u}) {
+        const int64_t growth = PeakGrowthOfLoad(dir / "song.bms", threads, 3 * kSoundBytes);
+        ASSERT_GE(growth, 0) << threads << " threads";
+        EXPECT_LE(growth, 4 * kSoundBytes + (3 << 20)) << threads << " threads";
+    }
+}
+
+}  // namespace
+}  // namespace enginetest
+
+namespace enginetest {
+namespace {
+
+TEST_F(SoundLoadingTest, FromAMeasureSoundsThatHaveEndedBeforeItAreNotDecoded) {
+    // 120 BPM: a measure lasts 2 s, and measure 2 starts at 4 s.
+    testsupport::WriteFile(dir / "short.wav", Wav(8000, std::vector<int16_t>(8000 * 3, 100)));   // 3 s
+    testsupport::WriteFile(dir / "long.wav", Wav(8000, std::vector<int16_t>(8000 * 5, 100)));    // 5 s
+    testsupport::WriteFile(dir / "later.wav", Wav(8000, std::vector<int16_t>(800, 100)));        // 0.1 s
+    // A file that decoding would report (eight channels) says whether it was decoded.
+    testsupport::Bytes eight;
+    eight.Text("RIFF").U32(4036).Text("WAVE").Text("fmt ").U32(16).U16(1).U16(8).U32(8000).U32(128000).U16(16).U16(16);
+    eight.Text("data").U32(4000).Zeros(4000);
+    testsupport::WriteFile(dir / "eight.wav", eight.Data());
+    const std::string chart =
+        "#BPM 120\n#WAV01 short.wav\n#WAV02 long.wav\n#WAV03 later.wav\n#WAV04 eight.wav\n"
+        // Slot 05 names the short sound, then the long one: the long one stays, and is heard.
+        "#WAV05 short.wav\n#WAV05 long.wav\n#WAV06 long.wav\n#WAV06 short.wav\n"
+        "#00001:0601020405\n#00301:03\n";
+    for (int32_t measure : {0, 2}) {
+        bms.Options.StartMeasure = measure;
+        const engine::LoadResult result = LoadResultOf(chart);
+        ASSERT_TRUE(result.Loaded) << measure;
+        const bool fromStart = measure == 0;
+        EXPECT_EQ(bms.Slots().SoundState[1], fromStart ? 1 : -1) << measure;  // ends at 3.4 s
+        EXPECT_EQ(bms.Slots().SoundState[2], 1) << measure;                   // sounds on at 4 s
+        EXPECT_EQ(bms.Slots().SoundState[3], 1) << measure;                   // after the start
+        EXPECT_EQ(bms.Slots().SoundState[5], 1) << measure;
+        EXPECT_EQ(bms.Slots().SoundState[6], fromStart ? 1 : -1) << measure;  // its short sound stays
+        EXPECT_EQ(bms.Slots().Sounds[2]->Wave().Size(), 80000u);
+        EXPECT_EQ(bms.Slots().Sounds[5]->Wave().Size(), 80000u);
+        EXPECT_EQ(bms.Slots().Sounds[1]->Wave().Size(), fromStart ? 48000u : 0u);
+        EXPECT_EQ(result.Dropped.size(), fromStart ? 1u : 0u) << measure;
+    }
 }
 
 }  // namespace

@@ -25,8 +25,8 @@ class PrefetchTest : public EngineTest {
 protected:
     // Decodes as a load does and counts the decodes of each file.
     engine::SoundLoader::Decoder Counting() {
-        return [this](int slot, std::filesystem::path path, const std::function<void()>& checkpoint) {
-            engine::DecodedSound sound = engine::DecodeSound(slot, path, checkpoint);
+        return [this](int slot, std::filesystem::path path, const std::function<void()>& checkpoint, uint64_t reserved) {
+            engine::DecodedSound sound = engine::DecodeSound(slot, path, checkpoint, reserved);
             std::lock_guard<std::mutex> lock(mutex);
             ++decodes[path.filename().string()];
             changed.notify_all();
@@ -74,7 +74,7 @@ TEST_F(PrefetchTest, ASoundNotBegunIsLeftToTheCallerAndADecodeUnderWayStopsWithT
     testsupport::WriteFile(dir / "song.bms", "#WAV01 a.wav\n#WAV02 b.wav\n");
     std::atomic<bool> started{false}, stopped{false};
     // One thread, held in the first decode until the prefetch stops.
-    const auto holding = [&](int slot, std::filesystem::path path, const std::function<void()>& checkpoint) {
+    const auto holding = [&](int slot, std::filesystem::path path, const std::function<void()>& checkpoint, uint64_t) {
         started = true;
         started.notify_all();
         try {
