@@ -68,6 +68,27 @@ TEST_F(PrefetchTest, TheLoadTakesTheSoundsDecodedAheadIntoTheSlotsItReadsThemFor
     EXPECT_EQ(decodes, (std::map<std::string, int>{{"a.wav", 2}, {"b.wav", 1}}));
 }
 
+TEST_F(PrefetchTest, ASoundLargerThanWhatItMayHoldIsLeftToTheLoadUnread) {
+    // 300 MB of silence by its header (a sparse file): more than the prefetch may hold at once.
+    std::vector<uint8_t> big = Wav(44100, {0});
+    const size_t data = std::string(big.begin(), big.end()).find("data");
+    ASSERT_NE(data, std::string::npos);
+    const uint32_t dataBytes = 300u << 20;
+    const uint32_t riffBytes = static_cast<uint32_t>(data + 8 + dataBytes - 8);
+    for (int i = 0; i < 4; ++i) {
+        big[4 + i] = static_cast<uint8_t>(riffBytes >> (8 * i));
+        big[data + 4 + i] = static_cast<uint8_t>(dataBytes >> (8 * i));
+    }
+    testsupport::WriteFile(dir / "big.wav", big);
+    std::filesystem::resize_file(dir / "big.wav", data + 8 + dataBytes);
+    testsupport::WriteFile(dir / "small.wav", Wav(8000, {1}));
+    testsupport::WriteFile(dir / "song.bms", "#WAV01 big.wav\n#WAV02 small.wav\n");
+    engine::SoundPrefetch prefetch(dir / "song.bms", 1, Counting());
+    WaitForDecodes(1);
+    EXPECT_EQ(decodes, (std::map<std::string, int>{{"small.wav", 1}}));
+    EXPECT_FALSE(prefetch.Take(1, dir / "big.wav").has_value());
+}
+
 TEST_F(PrefetchTest, ASoundNotBegunIsLeftToTheCallerAndADecodeUnderWayStopsWithThePrefetch) {
     testsupport::WriteFile(dir / "a.wav", Wav(8000, {1}));
     testsupport::WriteFile(dir / "b.wav", Wav(8000, {2}));
