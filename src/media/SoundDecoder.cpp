@@ -108,17 +108,59 @@ bool DecodedFormat(const SF_INFO& info, std::vector<uint8_t>& formatBlock) {
     return IsPlayableFormat(formatBlock);
 }
 
+uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24); }
+
+// An Ogg Vorbis file's channels, rate and frame count read from its first and last pages, without
+// setting up a decoder (which costs as much as decoding a short key sound): the frame count is the
+// last page's granule position, which is at least what decoding gives. False for anything but a
+// plain single Vorbis stream of one or two channels, which libsndfile then probes.
+bool ProbeOggVorbis(const ReadAt& read, uint64_t size, int& channels, int& rate, sf_count_t& frames) {
+    uint8_t first[27 + 255 + 30];
+    if (size < sizeof first || read(0, first, sizeof first) != sizeof first) return false;
+    // The first page begins the stream and holds the identification header whole.
+    if (std::memcmp(first, "OggS", 4) != 0 || first[4] != 0 || (first[5] & 0x02) == 0 || first[26] == 0 || first[27] < 30)
+        return false;
+    const uint8_t* id = first + 27 + first[26];
+    if (std::memcmp(id, "\x01vorbis", 7) != 0 || Le32(id + 7) != 0) return false;
+    channels = id[11];
+    rate = static_cast<int>(Le32(id + 12));
+    if (channels < 1 || channels > 2 || rate <= 0) return false;
+    const uint32_t serial = Le32(first + 14);
+    // The last page of the stream: the last page header in the file's tail (pages are at most
+    // 65,307 bytes long).
+    const uint64_t tailSize = std::min<uint64_t>(size, 65536 + 27);
+    std::vector<uint8_t> tail(static_cast<size_t>(tailSize));
+    if (read(size - tailSize, tail.data(), tail.size()) != tail.size()) return false;
+    for (size_t at = tail.size() - 27 + 1; at-- > 0;) {
+        const uint8_t* page = tail.data() + at;
+        if (std::memcmp(page, "OggS", 4) != 0 || page[4] != 0) continue;
+        if (Le32(page + 14) != serial) return false;
+        uint64_t granule = 0;
+        for (int i = 7; i >= 0; --i) granule = granule << 8 | page[6 + i];
+        if (granule == 0 || granule > static_cast<uint64_t>(INT64_MAX)) return false;
+        frames = static_cast<sf_count_t>(granule);
+        return true;
+    }
+    return false;
+}
+
 int Probe(const ReadAt& read, uint64_t size, SoundShape& shape) {
     shape.formatBlock.clear();
     shape.dataBytes = 0;
     if (size == 0) return SoundDecoder::kProbeRefused;
-    SoundFileReader reader(nullptr, static_cast<size_t>(size), &read);
+    SF_INFO info{};
+    sf_count_t frames = 0;
+    if (!ProbeOggVorbis(read, size, info.channels, info.samplerate, frames)) {
+        SoundFileReader reader(nullptr, static_cast<size_t>(size), &read);
+        if (reader.Handle() == nullptr) return SoundDecoder::kProbeRefused;
+        info = reader.Info();
+        frames = info.frames;
+    }
     std::vector<uint8_t> formatBlock;
-    if (reader.Handle() == nullptr || !DecodedFormat(reader.Info(), formatBlock)) return SoundDecoder::kProbeRefused;
-    const SF_INFO& info = reader.Info();
+    if (!DecodedFormat(info, formatBlock)) return SoundDecoder::kProbeRefused;
     // libsndfile states the count it cannot know (a stream, an MP3 without one) as the largest.
-    if (info.frames <= 0 || info.frames == SF_COUNT_MAX) return SoundDecoder::kProbeOpen;
-    const sf_count_t frames = std::min(info.frames, static_cast<sf_count_t>(info.samplerate) * kMaxSoundSeconds);
+    if (frames <= 0 || frames == SF_COUNT_MAX) return SoundDecoder::kProbeOpen;
+    frames = std::min(frames, static_cast<sf_count_t>(info.samplerate) * kMaxSoundSeconds);
     shape.formatBlock = std::move(formatBlock);
     shape.dataBytes = static_cast<uint64_t>(frames) * 2 * static_cast<uint64_t>(info.channels);
     return SoundDecoder::kProbeExact;

@@ -90,6 +90,14 @@ TEST(SoundFile, CompressedFilesBecome16BitPcmAtTheirOwnRate) {
         const auto [peak, onset] = PeakAndOnset(d);
         EXPECT_NEAR(peak, 0.6 * 32767, 0.15 * 32767);
         EXPECT_NEAR(static_cast<double>(onset) / kind.rate, 0.3, 0.01);
+        // The size set aside before decoding is the decoded wave's, where the headers tell it.
+        media::SoundShape shape;
+        if (media::ProbeSoundFile((dir / kind.name).string(), shape) && kind.format != (SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III)) {
+            EXPECT_EQ(shape.formatBlock, d.wave.FormatBlock());
+            EXPECT_EQ(shape.dataBytes, d.wave.Size());
+        } else {
+            EXPECT_EQ(kind.format, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
+        }
     }
 }
 
