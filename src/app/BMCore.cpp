@@ -143,8 +143,19 @@ Tmain::Tmain(gui::Application& application, std::vector<std::string> args)
 }
 
 Tmain::~Tmain() {
+    App().SetOnLoop(nullptr);
     // The engine's players and sound buffers go before the components they play through.
     Engine.reset();
+}
+
+void Tmain::SetViewerListener(std::unique_ptr<ViewerListener> listener) {
+    viewer_ = std::move(listener);
+    // A launch waiting to hand over is answered within a pass of the main loop, not at the next
+    // step of the timer (100 ms apart before play); the request is acted on at that step, so it
+    // is taken only while the timer runs.
+    App().SetOnLoop([this] {
+        if (DXTimer1.Enabled()) PollViewer();
+    });
 }
 
 void Tmain::FormCreate() {

@@ -67,7 +67,7 @@ public:
     void SetSettingsDialog(TF_Set* dialog) { settingsDialog_ = dialog; }
     // Makes this form the editors' viewer: the requests of later -P and -S launches come in
     // through `listener` (a new chart plays at once in this window; stop closes it).
-    void SetViewerListener(std::unique_ptr<ViewerListener> listener) { viewer_ = std::move(listener); }
+    void SetViewerListener(std::unique_ptr<ViewerListener> listener);
     // Sounds of the command line's chart decoded while the program comes up; its load takes them.
     void SetSoundPrefetch(std::shared_ptr<engine::SoundPrefetch> prefetch) { prefetch_ = std::move(prefetch); }
     // True when the run ended with a failure message (the program's exit status is then 1).

@@ -258,6 +258,7 @@ bool Application::ProcessMessages(const std::function<bool()>& stop) {
 void Application::Run() {
     while (ProcessMessages()) {
         if (mainForm_ == nullptr || mainForm_->Closed()) break;
+        if (onLoop_) onLoop_();
     }
 }
 

@@ -41,6 +41,9 @@ public:
     // The idle-handler slot: setting replaces what was there, an empty function empties it.
     void SetOnIdle(IdleHandler handler) { onIdle_ = std::move(handler); }
     bool HasIdleHandler() const { return static_cast<bool>(onIdle_); }
+    // Runs once per pass of Run's loop (never inside a modal loop), whatever the timers do; an
+    // empty function empties the slot.
+    void SetOnLoop(std::function<void()> handler) { onLoop_ = std::move(handler); }
 
     // Notified when the application gains (true) or loses (false) the keyboard focus.
     // Returns an id for RemoveActivationHandler.
@@ -92,6 +95,7 @@ private:
     int cursorCount_ = 0;
     std::string exeName_;
     IdleHandler onIdle_;
+    std::function<void()> onLoop_;
     std::vector<std::pair<int, ActivationHandler>> activationHandlers_;
     int nextHandlerId_ = 1;
     std::vector<Form*> forms_;
