@@ -207,10 +207,9 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
                 gui::clWhite);
     chartFileName_ = fileName;
     LoadHost host(*this);
-    MediaSettings settings{BgaDisplayMode,      BgaFitMode,           PlaySpeed,
-                           Options.LoadThreads, Options.MaxSoundBytes, Options.StartMeasure};
-    settings.MovieTiming = Options.MovieTiming;
-    settings.Prefetch = std::exchange(Options.Prefetch, nullptr);
+    const MediaSettings settings{BgaDisplayMode,       BgaFitMode,          PlaySpeed,
+                                 Options.LoadThreads,  Options.MaxSoundBytes, Options.StartMeasure,
+                                 Options.MovieTiming,  std::exchange(Options.Prefetch, nullptr)};
     media_.Begin(std::filesystem::path(fileName).parent_path(), Options.Extended ? kBase36SlotCount : kSlotCount,
                  settings, DirectDrawOwner(),
                  [&host](int32_t line, const std::string& reason) { host.DropLine(line, reason); },
