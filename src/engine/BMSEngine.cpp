@@ -251,7 +251,21 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
     size_t start = 0;
     size_t lines = 0;
     host.line = 1;
-    try {
+    // Runs a step of reading the lines or finishing the sounds; a load given up meanwhile fails as
+    // one given up while the lines were read, and the decoding stops whatever ends the step.
+    const auto guarded = [&](const auto& step) -> std::optional<LoadResult> {
+        try {
+            step();
+        } catch (const ELoadAbandoned& e) {
+            media_.Stop();
+            return Failed(std::move(host.result), LoadStep::Lines, e.what(), true);
+        } catch (...) {
+            media_.Stop();
+            throw;
+        }
+        return std::nullopt;
+    };
+    std::optional<LoadResult> failed = guarded([&] {
         for (size_t i = 0; i <= text.size(); ++i) {
             if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
             if (i > start) reading->ReadLine(text.substr(start, i - start));
@@ -261,15 +275,10 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
             // A line's guard swallows a request to give up that came while it was read.
             if (++lines % kLinesPerProgressCheck == 0 || loadAbandoned_) ReportLoadProgress();
         }
-        // From a measure, the sounds are decoded once the chart is timed.
-        if (Options.StartMeasure <= 0) media_.Finish();
-    } catch (const ELoadAbandoned& e) {
-        media_.Stop();
-        return Failed(std::move(host.result), LoadStep::Lines, e.what(), true);
-    } catch (...) {
-        media_.Stop();
-        throw;
-    }
+    });
+    if (failed) return std::move(*failed);
+    // From a measure, the sounds are decoded once the chart is timed.
+    if (Options.StartMeasure <= 0 && (failed = guarded([&] { media_.Finish(); }))) return std::move(*failed);
     // The sounds that failed to decode were recorded when they came back, after later lines.
     const auto sortDropped = [&host] {
         std::stable_sort(host.result.Dropped.begin(), host.result.Dropped.end(),
@@ -289,15 +298,8 @@ LoadResult TBMS::LoadChart(const std::string& fileName, int ticksPerMeasure) {
         return Failed(std::move(host.result), LoadStep::TimeTable, e.what());
     }
     if (Options.StartMeasure > 0) {
-        try {
-            media_.Finish(HeardFrom(chart_, Options.StartMeasure));
-        } catch (const ELoadAbandoned& e) {
-            media_.Stop();
-            return Failed(std::move(host.result), LoadStep::Lines, e.what(), true);
-        } catch (...) {
-            media_.Stop();
-            throw;
-        }
+        if ((failed = guarded([&] { media_.Finish(HeardFrom(chart_, Options.StartMeasure)); })))
+            return std::move(*failed);
         sortDropped();
     }
     songCursor_ = Timeline::PositionCursor(&chart_);
