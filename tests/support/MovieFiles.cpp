@@ -58,7 +58,9 @@ void WriteMovie(const std::filesystem::path& path, const std::string& codecName,
     codec->framerate = {fps, 1};
     codec->pix_fmt = AV_PIX_FMT_YUV420P;
     codec->gop_size = 6;
-    codec->max_b_frames = codecName == "wmv2" ? 0 : 2;
+    // The Windows Media and MS-MPEG4 encoders have no B-frames.
+    const bool noBFrames = codecName.starts_with("wmv") || codecName.starts_with("msmpeg4");
+    codec->max_b_frames = noBFrames ? 0 : 2;
     // The rate the MPEG program stream muxer reserves: enough for the fine quantiser below.
     codec->bit_rate = static_cast<int64_t>(width) * height * fps * 8;
     codec->flags |= AV_CODEC_FLAG_QSCALE;
