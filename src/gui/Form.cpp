@@ -56,7 +56,7 @@ Form::Form(Application& application, std::string caption, int clientWidth, int c
     }
 
     ImGuiContext* previous = ImGui::GetCurrentContext();
-    imgui_ = ImGui::CreateContext();
+    imgui_ = ImGui::CreateContext(FormFontAtlas());
     ImGui::SetCurrentContext(imgui_);
     ImGuiIO& io = ImGui::GetIO();
     io.IniFilename = nullptr;
@@ -64,7 +64,6 @@ Form::Form(Application& application, std::string caption, int clientWidth, int c
     // ImGui keeps the keyboard focus and draws its mark; the keys themselves reach the
     // controls through ControlKey, in the form's tab order.
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
-    AddFormFonts(io);
     ApplyFormStyle();
     ImGui_ImplSDL2_InitForSDLRenderer(window_);
     ImGui_ImplSDLRenderer_Init(renderer_);
@@ -185,7 +184,14 @@ void Form::Repaint() {
     lastPaint_ = SDL_GetTicks();
     ImGuiContext* previous = ImGui::GetCurrentContext();
     ImGui::SetCurrentContext(imgui_);
+    // Each renderer has its own texture of the shared font atlas, made at its first frame.
+    ImFontAtlas* fonts = ImGui::GetIO().Fonts;
+    fonts->SetTexID(fontTexture_);
     ImGui_ImplSDLRenderer_NewFrame();
+    if (fontTexture_ == nullptr) {
+        fontTexture_ = fonts->TexID;
+        ReleaseFormFontSources();
+    }
     ImGui_ImplSDL2_NewFrame();
     ImGui::NewFrame();
     if (OnPaint) OnPaint();

@@ -100,6 +100,7 @@ private:
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     ImGuiContext* imgui_ = nullptr;
+    void* fontTexture_ = nullptr;  // this renderer's texture of the shared font atlas
     uint32_t windowId_ = 0;
     bool visible_ = false;
     bool fullScreen_ = false;

@@ -2,7 +2,11 @@
 
 #include <imgui.h>
 
+#include <array>
 #include <filesystem>
+#include <map>
+#include <string>
+#include <tuple>
 
 #include "gui/FontFiles.h"
 
@@ -24,23 +28,53 @@ constexpr FaceSpec kFaces[] = {
 };
 static_assert(std::size(kFaces) == static_cast<size_t>(FormFont::Count));
 
+struct LoadedFonts {
+    ImFontAtlas atlas;
+    std::array<ImFont*, static_cast<size_t>(FormFont::Count)> fonts{};
+};
+
+LoadedFonts& Loaded() {
+    // Never destroyed, so that no form's context is left pointing at it while statics go.
+    static LoadedFonts* loaded = [] {
+        auto* result = new LoadedFonts;
+        ImFontAtlas& atlas = result->atlas;
+        // A bold face the system lacks resolves to the regular file; its glyphs are the same.
+        std::map<std::tuple<std::string, float, bool>, ImFont*> byFile;
+        ImFont* fallback = nullptr;
+        for (size_t i = 0; i < std::size(kFaces); ++i) {
+            const FaceSpec& face = kFaces[i];
+            const std::string path = FindFontFile({face.family, face.bold, face.italic});
+            ImFont*& font = byFile[{path, face.pixels, face.japanese}];
+            if (font == nullptr && !path.empty() && std::filesystem::exists(path)) {
+                ImFontConfig config;
+                config.OversampleH = 1;
+                config.OversampleV = 1;
+                config.PixelSnapH = true;
+                font = atlas.AddFontFromFileTTF(path.c_str(), face.pixels, &config,
+                                                face.japanese ? atlas.GetGlyphRangesJapanese()
+                                                              : atlas.GetGlyphRangesDefault());
+            }
+            if (font == nullptr) {
+                if (fallback == nullptr) fallback = atlas.AddFontDefault();
+                font = fallback;
+            }
+            result->fonts[i] = font;
+        }
+        return result;
+    }();
+    return *loaded;
+}
+
 }  // namespace
 
-void AddFormFonts(ImGuiIO& io) {
-    for (const FaceSpec& face : kFaces) {
-        const std::string path = FindFontFile({face.family, face.bold, face.italic});
-        ImFont* font = nullptr;
-        if (!path.empty() && std::filesystem::exists(path)) {
-            ImFontConfig config;
-            config.OversampleH = 1;
-            config.OversampleV = 1;
-            config.PixelSnapH = true;
-            font = io.Fonts->AddFontFromFileTTF(path.c_str(), face.pixels, &config,
-                                                face.japanese ? io.Fonts->GetGlyphRangesJapanese()
-                                                              : io.Fonts->GetGlyphRangesDefault());
-        }
-        if (font == nullptr) io.Fonts->AddFontDefault();
-    }
+ImFontAtlas* FormFontAtlas() { return &Loaded().atlas; }
+
+void ReleaseFormFontSources() {
+    ImFontAtlas& atlas = Loaded().atlas;
+    if (!atlas.IsBuilt()) return;
+    atlas.ClearInputData();
+    IM_FREE(atlas.TexPixelsRGBA32);
+    atlas.TexPixelsRGBA32 = nullptr;
 }
 
 bool SynthesisedBold(FormFont font) {
@@ -48,11 +82,6 @@ bool SynthesisedBold(FormFont font) {
     return face.bold && FindFont({face.family, face.bold, face.italic}).boldMissing;
 }
 
-ImFont* GetFormFont(FormFont font) {
-    ImFontAtlas* atlas = ImGui::GetIO().Fonts;
-    const int index = static_cast<int>(font);
-    if (index < atlas->Fonts.Size) return atlas->Fonts[index];
-    return ImGui::GetFont();
-}
+ImFont* GetFormFont(FormFont font) { return Loaded().fonts[static_cast<size_t>(font)]; }
 
 }  // namespace gui

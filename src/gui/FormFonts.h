@@ -1,8 +1,8 @@
 // The ImGui fonts that forms draw with: the forms' Japanese gothic and the Arial faces of
-// their labels. Every form's ImGui context carries the same set, in this order.
+// their labels, in one atlas that every form's ImGui context shares.
 #pragma once
 
-struct ImGuiIO;
+struct ImFontAtlas;
 struct ImFont;
 
 namespace gui {
@@ -17,9 +17,13 @@ enum class FormFont {
     Count
 };
 
-// Adds the fonts to a new ImGui context's atlas (falls back to ImGui's own font when a face is missing).
-void AddFormFonts(ImGuiIO& io);
-// The font of the current ImGui context.
+// The atlas of the forms' fonts, loaded at the first call (ImGui's own font stands in for a face
+// that is missing). Faces that come from the same file at the same size are one font in it.
+ImFontAtlas* FormFontAtlas();
+// Frees what the atlas needs no more once a renderer has made its texture of it: the font files
+// and the 32-bit copy of its pixels. Its 8-bit pixels stay for the textures of later renderers.
+void ReleaseFormFontSources();
+// The font of the forms' atlas.
 ImFont* GetFormFont(FormFont font);
 // True for a bold face that the system lacks: the regular face stands in and is drawn bolder.
 bool SynthesisedBold(FormFont font);

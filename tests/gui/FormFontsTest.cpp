@@ -18,9 +18,8 @@ struct Ink {
     int left = 1 << 30, right = -1;
 };
 
-// Draws `label` alone on a form's face colour and measures its dark pixels.
-Ink InkOf(gui::Application& application, const gui::TLabel& label) {
-    gui::Form form(application, "label", 120, 30);
+// Draws `label` alone on the face colour of `form` (120×30) and measures its dark pixels.
+Ink Paint(gui::Form& form, const gui::TLabel& label) {
     form.OnPaint = [&] {
         ImGui::SetNextWindowPos(ImVec2(0, 0));
         ImGui::SetNextWindowSize(ImVec2(120, 30));
@@ -41,6 +40,11 @@ Ink InkOf(gui::Application& application, const gui::TLabel& label) {
                 ink.right = std::max(ink.right, x);
             }
     return ink;
+}
+
+Ink InkOf(gui::Application& application, const gui::TLabel& label) {
+    gui::Form form(application, "label", 120, 30);
+    return Paint(form, label);
 }
 
 TEST(FormFonts, BoldTextInAFaceWithoutBoldIsDrawnBolder) {
@@ -71,6 +75,19 @@ TEST(FormFonts, ABoldFaceThatExistsIsUsedAsItIs) {
     EXPECT_FALSE(bold.boldMissing);
     EXPECT_NE(bold.file, gui::FindFontFile({"Arial", false, false}));
     EXPECT_FALSE(gui::SynthesisedBold(gui::FormFont::ArialBold15));
+}
+
+TEST(FormFonts, FormsOpenTogetherEachDrawTheSharedFontsWithTheirOwnRenderer) {
+    gui::Application application;
+    const gui::TLabel label{"設定 Version", 4, 8, 0, gui::FormFont::Gothic12};
+    gui::Form first(application, "first", 120, 30);
+    const Ink alone = Paint(first, label);
+    ASSERT_GT(alone.pixels, 30);
+    // A form made after the first has drawn, when the font files are no longer held, and the
+    // first again after it.
+    gui::Form second(application, "second", 120, 30);
+    EXPECT_EQ(Paint(second, label).pixels, alone.pixels);
+    EXPECT_EQ(Paint(first, label).pixels, alone.pixels);
 }
 
 }  // namespace
