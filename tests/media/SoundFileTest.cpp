@@ -4,9 +4,11 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "media/Mixer.h"
 #include "support/SoundFiles.h"
@@ -107,6 +109,53 @@ TEST(SoundFile, CompressedFilesBecome16BitPcmAtTheirOwnRate) {
             EXPECT_EQ(kind.format, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
         }
     }
+}
+
+// libsndfile's own decode of a file, saturated to 16 bits as a load converts floats.
+std::vector<int16_t> ReferenceDecode(const std::filesystem::path& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return {};
+    std::vector<int16_t> out;
+    std::vector<float> floats(4096 * static_cast<size_t>(info.channels));
+    for (sf_count_t got; (got = sf_readf_float(file, floats.data(), 4096)) > 0;)
+        for (sf_count_t i = 0; i < got * info.channels; ++i)
+            out.push_back(static_cast<int16_t>(std::lrint(std::clamp(floats[static_cast<size_t>(i)] * 32767.0f, -32768.0f, 32767.0f))));
+    sf_close(file);
+    return out;
+}
+
+TEST(SoundFile, OggVorbisFilesDecodeAsLibsndfileDecodesThemOnAnyThread) {
+    // Files that share encoder settings share their decoded codebooks; these are of three
+    // settings, one of them beyond full scale, decoded on four threads at once.
+    TempDir dir;
+    struct Kind {
+        const char* name;
+        int rate, channels;
+        double hz, gain;
+    };
+    const Kind kinds[] = {{"a.ogg", 44100, 2, 440, 1.0}, {"b.ogg", 44100, 2, 1250, 0.5}, {"c.ogg", 22050, 1, 300, 1.0},
+                          {"d.ogg", 48000, 2, 1000, 1.6}, {"e.ogg", 44100, 2, 95, 1.2}};
+    std::vector<std::vector<int16_t>> expected;
+    for (const Kind& kind : kinds) {
+        std::vector<float> samples = testsupport::Tone(kind.rate, kind.channels, kind.hz, 700, 900);
+        for (float& sample : samples) sample = static_cast<float>(sample * kind.gain);
+        testsupport::WriteSoundFile(dir / kind.name, SF_FORMAT_OGG | SF_FORMAT_VORBIS, kind.rate, kind.channels, samples);
+        expected.push_back(ReferenceDecode(dir / kind.name));
+        ASSERT_GT(expected.back().size(), static_cast<size_t>(kind.rate * kind.channels / 2)) << kind.name;
+    }
+    constexpr int kThreads = 4;
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (size_t k = 0; k < std::size(kinds); ++k) {
+                const size_t i = (k + static_cast<size_t>(t)) % std::size(kinds);
+                if (LoadFile(dir / kinds[i].name).samples != expected[i]) ++mismatches;
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 TEST(SoundFile, SamplesBeyondFullScaleClipInsteadOfWrapping) {
