@@ -137,25 +137,22 @@ std::shared_ptr<const SampleData> DecodeWave(const TWave& wave, int targetRate) 
     const size_t count = frames * static_cast<size_t>(layout.channels);
     const bool native16 = layout.bits == 16 && !layout.isFloat && std::endian::native == std::endian::little &&
                           reinterpret_cast<uintptr_t>(data) % alignof(int16_t) == 0;
-    const bool converts = Converts(layout, count, targetRate);
-    if (native16 && !converts) {
-        result->samples = SampleBlock(wave.SharedData(), count);
-        return result;
-    }
-    std::vector<int16_t> samples(count);
-    if (native16) {
-        if (count > 0) std::memcpy(samples.data(), data, count * 2);
-    } else {
+    // 16-bit samples are read where they lie; others are widened first.
+    std::vector<int16_t> samples;
+    if (!native16) {
+        samples.resize(count);
         for (size_t i = 0; i < count; ++i) samples[i] = DecodeSample(data + i * sampleBytes, layout);
     }
-    if (converts) {
+    const int16_t* source = native16 ? reinterpret_cast<const int16_t*>(data) : samples.data();
+    if (Converts(layout, count, targetRate)) {
         std::vector<int16_t> converted;
-        if (ConvertSampleRate(samples.data(), frames, layout.channels, layout.rate, targetRate, converted)) {
-            samples = std::move(converted);
+        if (ConvertSampleRate(source, frames, layout.channels, layout.rate, targetRate, converted)) {
             result->rate = targetRate;
+            result->samples = std::move(converted);
+            return result;
         }
     }
-    result->samples = std::move(samples);
+    result->samples = native16 ? SampleBlock(wave.SharedData(), count) : SampleBlock(std::move(samples));
     return result;
 }
 
